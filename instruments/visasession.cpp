@@ -1,0 +1,1 @@
+#include "instruments/visasession.h"

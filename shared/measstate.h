@@ -1,0 +1,21 @@
+// Shared measurement state: process-wide, one instance each, zero or empty
+// at process start, used only on the GUI thread.
+#pragma once
+
+#include <QVector>
+
+extern QVector<double> d1; // source trace, oscilloscope channel 1, volts
+extern QVector<double> d2; // RF envelope, scaled to 0..0.2
+extern QVector<double> d3; // sink trace, oscilloscope channel 2, volts
+extern QVector<double> t;  // time axis, seconds, trigger at 0
+
+extern int NumPts; // samples per trace
+
+extern double tsrc, trf, tsnk; // edge times of the last accepted measurement, seconds
+
+extern double AvgSrc2Rf;  // ms
+extern double AvgSrc2Hd;  // the video analyzer's own reading
+extern double AvgSrc2Snk; // ms
+
+extern int OsTypIdx;  // 0 = Orvix, any other value = Benlo
+extern bool MeasHdmi; // HDMI delay measurement on, mirrors VaHdmi

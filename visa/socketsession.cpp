@@ -1,0 +1,1 @@
+#include "visa/transport.h"

@@ -1,0 +1,86 @@
+/* The VISA instrument-I/O interface, as far as this project uses it.
+ *
+ * Written for this project from the VISA standard's names and values; it is
+ * not a vendor header. C-callable. Transports: raw SCPI socket
+ * (TCPIP[board]::host::port::SOCKET) and VXI-11 (TCPIP[board]::host[::device]::INSTR).
+ */
+#ifndef QUENVIA_VISA_H
+#define QUENVIA_VISA_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef uint32_t ViUInt32;
+typedef int32_t ViInt32;
+typedef uint16_t ViUInt16;
+typedef int16_t ViInt16;
+typedef uint64_t ViUInt64;
+typedef unsigned char ViByte;
+typedef ViByte *ViBuf;
+typedef const ViByte *ViConstBuf;
+typedef char ViChar;
+typedef ViChar *ViString;
+typedef const ViChar *ViConstString;
+typedef ViString ViRsrc;
+typedef ViConstString ViConstRsrc;
+typedef ViUInt16 ViBoolean;
+
+typedef ViInt32 ViStatus;
+typedef ViUInt32 ViObject;
+typedef ViObject ViSession;
+typedef ViUInt32 ViAccessMode;
+typedef ViUInt32 ViAttr;
+typedef ViUInt64 ViAttrState;
+
+#define VI_NULL 0
+#define VI_TRUE 1
+#define VI_FALSE 0
+
+/* Completion codes (positive: success with a qualifier). */
+#define VI_SUCCESS ((ViStatus)0)
+#define VI_SUCCESS_TERM_CHAR ((ViStatus)0x3FFF0005L)
+#define VI_SUCCESS_MAX_CNT ((ViStatus)0x3FFF0006L)
+
+/* Error codes (negative). */
+#define VI_ERROR_SYSTEM_ERROR ((ViStatus)0xBFFF0000L)
+#define VI_ERROR_INV_OBJECT ((ViStatus)0xBFFF000EL)
+#define VI_ERROR_INV_SESSION VI_ERROR_INV_OBJECT
+#define VI_ERROR_RSRC_NFOUND ((ViStatus)0xBFFF0011L)
+#define VI_ERROR_INV_RSRC_NAME ((ViStatus)0xBFFF0012L)
+#define VI_ERROR_TMO ((ViStatus)0xBFFF0015L)
+#define VI_ERROR_NSUP_ATTR ((ViStatus)0xBFFF001DL)
+#define VI_ERROR_ALLOC ((ViStatus)0xBFFF003CL)
+#define VI_ERROR_IO ((ViStatus)0xBFFF003EL)
+#define VI_ERROR_INV_FMT ((ViStatus)0xBFFF003FL)
+#define VI_ERROR_NSUP_OPER ((ViStatus)0xBFFF0067L)
+#define VI_ERROR_FILE_ACCESS ((ViStatus)0xBFFF00A1L)
+#define VI_ERROR_FILE_IO ((ViStatus)0xBFFF00A2L)
+#define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6L)
+
+/* Attributes. */
+#define VI_ATTR_TMO_VALUE ((ViAttr)0x3FFF001AUL) /* I/O time-out in ms, default 2000 */
+#define VI_TMO_IMMEDIATE 0UL
+#define VI_TMO_INFINITE 0xFFFFFFFFUL
+
+/* viGpibControlREN modes. */
+#define VI_GPIB_REN_ADDRESS_GTL 6
+
+ViStatus viOpenDefaultRM(ViSession *vi);
+ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViSession *vi);
+ViStatus viClose(ViObject vi);
+ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue);
+ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue);
+ViStatus viGpibControlREN(ViSession vi, ViUInt16 mode);
+ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...);
+ViStatus viRead(ViSession vi, ViBuf buf, ViUInt32 cnt, ViUInt32 *retCnt);
+ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt32 *retCnt);
+ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cnt, ViUInt32 *retCnt);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
