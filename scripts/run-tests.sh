@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds with warnings as errors, and runs the whole
+# suite twice: a normal build and an AddressSanitizer/UBSan build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh --test
+
+jobs=$(nproc)
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENVIA_WERROR=ON "$@"
+  cmake --build "$dir" -j"$jobs"
+  QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+}
+
+run_suite build/release
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build/asan -DQUENVIA_SANITIZE=ON
