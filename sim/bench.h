@@ -1,0 +1,90 @@
+// The simulated bench: an oscilloscope, a spectrum analyzer and a video
+// analyzer with known delays, served over raw SCPI sockets on 127.0.0.1.
+//
+// Thread-safe: the servers run on their own threads while the code under
+// test runs on the caller's thread; every accessor may be called at any time.
+#pragma once
+
+#include "sim/endpoint.h"
+#include "sim/scenario.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+namespace benchsim {
+
+// One entry per received program message (a whole line as sent, e.g.
+// "CHAN1 ON;STOP;*OPC?", without the line feed), in arrival order.
+struct LogEntry {
+    QString instrument;  // "osc", "sa" or "va"
+    QByteArray command;  // the program message as received
+    QByteArray reply;    // the bytes sent back (terminator included); empty when none
+    bool unknown = false; // at least one command of the message was not understood
+    QString fault;       // name of the fault kind applied, empty when none
+};
+
+// Ground truth of one oscilloscope acquisition ("*TRG"). Edge indices are the
+// first samples at or after the true edge time; -1 when the edge lies outside
+// the record.
+struct Truth {
+    int index = 0;         // 0-based acquisition number
+    bool accepted = true;  // first channel-1 sample inside -0.05..0.3 V
+    double src2RfMs = 0;   // delays played, after jitter
+    double src2SnkMs = 0;
+    int points = 0;        // oscilloscope record length
+    double timePerSample = 0; // seconds between oscilloscope samples
+    int srcIndex = -1;     // channel 1 step (trigger instant)
+    int rfIndex = -1;      // channel 3 burst start
+    int snkIndex = -1;     // channel 2 step
+    // The analyzer trace read for this acquisition ("TRAC? TRACE1, n");
+    // saPoints 0 until it is read.
+    int saPoints = 0;
+    double saTimePerSample = 0;
+    int saRfIndex = -1;
+};
+
+class Bench {
+public:
+    explicit Bench(const Scenario &scenario);
+    ~Bench();
+    Bench(const Bench &) = delete;
+    Bench &operator=(const Bench &) = delete;
+
+    // Opens the three raw-socket servers. False with *error on failure.
+    bool start(QString *error = nullptr);
+    // Closes the servers and every connection; joins all threads.
+    void stop();
+
+    // "TCPIP::127.0.0.1::<port>::SOCKET" for "osc", "sa" or "va"; empty
+    // before start() or for an unknown name.
+    QString resource(const QString &instrument) const;
+    quint16 port(const QString &instrument) const;
+
+    QVector<LogEntry> log(const QString &instrument) const;
+    QList<QByteArray> commands(const QString &instrument) const;
+    void clearLog();
+    // Called for every log entry as it is made, on a server thread.
+    void setLogListener(std::function<void(const LogEntry &)> listener);
+
+    QVector<Truth> truths() const;
+
+    void addFault(const Fault &fault);
+    void clearFaults();
+
+    // The transport-independent instrument models, for other transports
+    // (VXI-11) serving the same instruments. Null for an unknown name.
+    Endpoint *endpoint(const QString &instrument);
+
+    const Scenario &scenario() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace benchsim
