@@ -1,7 +1,73 @@
 #include "app/mainwindow.h"
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {}
-MainWindow::~MainWindow() = default;
-void MainWindow::UndimStart() {}
-void MainWindow::on_VaHdmi_clicked(bool) {}
-void MainWindow::on_OsTyp_currentIndexChanged(int) {}
+#include "app/datapaths.h"
+#include "app/mainwindowform.h"
+#include "instruments/visasession.h"
+#include "shared/measstate.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+{
+    form = new MainWindowForm;
+    form->setupUi(this);
+
+    if (VisaOpenDefaultRM(RmHdl) != VI_SUCCESS) {
+        QMessageBox::information(this, QStringLiteral("VISA Error"),
+                                 QStringLiteral("VISA master handle not available."));
+        // The window is not shown yet, so this has no effect: start-up goes on
+        // and every instrument set-up then fails at opening its session.
+        close();
+    }
+
+    setWindowTitle(QStringLiteral("QuenviaCodecTiming"));
+
+    AppName = AppNameFromPath(QCoreApplication::applicationFilePath());
+    DataDir = DataDirFromLocation(QStandardPaths::writableLocation(QStandardPaths::DataLocation));
+    // One level only; a missing parent is created when the settings are written at exit.
+    QDir().mkdir(DataDir);
+    CfgFile = CfgFilePath(DataDir, AppName);
+
+    LoadCfgFile(CfgFile);
+
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
+}
+
+MainWindow::~MainWindow()
+{
+    VisaClose(OsHdl);
+    VisaClose(SaHdl);
+    if (form->VaHdmi->isChecked())
+        VisaClose(VaHdl);
+    SaveCfgFile(CfgFile);
+    delete form;
+}
+
+// Start needs every instrument of this run set up; the comparison is exact,
+// so any other button text (a failed set-up leaves "Init") disables it.
+void MainWindow::UndimStart()
+{
+    const QString ready = QStringLiteral("Ready");
+    bool ok = form->OsInit->text() == ready && form->SaInit->text() == ready;
+    if (MeasHdmi)
+        ok = ok && form->VaInit->text() == ready;
+    form->Start->setEnabled(ok);
+}
+
+// Start is left as it is; the next set-up's UndimStart applies the new rule.
+void MainWindow::on_VaHdmi_clicked(bool checked)
+{
+    EnableVaControls(form, checked);
+    MeasHdmi = checked;
+}
+
+void MainWindow::on_OsTyp_currentIndexChanged(int index)
+{
+    OsTypIdx = index;
+}
