@@ -1,0 +1,67 @@
+#include "instruments/setupsequence.h"
+
+#include "instruments/visasession.h"
+
+const QString GoToLocal;
+
+namespace {
+
+bool StepWanted(SendWhen when, const SetupFlags &flags)
+{
+    switch (when) {
+    case SendWhen::Always:
+        return true;
+    case SendWhen::IfDemod:
+        return flags.ifDemod;
+    case SendWhen::IfReset:
+        return flags.reset;
+    case SendWhen::UnlessDeskal:
+        return !flags.deskal;
+    }
+    return false;
+}
+
+ViStatus SendStep(ViSession vi, const SetupStep &step)
+{
+    if (step.command.isEmpty())
+        return VisaGpibControlREN(vi, VI_GPIB_REN_ADDRESS_GTL);
+    QString reply; // the completion answer; only the status counts
+    return VisaQuery(vi, step.command, reply);
+}
+
+} // namespace
+
+ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags)
+{
+    for (const SetupStep &step : steps) {
+        if (!StepWanted(step.when, flags))
+            continue;
+        const ViStatus status = SendStep(vi, step);
+        if (status == VI_SUCCESS)
+            continue;
+        switch (step.onFail) {
+        case OnFail::GoOn:
+            continue;
+        case OnFail::LocalThenEnd:
+            VisaGpibControlREN(vi, VI_GPIB_REN_ADDRESS_GTL);
+            return status;
+        case OnFail::End:
+            return status;
+        }
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus ReopenSession(ViSession rm, const QString &resource, ViSession &vi)
+{
+    if (vi != VI_NULL) {
+        VisaClose(vi);
+        vi = VI_NULL;
+    }
+    return VisaOpen(rm, resource, VI_NULL, SetupOpenTimeoutMs, vi);
+}
+
+QString SetupNumber(double value)
+{
+    return QString::number(value, 'g', 6);
+}
