@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/mainwindowform.h"
 #include "instruments/setupcommands.h"
 #include "instruments/visasession.h"
 #include "shared/measstate.h"
@@ -10,24 +11,23 @@
 
 void MainWindow::on_OsInit_clicked()
 {
-    auto *button = findChild<QPushButton *>(QStringLiteral("OsInit"));
-    button->setText(QStringLiteral("Init"));
+    form->OsInit->setText(QStringLiteral("Init"));
     QCoreApplication::processEvents(); // repaint the button before the blocking I/O
 
-    TrgLevel = findChild<QLineEdit *>(QStringLiteral("OsTrgLvl"))->text().toDouble();
+    TrgLevel = form->OsTrgLvl->text().toDouble();
     SetupFlags flags;
-    flags.reset = findChild<QCheckBox *>(QStringLiteral("OsRst"))->checkState() != Qt::Unchecked;
+    flags.reset = form->OsRst->checkState() != Qt::Unchecked;
 
     // Opening, the time-out, the error query and the reset never decide the
     // outcome: the type sequence runs anyway and fails on a dead session.
-    if (ReopenSession(RmHdl, findChild<QLineEdit *>(QStringLiteral("OsIp"))->text(), OsHdl) == VI_SUCCESS
+    if (ReopenSession(RmHdl, form->OsIp->text(), OsHdl) == VI_SUCCESS
         && VisaSetAttribute(OsHdl, VI_ATTR_TMO_VALUE, SetupIoTimeoutMs) == VI_SUCCESS)
         RunSetupSequence(OsHdl, OsCheckSteps(), flags);
 
-    flags.ifDemod = findChild<QCheckBox *>(QStringLiteral("SaIfDem"))->isChecked();
+    flags.ifDemod = form->SaIfDem->isChecked();
     const SetupTable steps = OsTypIdx == 0 ? OrvixSteps(TrgLevel) : BenloSteps(TrgLevel);
     const ViStatus status = RunSetupSequence(OsHdl, steps, flags);
 
-    button->setText(status == VI_SUCCESS ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    form->OsInit->setText(status == VI_SUCCESS ? QStringLiteral("Ready") : QStringLiteral("Init"));
     UndimStart();
 }

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/mainwindowform.h"
 #include "instruments/setupcommands.h"
 #include "instruments/visasession.h"
 #include "shared/measstate.h"
@@ -10,16 +11,15 @@
 
 void MainWindow::on_SaInit_clicked()
 {
-    auto *button = findChild<QPushButton *>(QStringLiteral("SaInit"));
-    button->setText(QStringLiteral("Init"));
+    form->SaInit->setText(QStringLiteral("Init"));
     QCoreApplication::processEvents(); // repaint the button before the blocking I/O
 
-    CenterFreq = findChild<QLineEdit *>(QStringLiteral("SaFrq"))->text().toDouble();
-    const bool reset = findChild<QCheckBox *>(QStringLiteral("SaRst"))->checkState() != Qt::Unchecked;
+    CenterFreq = form->SaFrq->text().toDouble();
+    const bool reset = form->SaRst->checkState() != Qt::Unchecked;
 
     // Identity block: each step needs the one before; none decides the outcome.
     QString identity; // stays empty when *IDN? is not answered
-    if (ReopenSession(RmHdl, findChild<QLineEdit *>(QStringLiteral("SaIp"))->text(), SaHdl) == VI_SUCCESS
+    if (ReopenSession(RmHdl, form->SaIp->text(), SaHdl) == VI_SUCCESS
         && VisaSetAttribute(SaHdl, VI_ATTR_TMO_VALUE, SetupIoTimeoutMs) == VI_SUCCESS) {
         QString reply;
         if (reset)
@@ -37,6 +37,6 @@ void MainWindow::on_SaInit_clicked()
         status = VisaGpibControlREN(SaHdl, VI_GPIB_REN_ADDRESS_GTL);
     }
 
-    button->setText(status == VI_SUCCESS ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    form->SaInit->setText(status == VI_SUCCESS ? QStringLiteral("Ready") : QStringLiteral("Init"));
     UndimStart();
 }

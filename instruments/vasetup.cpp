@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/mainwindowform.h"
 #include "instruments/setupcommands.h"
 #include "instruments/visasession.h"
 
@@ -9,22 +10,21 @@
 
 void MainWindow::on_VaInit_clicked()
 {
-    auto *button = findChild<QPushButton *>(QStringLiteral("VaInit"));
-    button->setText(QStringLiteral("Init"));
+    form->VaInit->setText(QStringLiteral("Init"));
     QCoreApplication::processEvents(); // repaint the button before the blocking I/O
 
     SetupFlags flags;
-    flags.reset = findChild<QCheckBox *>(QStringLiteral("VaRst"))->checkState() != Qt::Unchecked;
+    flags.reset = form->VaRst->checkState() != Qt::Unchecked;
 
     // Unlike the other two, every failure from the open on ends this set-up.
-    ViStatus status = ReopenSession(RmHdl, findChild<QLineEdit *>(QStringLiteral("VaIp"))->text(), VaHdl);
+    ViStatus status = ReopenSession(RmHdl, form->VaIp->text(), VaHdl);
     if (status == VI_SUCCESS)
         status = VisaSetAttribute(VaHdl, VI_ATTR_TMO_VALUE, VaIoTimeoutMs);
     if (status == VI_SUCCESS) {
-        const double threshold = findChild<QLineEdit *>(QStringLiteral("VaThres"))->text().toDouble();
+        const double threshold = form->VaThres->text().toDouble();
         status = RunSetupSequence(VaHdl, VaSteps(threshold), flags);
     }
 
-    button->setText(status == VI_SUCCESS ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    form->VaInit->setText(status == VI_SUCCESS ? QStringLiteral("Ready") : QStringLiteral("Init"));
     UndimStart();
 }
