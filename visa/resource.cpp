@@ -1,1 +1,147 @@
-#include "visa/transport.h"
+#include "visa/resource.h"
+
+#include <cctype>
+#include <vector>
+
+namespace visa {
+
+namespace {
+
+bool equalsNoCase(const std::string &a, const char *b)
+{
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+bool allDigits(const std::string &s)
+{
+    if (s.empty())
+        return false;
+    for (char c : s) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
+
+bool hasBlank(const std::string &s)
+{
+    for (char c : s) {
+        if (std::isspace(static_cast<unsigned char>(c)) || std::iscntrl(static_cast<unsigned char>(c)))
+            return true;
+    }
+    return false;
+}
+
+// A decimal TCP port 1..65535.
+bool parsePort(const std::string &s, uint16_t *port)
+{
+    if (!allDigits(s) || s.size() > 5)
+        return false;
+    const unsigned long v = std::stoul(s);
+    if (v == 0 || v > 65535)
+        return false;
+    *port = static_cast<uint16_t>(v);
+    return true;
+}
+
+// Splits on "::". A bracketed IPv6 host ("[fe80::1]") stays one field.
+bool splitFields(const std::string &s, std::vector<std::string> *fields)
+{
+    size_t pos = 0;
+    while (true) {
+        size_t searchFrom = pos;
+        if (pos < s.size() && s[pos] == '[') {
+            const size_t close = s.find(']', pos);
+            if (close == std::string::npos)
+                return false;
+            searchFrom = close;
+        }
+        const size_t sep = s.find("::", searchFrom);
+        if (sep == std::string::npos) {
+            fields->push_back(s.substr(pos));
+            return true;
+        }
+        fields->push_back(s.substr(pos, sep - pos));
+        pos = sep + 2;
+    }
+}
+
+bool validHost(std::string *host)
+{
+    if (host->size() >= 2 && host->front() == '[' && host->back() == ']')
+        *host = host->substr(1, host->size() - 2);
+    else if (host->find(':') != std::string::npos)
+        return false;
+    return !host->empty() && !hasBlank(*host) && host->find_first_of("[]") == std::string::npos;
+}
+
+std::string trimmed(const std::string &s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        --e;
+    return s.substr(b, e - b);
+}
+
+} // namespace
+
+bool parseResource(const std::string &text, Resource *out)
+{
+    const std::string s = trimmed(text);
+    std::vector<std::string> f;
+    if (!splitFields(s, &f) || f.size() < 2)
+        return false;
+
+    // Interface field: "TCPIP" with an optional board number.
+    const std::string &intf = f[0];
+    if (intf.size() < 5 || !equalsNoCase(intf.substr(0, 5), "TCPIP"))
+        return false;
+    Resource r;
+    const std::string board = intf.substr(5);
+    if (!board.empty()) {
+        if (!allDigits(board) || board.size() > 4)
+            return false;
+        r.board = std::stoi(board);
+    }
+
+    r.host = f[1];
+    const std::string last = f.back();
+    if (f.size() == 4 && equalsNoCase(last, "SOCKET")) {
+        r.kind = Resource::Kind::Socket;
+        if (!parsePort(f[2], &r.port))
+            return false;
+    } else {
+        // INSTR; as in VISA the class suffix may be left out.
+        size_t n = f.size();
+        if (n >= 3 && equalsNoCase(last, "INSTR"))
+            --n;
+        if (n > 3)
+            return false;
+        r.kind = Resource::Kind::Instr;
+        if (n == 3) {
+            r.device = f[2];
+            if (r.device.empty() || hasBlank(r.device) || r.device.find(':') != std::string::npos)
+                return false;
+        }
+        // "host,port" names the core-channel port and skips the portmapper.
+        const size_t comma = r.host.rfind(',');
+        if (comma != std::string::npos && r.host.find(']', comma) == std::string::npos) {
+            if (!parsePort(r.host.substr(comma + 1), &r.port))
+                return false;
+            r.host.erase(comma);
+        }
+    }
+    if (!validHost(&r.host))
+        return false;
+    *out = r;
+    return true;
+}
+
+} // namespace visa

@@ -1,0 +1,43 @@
+// The session table behind the C functions: one entry per open resource
+// manager or instrument session, shared by every thread that calls VISA.
+#pragma once
+
+#include "visa/transport.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace visa {
+
+constexpr ViUInt32 kDefaultTimeoutMs = 2000;
+
+struct Session {
+    ViSession handle = 0;
+    ViSession rm = 0; // owning resource manager; 0 for a resource manager itself
+    std::atomic<ViUInt32> timeoutMs{kDefaultTimeoutMs};
+    std::mutex io; // serialises I/O; guards transport
+    std::unique_ptr<Transport> transport; // null for a resource manager and after close
+
+    bool isRm() const { return rm == 0; }
+};
+
+// Holds an instrument session's I/O lock for one VISA operation, so that a
+// query's write and read are not interleaved with another thread's and a
+// concurrent viClose waits until the operation is over.
+class InstrLock {
+public:
+    // status(): VI_SUCCESS, VI_ERROR_INV_OBJECT for a handle that is not
+    // open, VI_ERROR_NSUP_OPER for a resource-manager session.
+    explicit InstrLock(ViSession vi);
+    ViStatus status() const { return status_; }
+    Transport &transport() { return *session_->transport; }
+    ViUInt32 timeoutMs() const { return session_->timeoutMs.load(); }
+
+private:
+    std::shared_ptr<Session> session_;
+    std::unique_lock<std::mutex> lock_;
+    ViStatus status_ = VI_ERROR_INV_OBJECT;
+};
+
+} // namespace visa
