@@ -21,35 +21,43 @@ bool StepWanted(SendWhen when, const SetupFlags &flags)
     return false;
 }
 
-ViStatus SendStep(ViSession vi, const SetupStep &step)
-{
-    if (step.command.isEmpty())
-        return VisaGpibControlREN(vi, VI_GPIB_REN_ADDRESS_GTL);
-    QString reply; // the completion answer; only the status counts
-    return VisaQuery(vi, step.command, reply);
-}
-
 } // namespace
 
-ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags)
+SetupIo SessionIo(ViSession vi)
+{
+    SetupIo io;
+    io.query = [vi](const QString &command) {
+        QString reply; // the completion answer; only the status counts
+        return VisaQuery(vi, command, reply);
+    };
+    io.goToLocal = [vi]() { return VisaGpibControlREN(vi, VI_GPIB_REN_ADDRESS_GTL); };
+    return io;
+}
+
+ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const SetupFlags &flags)
 {
     for (const SetupStep &step : steps) {
         if (!StepWanted(step.when, flags))
             continue;
-        const ViStatus status = SendStep(vi, step);
+        const ViStatus status = step.command.isEmpty() ? io.goToLocal() : io.query(step.command);
         if (status == VI_SUCCESS)
             continue;
         switch (step.onFail) {
         case OnFail::GoOn:
             continue;
         case OnFail::LocalThenEnd:
-            VisaGpibControlREN(vi, VI_GPIB_REN_ADDRESS_GTL);
+            io.goToLocal();
             return status;
         case OnFail::End:
             return status;
         }
     }
     return VI_SUCCESS;
+}
+
+ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags)
+{
+    return RunSetupSequence(SessionIo(vi), steps, flags);
 }
 
 ViStatus ReopenSession(ViSession rm, const QString &resource, ViSession &vi)

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 // Session parameters shared by the three set-ups.
 constexpr ViUInt32 SetupOpenTimeoutMs = 10000; // passed to viOpen
 constexpr ViUInt32 SetupIoTimeoutMs = 5000;    // oscilloscope and spectrum analyzer
@@ -45,9 +47,19 @@ struct SetupFlags {
 
 using SetupTable = QVector<SetupStep>;
 
-// Runs the table on vi. Returns VI_SUCCESS when no End or LocalThenEnd step
+// The two things a table does to an instrument.
+struct SetupIo {
+    std::function<ViStatus(const QString &command)> query; // reply discarded
+    std::function<ViStatus()> goToLocal;
+};
+
+// Queries and go-to-local on vi through the session layer.
+SetupIo SessionIo(ViSession vi);
+
+// Runs the table. Returns VI_SUCCESS when no End or LocalThenEnd step
 // failed, otherwise the status of the step that ended it. Success means the
 // status is exactly VI_SUCCESS: a warning status counts as a failure.
+ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const SetupFlags &flags);
 ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags);
 
 // Closes vi if it is open, then opens resource afresh into vi. LAN
