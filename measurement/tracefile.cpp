@@ -1,4 +1,29 @@
 #include "app/mainwindow.h"
+#include "measurement/tracefileformat.h"
 
-int MainWindow::SaveBinFile(QString, QVector<double>, ViInt32) { return -1; }
-int MainWindow::LoadBinFile(QString, QVector<double> *, ViInt32 *) { return -1; }
+#include <QFile>
+#include <QMessageBox>
+
+int MainWindow::SaveBinFile(QString fnam, QVector<double> d, ViInt32 cnt)
+{
+    QFile file(fnam);
+    if (!file.open(QIODevice::WriteOnly))
+        return -1;
+    file.write(EncodeTrace(d, cnt)); // a short write is not reported
+    file.close();
+    return 0;
+}
+
+int MainWindow::LoadBinFile(QString fnam, QVector<double> *d, ViInt32 *cnt)
+{
+    QFile file(fnam);
+    if (!file.open(QIODevice::ReadOnly)) {
+        QMessageBox::warning(this, tr("File Error"), tr("File not found."));
+        return -1;
+    }
+    const QVector<double> samples = DecodeTrace(file.readAll());
+    file.close();
+    *cnt = samples.size();
+    *d += samples;
+    return 0;
+}

@@ -1,0 +1,111 @@
+#include "measurement/delaycalc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double NotFound = std::numeric_limits<double>::quiet_NaN();
+
+constexpr double SrcRise = 0.035; // V above the first source sample, strictly exceeded
+constexpr double RfLevel = 0.05;  // scaled RF level, strictly exceeded ...
+constexpr int RfRun = 8;          // ... by this many consecutive samples
+constexpr double SnkLevel = 0.06; // V, reached or exceeded
+
+int Limit(int pts, int size) { return std::max(0, std::min(pts, size)); }
+
+} // namespace
+
+double SampleTime(int index, int pts, int osTypIdx)
+{
+    if (osTypIdx == 0)
+        return double(index) / double(pts - 1) - 0.5;
+    return (double(index) * 1.2) / double(pts - 1) - 0.6;
+}
+
+QVector<double> BuildTimeAxis(int pts, int osTypIdx)
+{
+    QVector<double> axis;
+    axis.reserve(std::max(0, pts));
+    for (int j = 0; j < pts; ++j)
+        axis.append(SampleTime(j, pts, osTypIdx));
+    return axis;
+}
+
+void ScaleRf(QVector<double> &d2)
+{
+    if (d2.isEmpty())
+        return;
+    double lo = d2[0];
+    double hi = d2[0];
+    for (int i = 1; i < d2.size(); ++i) {
+        if (d2[i] < lo)
+            lo = d2[i];
+        if (d2[i] > hi)
+            hi = d2[i];
+    }
+    const double factor = 0.2 / (hi - lo);
+    for (double &v : d2)
+        v = (v - lo) * factor;
+}
+
+DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double> &d2,
+                       const QVector<double> &d3, const QVector<double> &t, int osTypIdx)
+{
+    DelayResult r{NotFound, NotFound, NotFound, NotFound, NotFound};
+
+    // Source edge: first rise of more than 35 mV above the first sample.
+    const int srcEnd = Limit(pts, std::min(d1.size(), t.size()));
+    int iSrc = srcEnd;
+    for (int i = 0; i < srcEnd; ++i) {
+        if (d1[i] - d1[0] > SrcRise) {
+            iSrc = i;
+            break;
+        }
+    }
+
+    if (iSrc < srcEnd) {
+        r.tsrc = t[iSrc];
+
+        // RF edge: eight consecutive samples above the level, never before
+        // the source edge; a NaN sample breaks the run.
+        const int rfEnd = Limit(pts, d2.size() - (RfRun - 1));
+        for (int i = iSrc; i < rfEnd; ++i) {
+            int k = 0;
+            while (k < RfRun && d2[i + k] > RfLevel)
+                ++k;
+            if (k == RfRun) {
+                // From the index formula, not from t: the analyzer's trace
+                // has no time axis of its own.
+                r.trf = SampleTime(i, pts, osTypIdx);
+                r.Src2Rf = r.trf == 0.0 ? 0.0 : (r.trf - r.tsrc) * 1000.0;
+                break;
+            }
+        }
+    }
+
+    // Sink edge: searched from the first sample, not from the source edge.
+    const int snkEnd = Limit(pts, std::min(d3.size(), t.size()));
+    for (int i = 0; i < snkEnd; ++i) {
+        if (d3[i] >= SnkLevel) {
+            r.tsnk = t[i];
+            break;
+        }
+    }
+    r.Src2Snk = (r.tsnk - r.tsrc) * 1000.0; // NaN when either edge is missing
+    return r;
+}
+
+double FiniteMean(const QVector<double> &values)
+{
+    double sum = 0.0;
+    int count = 0;
+    for (double v : values) {
+        if (std::isfinite(v)) {
+            sum += v;
+            ++count;
+        }
+    }
+    return count == 0 ? NotFound : sum / double(count);
+}

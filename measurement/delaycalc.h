@@ -1,0 +1,39 @@
+// Edge searches and delay calculation over one accepted measurement's
+// traces, plus the time-axis and RF-scaling rules they rely on. Plain
+// functions: no shared state, no I/O.
+#pragma once
+
+#include <QVector>
+
+// Edge times in seconds (trigger at 0) and delays in milliseconds. An edge
+// that is not found leaves its time NaN, and every delay that depends on it
+// NaN, so a missing edge never turns into a plausible-looking number.
+struct DelayResult
+{
+    double tsrc;
+    double trf;
+    double tsnk;
+    double Src2Rf;
+    double Src2Snk;
+};
+
+// Time of sample `index` in a record of `pts` samples: the acquisition
+// window is 1.0 s wide for the Orvix type (osTypIdx 0), 1.2 s for any other.
+// The multiplication comes before the division, in double precision.
+double SampleTime(int index, int pts, int osTypIdx);
+
+// The time axis of a record of `pts` samples, evenly over the window.
+QVector<double> BuildTimeAxis(int pts, int osTypIdx);
+
+// Scales a trace in place to 0 .. 0.2 from its own minimum and maximum.
+// A flat trace (max == min) becomes NaN throughout, so no RF edge is found.
+void ScaleRf(QVector<double> &d2);
+
+// Finds the source, RF and sink edges in the first `pts` samples and turns
+// them into delays. Every search also stops at the size of the vector it
+// reads, so shorter vectors are never read past their end.
+DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double> &d2,
+                       const QVector<double> &d3, const QVector<double> &t, int osTypIdx);
+
+// Mean over the finite values; NaN when there is none.
+double FiniteMean(const QVector<double> &values);

@@ -1,0 +1,56 @@
+#include "measurement/resultsfile.h"
+
+#include <cmath>
+
+namespace {
+
+// QString::number gives "nan" for NaN on every platform; the check keeps the
+// file's spelling independent of that.
+QByteArray Number(double v)
+{
+    if (std::isnan(v))
+        return QByteArrayLiteral("nan");
+    return QString::number(v, 'g', 6).toLatin1();
+}
+
+void AppendBlock(QByteArray &out, const char *delayHead, const QVector<double> &values,
+                 const char *meanHead, double mean)
+{
+    out += delayHead;
+    for (double v : values)
+        out += ' ' + Number(v);
+    out += meanHead;
+    out += Number(mean);
+}
+
+} // namespace
+
+QByteArray ResultsText(const QVector<double> &src2Rf, double avgSrc2Rf,
+                       const QVector<double> &src2Hd, double avgSrc2Hd,
+                       const QVector<double> &src2Snk, double avgSrc2Snk)
+{
+    QByteArray out;
+    AppendBlock(out, "Source2RF Delay:", src2Rf, "\nSource2RF Mean: ", avgSrc2Rf);
+    out += '\n';
+    AppendBlock(out, "Source2HD Delay:", src2Hd, "\nSource2HD Mean: ", avgSrc2Hd);
+    out += '\n';
+    AppendBlock(out, "Source2Snk Delay:", src2Snk, "\nSource2Snk Mean: ", avgSrc2Snk);
+    return out;
+}
+
+QString RunStamp(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss_"));
+}
+
+QString ResultsFileName(const QString &dataDir, const QString &stamp)
+{
+    return dataDir + stamp + QStringLiteral("Results.txt");
+}
+
+QString TraceFileName(const QString &dataDir, const QString &stamp, int k, TraceKind kind)
+{
+    const char *suffix = kind == TraceKind::Source ? "_src" : kind == TraceKind::Rf ? "_rf" : "_snk";
+    return dataDir + stamp + QStringLiteral("%1").arg(k, 3, 10, QLatin1Char('0'))
+           + QLatin1String(suffix) + QStringLiteral(".bin");
+}

@@ -1,0 +1,102 @@
+// The results text byte for byte and the names of the files a run writes.
+#include "measurement/resultsfile.h"
+
+#include <QtTest>
+
+#include <limits>
+
+namespace {
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+}
+
+class TestResultsFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void text_data();
+    void text();
+    void names_data();
+    void names();
+    void stamp();
+};
+
+// Numbers must not pick up the locale's decimal comma.
+void TestResultsFile::initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+
+void TestResultsFile::text_data()
+{
+    QTest::addColumn<QVector<double>>("rf");
+    QTest::addColumn<double>("avgRf");
+    QTest::addColumn<QVector<double>>("hd");
+    QTest::addColumn<double>("avgHd");
+    QTest::addColumn<QVector<double>>("snk");
+    QTest::addColumn<double>("avgSnk");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("two measurements, HDMI off")
+        << QVector<double>{41.2, 39.8} << 40.5 << QVector<double>{0, 0} << 0.0
+        << QVector<double>{121.6, 118} << 119.8
+        << QByteArray("Source2RF Delay: 41.2 39.8\nSource2RF Mean: 40.5\n"
+                      "Source2HD Delay: 0 0\nSource2HD Mean: 0\n"
+                      "Source2Snk Delay: 121.6 118\nSource2Snk Mean: 119.8");
+    QTest::newRow("no measurement: headers and nan means")
+        << QVector<double>() << NaN << QVector<double>() << NaN << QVector<double>() << NaN
+        << QByteArray("Source2RF Delay:\nSource2RF Mean: nan\n"
+                      "Source2HD Delay:\nSource2HD Mean: nan\n"
+                      "Source2Snk Delay:\nSource2Snk Mean: nan");
+    QTest::newRow("missing edges as nan, six significant digits, exponents")
+        << QVector<double>{NaN, 40.123456789} << 40.123456789 << QVector<double>{1.5e-05, NaN} << 1.5e-05
+        << QVector<double>{1234567.0, -0.0001} << 617283.49995
+        << QByteArray("Source2RF Delay: nan 40.1235\nSource2RF Mean: 40.1235\n"
+                      "Source2HD Delay: 1.5e-05 nan\nSource2HD Mean: 1.5e-05\n"
+                      "Source2Snk Delay: 1.23457e+06 -0.0001\nSource2Snk Mean: 617283");
+}
+
+void TestResultsFile::text()
+{
+    QFETCH(QVector<double>, rf);
+    QFETCH(double, avgRf);
+    QFETCH(QVector<double>, hd);
+    QFETCH(double, avgHd);
+    QFETCH(QVector<double>, snk);
+    QFETCH(double, avgSnk);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(ResultsText(rf, avgRf, hd, avgHd, snk, avgSnk), expected);
+}
+
+void TestResultsFile::names_data()
+{
+    QTest::addColumn<int>("k");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("expected");
+
+    const QString base = QStringLiteral("C:/Users/u/AppData/Local/Velmarsk/prog2026-03-01_14-05-09_");
+    QTest::newRow("first source") << 1 << int(TraceKind::Source) << base + "001_src.bin";
+    QTest::newRow("first rf") << 1 << int(TraceKind::Rf) << base + "001_rf.bin";
+    QTest::newRow("first sink") << 1 << int(TraceKind::Sink) << base + "001_snk.bin";
+    QTest::newRow("999") << 999 << int(TraceKind::Sink) << base + "999_snk.bin";
+    QTest::newRow("1000 grows to four digits") << 1000 << int(TraceKind::Rf) << base + "1000_rf.bin";
+}
+
+void TestResultsFile::names()
+{
+    QFETCH(int, k);
+    QFETCH(int, kind);
+    QFETCH(QString, expected);
+    const QString dataDir = QStringLiteral("C:/Users/u/AppData/Local/Velmarsk/prog");
+    const QString stamp = QStringLiteral("2026-03-01_14-05-09_");
+    QCOMPARE(TraceFileName(dataDir, stamp, k, TraceKind(kind)), expected);
+    QCOMPARE(ResultsFileName(dataDir, stamp),
+             QStringLiteral("C:/Users/u/AppData/Local/Velmarsk/prog2026-03-01_14-05-09_Results.txt"));
+}
+
+void TestResultsFile::stamp()
+{
+    QCOMPARE(RunStamp(QDateTime(QDate(2026, 3, 1), QTime(14, 5, 9))), QStringLiteral("2026-03-01_14-05-09_"));
+    QCOMPARE(RunStamp(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59))), QStringLiteral("2026-12-31_23-59-59_"));
+}
+
+QTEST_APPLESS_MAIN(TestResultsFile)
+#include "tst_resultsfile.moc"
