@@ -1,0 +1,88 @@
+#include "app/datapaths.h"
+
+#include <QtTest>
+
+class TestDataPaths : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void appName_data();
+    void appName();
+    void dataDirAndCfgFile_data();
+    void dataDirAndCfgFile();
+};
+
+void TestDataPaths::appName_data()
+{
+    QTest::addColumn<QString>("exePath");
+    QTest::addColumn<QString>("appName");
+
+    QTest::newRow("windows exe") << "C:/Program Files/q/prog.exe" << "prog";
+    QTest::newRow("several dots") << "C:/bin/prog.beta.exe" << "prog";
+    QTest::newRow("backslashes") << "C:\\bin\\prog.beta.exe" << "prog";
+    QTest::newRow("linux binary") << "/usr/local/bin/QuenviaCodecTiming" << "QuenviaCodecTiming";
+    QTest::newRow("dotted directory") << "/home/u/.local/bin/tool" << "tool";
+    QTest::newRow("bare name") << "prog.exe" << "prog";
+}
+
+void TestDataPaths::appName()
+{
+    QFETCH(QString, exePath);
+    QFETCH(QString, appName);
+    QCOMPARE(AppNameFromPath(exePath), appName);
+}
+
+void TestDataPaths::dataDirAndCfgFile_data()
+{
+    QTest::addColumn<QString>("location");
+    QTest::addColumn<QString>("dataDir");
+    QTest::addColumn<QString>("cfgFile");
+
+    QTest::newRow("forward slashes")
+        << "C:/Users/u/AppData/Local/prog"
+        << "C:/Users/u/AppData/Local/Velmarsk/prog"
+        << "C:/Users/u/AppData/Local/Velmarsk/prog/prog.cfg";
+    QTest::newRow("backslashes")
+        << "C:\\Users\\u\\AppData\\Local\\prog"
+        << "C:/Users/u/AppData/Local/Velmarsk/prog"
+        << "C:/Users/u/AppData/Local/Velmarsk/prog/prog.cfg";
+    QTest::newRow("mixed separators")
+        << "C:\\Users/u\\AppData/Local\\prog"
+        << "C:/Users/u/AppData/Local/Velmarsk/prog"
+        << "C:/Users/u/AppData/Local/Velmarsk/prog/prog.cfg";
+    // An empty last component: the level is inserted above nothing.
+    QTest::newRow("trailing separator")
+        << "C:/Users/u/AppData/Local/prog/"
+        << "C:/Users/u/AppData/Local/prog/Velmarsk/"
+        << "C:/Users/u/AppData/Local/prog/Velmarsk//prog.cfg";
+    QTest::newRow("trailing backslash")
+        << "C:\\Users\\u\\prog\\"
+        << "C:/Users/u/prog/Velmarsk/"
+        << "C:/Users/u/prog/Velmarsk//prog.cfg";
+    // Empty parts are kept, so doubled and leading separators survive.
+    QTest::newRow("unix absolute")
+        << "/home/u/.local/share/prog"
+        << "/home/u/.local/share/Velmarsk/prog"
+        << "/home/u/.local/share/Velmarsk/prog/prog.cfg";
+    QTest::newRow("doubled separator")
+        << "/home//prog"
+        << "/home//Velmarsk/prog"
+        << "/home//Velmarsk/prog/prog.cfg";
+    QTest::newRow("unc share")
+        << "\\\\server\\share\\prog"
+        << "//server/share/Velmarsk/prog"
+        << "//server/share/Velmarsk/prog/prog.cfg";
+}
+
+void TestDataPaths::dataDirAndCfgFile()
+{
+    QFETCH(QString, location);
+    QFETCH(QString, dataDir);
+    QFETCH(QString, cfgFile);
+    QCOMPARE(DataDirFromLocation(location), dataDir);
+    QCOMPARE(CfgFilePath(DataDirFromLocation(location), QStringLiteral("prog")), cfgFile);
+}
+
+QTEST_APPLESS_MAIN(TestDataPaths)
+#include "tst_datapaths.moc"
