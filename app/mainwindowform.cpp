@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QFont>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -42,6 +43,11 @@ void MainWindowForm::setupUi(QMainWindow *MainWindow)
     if (MainWindow->objectName().isEmpty())
         MainWindow->setObjectName(QStringLiteral("MainWindow"));
     MainWindow->resize(327, 293);
+    // The geometry is in pixels and sized for a small dialog font; a font of
+    // fixed pixel size keeps the texts inside their controls on any desktop.
+    QFont font = MainWindow->font();
+    font.setPixelSize(10);
+    MainWindow->setFont(font);
     // Relative to the working directory; without the file the window simply has no icon.
     if (QFileInfo::exists(QStringLiteral("vk.ico")))
         MainWindow->setWindowIcon(QIcon(QStringLiteral("vk.ico")));
