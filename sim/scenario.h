@@ -36,6 +36,10 @@ struct Fault {
 
     static bool kindFromName(const QString &name, Kind *kind);
     static QString kindName(Kind kind);
+    // Command-line form "<instrument>:<kind>[=<delayMs>][@<k>]:<pattern>",
+    // e.g. "osc:Late=6000@2:*TRG" or "sa:NoReply:TRAC?". The pattern is the
+    // rest of the text and may itself contain ':'.
+    static bool fromOption(const QString &text, Fault *fault, QString *error);
 };
 
 struct Scenario {

@@ -1,0 +1,146 @@
+#include "sim/bench.h"
+
+#include "sim/oscilloscope.h"
+#include "sim/socketserver.h"
+#include "sim/spectrumanalyzer.h"
+#include "sim/truthstore.h"
+#include "sim/videoanalyzer.h"
+
+namespace benchsim {
+
+struct Bench::Private {
+    explicit Private(const Scenario &s) : scenario(s), osc(s, &truths), sa(s, &truths), va(s) {}
+
+    Instrument *instrument(const QString &name) const
+    {
+        if (name == QLatin1String("osc"))
+            return &osc;
+        if (name == QLatin1String("sa"))
+            return &sa;
+        if (name == QLatin1String("va"))
+            return &va;
+        return nullptr;
+    }
+    SocketServer *server(const QString &name) const
+    {
+        const Instrument *wanted = instrument(name);
+        const Instrument *all[3] = {&osc, &sa, &va};
+        for (int i = 0; i < 3; ++i)
+            if (wanted && all[i] == wanted)
+                return servers[i].get();
+        return nullptr;
+    }
+
+    const Scenario scenario;
+    TruthStore truths;
+    // The models lock themselves; const accessors of the bench still use them.
+    mutable Oscilloscope osc;
+    mutable SpectrumAnalyzer sa;
+    mutable VideoAnalyzer va;
+    std::unique_ptr<SocketServer> servers[3];
+};
+
+Bench::Bench(const Scenario &scenario) : d(std::make_unique<Private>(scenario))
+{
+    for (const Fault &f : scenario.faults)
+        addFault(f);
+}
+
+Bench::~Bench()
+{
+    stop();
+}
+
+bool Bench::start(QString *error)
+{
+    stop();
+    Instrument *instruments[3] = {&d->osc, &d->sa, &d->va};
+    const quint16 ports[3] = {d->scenario.oscPort, d->scenario.saPort, d->scenario.vaPort};
+    for (int i = 0; i < 3; ++i) {
+        d->servers[i] = std::make_unique<SocketServer>(instruments[i]);
+        QString e;
+        if (!d->servers[i]->listen(ports[i], &e)) {
+            if (error)
+                *error = QStringLiteral("%1 on port %2: %3").arg(instruments[i]->name()).arg(ports[i]).arg(e);
+            stop();
+            return false;
+        }
+    }
+    return true;
+}
+
+void Bench::stop()
+{
+    for (auto &server : d->servers)
+        server.reset();
+}
+
+quint16 Bench::port(const QString &instrument) const
+{
+    const SocketServer *server = d->server(instrument);
+    return server ? server->port() : 0;
+}
+
+QString Bench::resource(const QString &instrument) const
+{
+    const quint16 p = port(instrument);
+    return p ? QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(p) : QString();
+}
+
+QVector<LogEntry> Bench::log(const QString &instrument) const
+{
+    const Instrument *i = d->instrument(instrument);
+    return i ? i->log() : QVector<LogEntry>();
+}
+
+QList<QByteArray> Bench::commands(const QString &instrument) const
+{
+    QList<QByteArray> out;
+    for (const LogEntry &e : log(instrument))
+        out.append(e.command);
+    return out;
+}
+
+void Bench::clearLog()
+{
+    d->osc.clearLog();
+    d->sa.clearLog();
+    d->va.clearLog();
+}
+
+void Bench::setLogListener(std::function<void(const LogEntry &)> listener)
+{
+    d->osc.setLogListener(listener);
+    d->sa.setLogListener(listener);
+    d->va.setLogListener(listener);
+}
+
+QVector<Truth> Bench::truths() const
+{
+    return d->truths.all();
+}
+
+void Bench::addFault(const Fault &fault)
+{
+    if (Instrument *i = d->instrument(fault.instrument))
+        i->addFault(fault);
+}
+
+void Bench::clearFaults()
+{
+    d->osc.clearFaults();
+    d->sa.clearFaults();
+    d->va.clearFaults();
+}
+
+Endpoint *Bench::endpoint(const QString &instrument)
+{
+    return d->instrument(instrument);
+}
+
+const Scenario &Bench::scenario() const
+{
+    return d->scenario;
+}
+
+} // namespace benchsim

@@ -1,0 +1,75 @@
+// What every simulated instrument shares: splitting program messages,
+// IEEE 488.2 common commands, the error queue, latency, injected faults and
+// the command log. The three models add their own command sets.
+#pragma once
+
+#include "sim/bench.h"
+#include "sim/endpoint.h"
+#include "sim/scpi.h"
+
+#include <QByteArrayList>
+#include <QHash>
+#include <QVector>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace benchsim {
+
+class Instrument : public Endpoint {
+public:
+    Instrument(const QString &name, int latencyMs);
+
+    QString name() const override { return name_; }
+    Response handle(const QByteArray &message) override;
+
+    QVector<LogEntry> log() const;
+    void clearLog();
+    void setLogListener(std::function<void(const LogEntry &)> listener);
+    void addFault(const Fault &fault);
+    void clearFaults();
+
+protected:
+    // What a message's commands leave behind for the response.
+    struct Context {
+        QByteArrayList units; // one response unit per answered query
+        int delayMs = 0;      // time until the commands are done
+        bool stalled = false; // the commands never complete ("*OPC?" gets no answer)
+    };
+
+    // A command outside the common set; called with the instrument locked.
+    // False: the header is not part of this instrument's command set.
+    virtual bool execute(const Command &cmd, Context &ctx) = 0;
+    virtual QByteArray identity() const = 0;
+    // "*RST": back to power-on settings.
+    virtual void reset() = 0;
+    // "*TRG". The default instrument has nothing to trigger.
+    virtual void trigger(Context &ctx);
+
+    // SCPI error queue entry, e.g. (-222, "Data out of range").
+    void pushError(int code, const char *text);
+    // A setting that changes nothing the simulator returns: "HDR value"
+    // stores the value, "HDR?" answers it ("0" before it was set).
+    void storeOrRecall(const Command &cmd, Context &ctx);
+
+private:
+    struct ArmedFault {
+        Fault fault;
+        int matches = 0;
+    };
+    bool executeCommon(const Command &cmd, Context &ctx);
+    const Fault *matchFault(const QByteArray &message);
+    static void applyFault(const Fault &fault, Response &response);
+
+    QString name_;
+    int latencyMs_;
+    mutable std::mutex mutex_;
+    std::deque<QByteArray> errors_;
+    QHash<QByteArray, QByteArray> settings_;
+    QVector<ArmedFault> faults_;
+    QVector<LogEntry> log_;
+    std::function<void(const LogEntry &)> listener_;
+};
+
+} // namespace benchsim

@@ -1,0 +1,175 @@
+// benchsim: serves the simulated bench until SIGINT/SIGTERM (or the end of
+// stdin with --stdin-eof), announcing its resources on one ready line.
+#include "sim/bench.h"
+#include "sim/logline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+
+using benchsim::Fault;
+using benchsim::Scenario;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 's';
+    ssize_t n = write(signalPipe[1], &c, 1);
+    (void)n;
+}
+
+int fail(const QString &message)
+{
+    fprintf(stderr, "benchsim: %s\n", qPrintable(message));
+    return 2;
+}
+
+// Options override the scenario file member by member.
+bool applyOptions(const QCommandLineParser &p, Scenario *s, QString *error)
+{
+    auto number = [&](const char *name, auto *out) {
+        if (!p.isSet(QLatin1String(name)))
+            return true;
+        bool ok = false;
+        const double v = p.value(QLatin1String(name)).toDouble(&ok);
+        if (!ok) {
+            *error = QStringLiteral("--%1 needs a number").arg(QLatin1String(name));
+            return false;
+        }
+        *out = static_cast<std::remove_pointer_t<decltype(out)>>(v);
+        return true;
+    };
+    if (p.isSet(QStringLiteral("osc-type")))
+        s->oscType = p.value(QStringLiteral("osc-type"));
+    if (p.isSet(QStringLiteral("osc-idn")))
+        s->oscIdn = p.value(QStringLiteral("osc-idn")).toUtf8();
+    if (p.isSet(QStringLiteral("sa-idn")))
+        s->saIdn = p.value(QStringLiteral("sa-idn")).toUtf8();
+    if (p.isSet(QStringLiteral("va-idn")))
+        s->vaIdn = p.value(QStringLiteral("va-idn")).toUtf8();
+    const bool numbersOk = number("points", &s->benloPoints) && number("src2rf", &s->src2RfMs)
+        && number("src2snk", &s->src2SnkMs) && number("jitter", &s->jitterMs) && number("noise", &s->noiseV)
+        && number("seed", &s->seed) && number("reject-first", &s->rejectFirst) && number("va-stat", &s->vaStat)
+        && number("va-count", &s->vaCount) && number("va-value", &s->vaValue)
+        && number("acquisition-ms", &s->acquisitionMs) && number("latency-ms", &s->latencyMs)
+        && number("osc-port", &s->oscPort) && number("sa-port", &s->saPort) && number("va-port", &s->vaPort);
+    if (!numbersOk)
+        return false;
+    for (const QString &text : p.values(QStringLiteral("fault"))) {
+        Fault f;
+        if (!Fault::fromOption(text, &f, error))
+            return false;
+        s->faults.append(f);
+    }
+    return s->validate(error);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("benchsim"));
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Simulated oscilloscope, spectrum analyzer and video analyzer on raw SCPI sockets (127.0.0.1)."));
+    p.addHelpOption();
+    const QList<QCommandLineOption> options = {
+        {QStringLiteral("scenario"), QStringLiteral("Scenario JSON file."), QStringLiteral("file")},
+        {QStringLiteral("osc-type"), QStringLiteral("Oscilloscope command set: Orvix or Benlo."), QStringLiteral("type")},
+        {QStringLiteral("points"), QStringLiteral("Record length of the Benlo type."), QStringLiteral("n")},
+        {QStringLiteral("src2rf"), QStringLiteral("True Source->RF delay, ms."), QStringLiteral("ms")},
+        {QStringLiteral("src2snk"), QStringLiteral("True Source->Sink delay, ms."), QStringLiteral("ms")},
+        {QStringLiteral("jitter"), QStringLiteral("Delay jitter, +- ms per acquisition."), QStringLiteral("ms")},
+        {QStringLiteral("noise"), QStringLiteral("Noise on the oscilloscope channels, V rms."), QStringLiteral("V")},
+        {QStringLiteral("seed"), QStringLiteral("Seed of noise and jitter."), QStringLiteral("n")},
+        {QStringLiteral("reject-first"), QStringLiteral("First K acquisitions start outside the window."), QStringLiteral("k")},
+        {QStringLiteral("osc-idn"), QStringLiteral("Oscilloscope *IDN? reply."), QStringLiteral("text")},
+        {QStringLiteral("sa-idn"), QStringLiteral("Spectrum analyzer *IDN? reply."), QStringLiteral("text")},
+        {QStringLiteral("va-idn"), QStringLiteral("Video analyzer *IDN? reply."), QStringLiteral("text")},
+        {QStringLiteral("va-stat"), QStringLiteral("READ:AVDA:TTV:STAT? reply."), QStringLiteral("n")},
+        {QStringLiteral("va-count"), QStringLiteral("READ:AVDA:TTV:COUN? reply."), QStringLiteral("n")},
+        {QStringLiteral("va-value"), QStringLiteral("READ:AVDA:TTV:VAL? reply."), QStringLiteral("x")},
+        {QStringLiteral("acquisition-ms"), QStringLiteral("Acquisition time after *TRG, ms."), QStringLiteral("ms")},
+        {QStringLiteral("latency-ms"), QStringLiteral("Latency of every response, ms."), QStringLiteral("ms")},
+        {QStringLiteral("osc-port"), QStringLiteral("Oscilloscope port (0: free port)."), QStringLiteral("port")},
+        {QStringLiteral("sa-port"), QStringLiteral("Spectrum analyzer port."), QStringLiteral("port")},
+        {QStringLiteral("va-port"), QStringLiteral("Video analyzer port."), QStringLiteral("port")},
+        {QStringLiteral("fault"),
+         QStringLiteral("Inject a fault: instrument:kind[=delayMs][@k]:pattern (repeatable)."),
+         QStringLiteral("spec")},
+        {QStringLiteral("log"), QStringLiteral("Write the command log as JSON lines."), QStringLiteral("file")},
+        {QStringLiteral("stdin-eof"), QStringLiteral("Also stop when stdin closes.")},
+    };
+    p.addOptions(options);
+    p.process(app);
+
+    Scenario scenario;
+    QString error;
+    if (p.isSet(QStringLiteral("scenario"))) {
+        QFile file(p.value(QStringLiteral("scenario")));
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+        scenario = Scenario::fromJson(file.readAll(), &error);
+        if (!error.isEmpty())
+            return fail(QStringLiteral("%1: %2").arg(file.fileName(), error));
+    }
+    if (!applyOptions(p, &scenario, &error))
+        return fail(error);
+
+    QFile logFile;
+    std::mutex logMutex;
+    benchsim::Bench bench(scenario);
+    if (p.isSet(QStringLiteral("log"))) {
+        logFile.setFileName(p.value(QStringLiteral("log")));
+        if (!logFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return fail(QStringLiteral("cannot write %1: %2").arg(logFile.fileName(), logFile.errorString()));
+        bench.setLogListener([&](const benchsim::LogEntry &e) {
+            std::lock_guard<std::mutex> lock(logMutex);
+            logFile.write(benchsim::logLine(e));
+            logFile.flush();
+        });
+    }
+
+    if (pipe2(signalPipe, O_CLOEXEC) != 0)
+        return fail(QStringLiteral("pipe failed"));
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    if (!bench.start(&error))
+        return fail(error);
+    printf("benchsim ready osc=%s sa=%s va=%s\n", qPrintable(bench.resource(QStringLiteral("osc"))),
+           qPrintable(bench.resource(QStringLiteral("sa"))), qPrintable(bench.resource(QStringLiteral("va"))));
+    fflush(stdout);
+
+    const bool watchStdin = p.isSet(QStringLiteral("stdin-eof"));
+    for (;;) {
+        pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        if (poll(fds, watchStdin ? 2 : 1, -1) < 0)
+            continue; // EINTR: the handler wrote to the pipe
+        if (fds[0].revents)
+            break;
+        if (watchStdin && fds[1].revents) {
+            char buf[4096];
+            const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                break;
+        }
+    }
+    bench.stop();
+    return 0;
+}

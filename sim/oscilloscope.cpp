@@ -1,0 +1,214 @@
+#include "sim/oscilloscope.h"
+
+namespace benchsim {
+
+namespace {
+
+// Settings the application sends that change nothing the simulator returns.
+// "CHAN#" stands for CHAN1..CHAN4.
+const char *const kOrvixSettings[] = {
+    "ACQ:POIN:AUTO", "TIM:RANG",       "EXP:WAV:RAW",     "SYST:DISP:UPD",   "CHAN#:RANG",
+    "CHAN#:POS",     "CHAN#:COUP",     "CHAN#:TYPE",      "TIM:SCAL",        "TIM:REF",
+    "TRIG3:OFFS:LIM", "CHAN#:SCAL",    "CHAN:DIGF:CUT",   "CHAN#:BAND",      "TRIG1:MODE",
+    "TRIG1:ANED:NREJ", "TRIG1:HOLD:MODE", "TRIG1:HOLD:TIME", "TRIG1:OUT:STAT", "EXP:WAV:INCX",
+};
+
+const char *const kBenloSettings[] = {
+    "TRIG:B:ENAB",     "TRIG:A:TYPE",          "TRIG:A:SOUR", "TRIG:A:ENAB", "TRIG:A:MODE",
+    "TRIG:A:EDGE:SLOP", "TRIG:A:EDGE:COUP",    "TRIG:A:EDGE:FILT:LPAS", "ACQ:WRAT", "TIM:SCAL",
+    "TIM:POS",         "TIM:REF",              "CHAN#:SCAL",  "CHAN#:POS",   "CHAN#:COUP",
+    "CHAN#:TYPE",      "CHAN#:BAND",           "SYST:DISP:UPD",
+};
+
+template <size_t N>
+bool inTable(const char *const (&table)[N], const QByteArray &pattern)
+{
+    for (const char *entry : table)
+        if (pattern == entry)
+            return true;
+    return false;
+}
+
+// Longest record this simulator keeps in memory: 4 channels of float.
+constexpr int kMaxRecordLength = 10000000;
+
+} // namespace
+
+Oscilloscope::Oscilloscope(const Scenario &scenario, TruthStore *truths)
+    : Instrument(QStringLiteral("osc"), scenario.latencyMs), scenario_(scenario), truths_(truths),
+      benlo_(scenario.isBenlo())
+{
+    reset();
+}
+
+QByteArray Oscilloscope::identity() const
+{
+    if (!scenario_.oscIdn.isEmpty())
+        return scenario_.oscIdn;
+    return benlo_ ? "Benlo,MSO-SIM4,B000301,1.0" : "Orvix,RTO-SIM4,O000301,1.0";
+}
+
+void Oscilloscope::reset()
+{
+    recordLength_ = benlo_ ? scenario_.benloPoints : 10000;
+    ascii_ = true;
+    channelOn_[0] = true;
+    channelOn_[1] = channelOn_[2] = channelOn_[3] = false;
+    triggerLevel_ = 0.0;
+    runState_ = "RUN";
+}
+
+void Oscilloscope::acquire()
+{
+    last_ = makeAcquisition(scenario_, truths_->count(), recordLength_);
+    truths_->add(last_.truth, last_.rfTime);
+    hasAcquisition_ = true;
+}
+
+void Oscilloscope::trigger(Context &ctx)
+{
+    // Edge trigger on the source step: a level the step never crosses never
+    // triggers, so the acquisition and its "*OPC?" never complete.
+    if (triggerLevel_ >= kSourceStepV) {
+        ctx.stalled = true;
+        return;
+    }
+    acquire();
+    ctx.delayMs += scenario_.acquisitionMs;
+}
+
+void Oscilloscope::answerData(int channel, Context &ctx)
+{
+    if (!hasAcquisition_)
+        acquire(); // the screen always shows a record
+    QVector<float> samples;
+    if (channel <= 3 && channelOn_[channel - 1]) {
+        samples = last_.channel[channel - 1];
+    } else {
+        // A channel that is off (or channel 4, which carries no signal) was not recorded.
+        samples.fill(0.0f, last_.truth.points);
+        if (!channelOn_[channel - 1])
+            pushError(-221, "Settings conflict;channel off");
+    }
+    ctx.units.append(ascii_ ? asciiList(samples) : floatBlock(samples));
+}
+
+bool Oscilloscope::setChannel(int channel, const Command &cmd, Context &ctx)
+{
+    bool &on = channelOn_[channel - 1];
+    if (cmd.query) {
+        ctx.units.append(on ? "1" : "0");
+    } else if (!parseBool(cmd.args, &on)) {
+        pushError(-224, "Illegal parameter value");
+    }
+    return true;
+}
+
+bool Oscilloscope::setTriggerLevel(const Command &cmd, Context &ctx)
+{
+    if (cmd.query) {
+        ctx.units.append(QByteArray::number(triggerLevel_, 'g', 6));
+        return true;
+    }
+    bool ok = false;
+    const double level = cmd.args.toDouble(&ok);
+    if (ok)
+        triggerLevel_ = level;
+    else
+        pushError(-224, "Illegal parameter value");
+    return true;
+}
+
+bool Oscilloscope::setRunState(const QByteArray &state, const Command &cmd, Context &ctx)
+{
+    if (cmd.query)
+        ctx.units.append(runState_);
+    else
+        runState_ = state;
+    return true;
+}
+
+bool Oscilloscope::execute(const Command &cmd, Context &ctx)
+{
+    int channel = 0;
+    const QByteArray pattern = channelPattern(cmd.header, &channel);
+
+    if (pattern == "CHAN#:DATA?") {
+        answerData(channel, ctx);
+        return true;
+    }
+    if (pattern == "FORM" || pattern == "FORM?") {
+        const QByteArray a = cmd.args.toUpper().replace(" ", "");
+        if (cmd.query)
+            ctx.units.append(ascii_ ? "ASC,0" : "REAL,32");
+        else if (a == "ASC" || a == "ASCII" || a == "ASC,0")
+            ascii_ = true;
+        else if (a == "REAL,32" || a == "REAL")
+            ascii_ = false;
+        else
+            pushError(-224, "Illegal parameter value");
+        return true;
+    }
+    if (pattern == "RUN" || pattern == "STOP")
+        return setRunState(pattern, cmd, ctx);
+    return benlo_ ? executeBenlo(pattern, channel, cmd, ctx) : executeOrvix(pattern, channel, cmd, ctx);
+}
+
+bool Oscilloscope::executeOrvix(const QByteArray &pattern, int channel, const Command &cmd, Context &ctx)
+{
+    const QByteArray base = cmd.query ? pattern.chopped(1) : pattern;
+    if (base == "CHAN#")
+        return setChannel(channel, cmd, ctx);
+    if (base == "TRIG1:LEV1")
+        return setTriggerLevel(cmd, ctx);
+    if (pattern == "RUNC")
+        return setRunState("RUN", cmd, ctx);
+    if (base == "INIT:CONT") {
+        bool on = true;
+        if (cmd.query)
+            ctx.units.append(runState_ == "RUN" ? "1" : "0");
+        else if (parseBool(cmd.args, &on))
+            runState_ = on ? "RUN" : "SINGLE";
+        else
+            pushError(-224, "Illegal parameter value");
+        return true;
+    }
+    if (base == "ACQ:POIN") {
+        bool ok = false;
+        const int n = cmd.args.toInt(&ok);
+        if (cmd.query)
+            ctx.units.append(QByteArray::number(recordLength_));
+        else if (ok && n >= 2 && n <= kMaxRecordLength)
+            recordLength_ = n;
+        else
+            pushError(-222, "Data out of range");
+        return true;
+    }
+    if (inTable(kOrvixSettings, base)) {
+        storeOrRecall(cmd, ctx);
+        return true;
+    }
+    return false;
+}
+
+bool Oscilloscope::executeBenlo(const QByteArray &pattern, int channel, const Command &cmd, Context &ctx)
+{
+    const QByteArray base = cmd.query ? pattern.chopped(1) : pattern;
+    if (base == "CHAN#:STAT")
+        return setChannel(channel, cmd, ctx);
+    if (base == "TRIG:A:LEV1")
+        return setTriggerLevel(cmd, ctx);
+    if (pattern == "SING")
+        return setRunState("SINGLE", cmd, ctx);
+    if (pattern == "ACQ:POIN?") {
+        ctx.units.append(QByteArray::number(recordLength_));
+        return true;
+    }
+    if (inTable(kBenloSettings, base)) {
+        storeOrRecall(cmd, ctx);
+        return true;
+    }
+    return false;
+}
+
+} // namespace benchsim

@@ -1,0 +1,105 @@
+#include "sim/spectrumanalyzer.h"
+
+#include "sim/waveform.h"
+
+namespace benchsim {
+
+namespace {
+
+const char *const kSettings[] = {
+    "FREQ:MODE", "DISP:TRAC:Y:RLEV", "INP1:ATT", "FREQ:CENT", "FREQ:SPAN", "TRIG1:SOUR", "SWE:TYPE", "SWE:OPT",
+    "BWID:FFT",  "BWID",             "BWID:VID", "TRIG1:HOLD", "TRIG1:SLOP", "OUTP:IF", "OUTP:IF:IFFR", "SYST:DISP:UPD",
+};
+
+constexpr int kMaxSweepPoints = 1000001;
+
+} // namespace
+
+SpectrumAnalyzer::SpectrumAnalyzer(const Scenario &scenario, TruthStore *truths)
+    : Instrument(QStringLiteral("sa"), scenario.latencyMs), scenario_(scenario), truths_(truths)
+{
+    reset();
+}
+
+void SpectrumAnalyzer::reset()
+{
+    sweepPoints_ = 1001;
+    sweepTime_ = recordSpan(scenario_.isBenlo());
+    continuous_ = true;
+    ascii_ = true;
+}
+
+void SpectrumAnalyzer::answerTrace(const Command &cmd, Context &ctx)
+{
+    // "TRAC? TRACE1, n": n points of trace 1; without n the sweep's points.
+    const QList<QByteArray> args = cmd.args.split(',');
+    int n = sweepPoints_;
+    bool ok = args.value(0).trimmed().toUpper() == "TRACE1";
+    if (ok && args.size() > 1)
+        n = args.at(1).trimmed().toInt(&ok);
+    if (!ok || args.size() > 2 || n < 2 || n > kMaxSweepPoints) {
+        pushError(-222, "Data out of range");
+        return;
+    }
+    int index = -1;
+    double rfTime = 0;
+    const bool hasBurst = truths_->latest(&index, &rfTime);
+    int rfIndex = -1;
+    const QVector<float> trace = analyzerTrace(scenario_, index, hasBurst, rfTime, n, sweepTime_, &rfIndex);
+    if (hasBurst)
+        truths_->setAnalyzerTrace(index, n, sweepTime_ / (n - 1), rfIndex);
+    ctx.units.append(ascii_ ? asciiList(trace) : floatBlock(trace));
+}
+
+bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)
+{
+    const QByteArray base = cmd.query ? cmd.header.chopped(1) : cmd.header;
+    bool ok = false;
+    if (cmd.header == "TRAC?" || cmd.header == "TRAC:DATA?") {
+        answerTrace(cmd, ctx);
+    } else if (base == "SWE:POIN") {
+        const int n = cmd.args.toInt(&ok);
+        if (cmd.query)
+            ctx.units.append(QByteArray::number(sweepPoints_));
+        else if (ok && n >= 2 && n <= kMaxSweepPoints)
+            sweepPoints_ = n;
+        else
+            pushError(-222, "Data out of range");
+    } else if (base == "SWE:TIME") {
+        const double s = cmd.args.toDouble(&ok);
+        if (cmd.query)
+            ctx.units.append(QByteArray::number(sweepTime_, 'g', 6));
+        else if (ok && s > 0 && s <= 3600)
+            sweepTime_ = s;
+        else
+            pushError(-222, "Data out of range");
+    } else if (base == "INIT:CONT") {
+        if (cmd.query)
+            ctx.units.append(continuous_ ? "1" : "0");
+        else if (!parseBool(cmd.args, &continuous_))
+            pushError(-224, "Illegal parameter value");
+    } else if (base == "INIT" || base == "INIT:IMM") {
+        // A single sweep: it waits for the oscilloscope's trigger output.
+    } else if (base == "FORM") {
+        const QByteArray a = cmd.args.toUpper().replace(" ", "");
+        if (cmd.query)
+            ctx.units.append(ascii_ ? "ASC,0" : "REAL,32");
+        else if (a == "ASC" || a == "ASCII" || a == "ASC,0")
+            ascii_ = true;
+        else if (a == "REAL,32" || a == "REAL")
+            ascii_ = false;
+        else
+            pushError(-224, "Illegal parameter value");
+    } else {
+        for (const char *entry : kSettings) {
+            if (base == entry) {
+                storeOrRecall(cmd, ctx);
+                return true;
+            }
+        }
+        return false;
+    }
+    return true;
+}
+
+} // namespace benchsim

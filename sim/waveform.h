@@ -1,0 +1,51 @@
+// The signals of one acquisition and their ground truth: a source step at
+// the trigger (channel 1), the RF burst envelope (channel 3 and the analyzer
+// trace) and the sink step (channel 2), with seeded noise and jitter.
+#pragma once
+
+#include "sim/bench.h"
+#include "sim/scenario.h"
+
+#include <QVector>
+
+namespace benchsim {
+
+// Levels, chosen so that the delay rules of the application find every edge
+// on the first sample at or after it: the source rises 0.15 V (rule: more
+// than 35 mV above the first sample), the sink reaches 0.1 V (rule: at least
+// 60 mV), the burst is 60 dB above the analyzer's floor.
+constexpr double kSourceStepV = 0.15;
+constexpr double kSinkHighV = 0.1;
+constexpr double kRfHighV = 0.2;
+constexpr double kRejectOffsetV = 0.5; // lifts a rejected record out of -0.05..0.3 V
+constexpr double kFloorDbm = -80.0;
+constexpr double kBurstDbm = -20.0;
+constexpr double kAnalyzerNoiseDb = 1.0;
+
+// Record span in seconds: 1.0 (Orvix) or 1.2 (Benlo), trigger in the middle.
+double recordSpan(bool benlo);
+// Sample times exactly as the application builds its axis:
+// j/(N-1) - 0.5, or (j*1.2)/(N-1) - 0.6.
+QVector<double> timeAxis(int points, bool benlo);
+// Analyzer sweep of span seconds centred on the trigger: (i*span)/(n-1) - span/2.
+double sweepTime(int i, int points, double span);
+// First index whose time is at or after edge, -1 when none.
+int firstIndexAtOrAfter(const QVector<double> &t, double edge);
+
+struct Acquisition {
+    Truth truth;
+    QVector<float> channel[3]; // channels 1..3, volts
+    double rfTime = 0;         // true burst start, seconds after the trigger
+};
+
+// Acquisition number index of the scenario with the given record length.
+// Reproducible: the same scenario, index and length give the same samples.
+Acquisition makeAcquisition(const Scenario &s, int index, int points);
+
+// The analyzer's zero-span trace for an acquisition: n points over span
+// seconds in dBm, burst from rfTime on. *rfIndex gets the burst's first
+// index (-1 when outside the sweep). hasBurst false gives the floor only.
+QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double rfTime, int n, double span,
+                             int *rfIndex);
+
+} // namespace benchsim
