@@ -113,9 +113,9 @@ bool parseResource(const std::string &text, Resource *out)
 
     r.host = f[1];
     const std::string last = f.back();
-    if (f.size() == 4 && equalsNoCase(last, "SOCKET")) {
+    if (equalsNoCase(last, "SOCKET")) {
         r.kind = Resource::Kind::Socket;
-        if (!parsePort(f[2], &r.port))
+        if (f.size() != 4 || !parsePort(f[2], &r.port))
             return false;
     } else {
         // INSTR; as in VISA the class suffix may be left out.
