@@ -15,7 +15,7 @@ run_suite() {
 }
 
 run_suite build/release
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/asan -DQUENVIA_SANITIZE=ON
