@@ -1,0 +1,259 @@
+// The oscilloscope's Init button against the simulated bench: the exact
+// commands of both types, the trigger level as typed, and every kind of
+// failing step.
+#include "setupbench.h"
+#include "instruments/visasession.h"
+
+using benchsim::Fault;
+
+namespace {
+
+QStringList OrvixWire(const QString &level)
+{
+    return {
+        "ACQ:POIN:AUTO 1;*OPC?",
+        "TIM:RANG 1.0;*OPC?",
+        "ACQ:POIN 20000;*OPC?",
+        "EXP:WAV:RAW ON;*OPC?",
+        "CHAN1 ON;STOP;*OPC?",
+        "SYST:DISP:UPD ON;*OPC?",
+        "CHAN1 ON;CHAN1:RANG 0.5;*OPC?",
+        "CHAN1:POS -2.0;CHAN1:COUP DC;*OPC?",
+        "CHAN2 ON;CHAN2:RANG 0.5;*OPC?",
+        "CHAN2:POS -2.0;CHAN2:COUP DC;*OPC?",
+        "CHAN3 ON;CHAN3:RANG 0.5;*OPC?",
+        "CHAN3:POS -3.0;CHAN3:COUP DC;*OPC?",
+        "CHAN3:TYPE RMS;*OPC?",
+        "TIM:SCAL 100e-3;TIM:REF 50;TRIG3:OFFS:LIM 0;*OPC?",
+        "CHAN3:SCAL 200e-3;*OPC?",
+        "CHAN:DIGF:CUT 100e3;*OPC?",
+        "CHAN1:BAND B20;*OPC?",
+        "TRIG1:LEV1 " + level + ";*OPC?",
+        "TRIG1:MODE NORM;*OPC?",
+        "TRIG1:ANED:NREJ ON;*OPC?",
+        "TRIG1:HOLD:MODE TIME;*OPC?",
+        "TRIG1:HOLD:TIME 1.3;*OPC?",
+        "TRIG1:OUT:STAT ON;*OPC?",
+        "FORM ASC;*OPC?",
+        "EXP:WAV:INCX OFF;*OPC?",
+        "RUN;*OPC?",
+    };
+}
+
+QStringList BenloWire(const QString &level)
+{
+    return {
+        "TRIG:B:ENAB OFF;*OPC?",
+        "TRIG:A:TYPE EDGE;*OPC?",
+        "TRIG:A:SOUR CH1;*OPC?",
+        "TRIG:A:ENAB ON;*OPC?",
+        "TRIG:A:MODE NORM;*OPC?",
+        "TRIG:A:EDGE:SLOP POS;*OPC?",
+        "TRIG:A:EDGE:COUP DC;*OPC?",
+        "TRIG:A:EDGE:FILT:LPAS ON;*OPC?",
+        "TRIG:A:LEV1 " + level + ";*OPC?",
+        "ACQ:WRAT MSAM;*OPC?",
+        "TIM:SCAL 0.1;*OPC?",
+        "TIM:POS 0.0;*OPC?",
+        "TIM:REF 50;*OPC?",
+        "CHAN2:STAT ON;*OPC?",
+        "CHAN2:SCAL 0.05;*OPC?",
+        "CHAN2:POS -3.0;*OPC?",
+        "CHAN2:COUP DCL;*OPC?",
+        "CHAN2:TYPE SAMP;*OPC?",
+        "CHAN2:BAND B20;*OPC?",
+        "CHAN1:STAT ON;*OPC?",
+        "CHAN1:SCAL 0.05;*OPC?",
+        "CHAN1:POS -3.0;*OPC?",
+        "CHAN1:COUP DCL;*OPC?",
+        "CHAN1:TYPE SAMP;*OPC?",
+        "CHAN1:BAND B20;*OPC?",
+    };
+}
+
+benchsim::Scenario ScopeOfType(bool benlo)
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = benlo ? "Benlo" : "Orvix";
+    return scenario;
+}
+
+const QString Ready = QStringLiteral("Ready");
+const QString Init = QStringLiteral("Init");
+
+} // namespace
+
+class TstOscSetup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sequences_data();
+    void sequences();
+    void failures_data();
+    void failures();
+    void unopenedResource();
+    void reinitClosesPreviousSession();
+
+private:
+    QTemporaryDir home;
+};
+
+void TstOscSetup::initTestCase()
+{
+    QVERIFY(home.isValid());
+    UsePrivateSettings(home);
+}
+
+void TstOscSetup::sequences_data()
+{
+    QTest::addColumn<bool>("benlo");
+    QTest::addColumn<bool>("demod");
+    QTest::addColumn<bool>("reset");
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<bool>("german");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList check = {"SYST:ERR?"};
+    const QStringList checkReset = {"SYST:ERR?", "*RST;*OPC?"};
+    QTest::newRow("orvix with demod and reset")
+        << false << true << true << "35e-3" << false << checkReset + OrvixWire("0.035");
+    QTest::newRow("orvix without demod, empty level")
+        << false << false << false << "" << false << check + Steps(OrvixWire("0"), "1-10,14-26");
+    QTest::newRow("benlo ignores demod, level abc")
+        << true << true << false << "abc" << false << check + BenloWire("0");
+    QTest::newRow("benlo, reset")
+        << true << false << true << "35e-3" << false << checkReset + BenloWire("0.035");
+    QTest::newRow("german: benlo 35e-3")
+        << true << false << false << "35e-3" << true << check + BenloWire("0.035");
+    QTest::newRow("german: orvix 35e-3")
+        << false << false << false << "35e-3" << true << check + Steps(OrvixWire("0.035"), "1-10,14-26");
+    QTest::newRow("german: orvix empty")
+        << false << true << false << "" << true << check + OrvixWire("0");
+    QTest::newRow("german: benlo abc")
+        << true << false << false << "abc" << true << check + BenloWire("0");
+}
+
+void TstOscSetup::sequences()
+{
+    QFETCH(bool, benlo);
+    QFETCH(bool, demod);
+    QFETCH(bool, reset);
+    QFETCH(QString, level);
+    QFETCH(bool, german);
+    QFETCH(QStringList, expected);
+
+    const QLocale saved;
+    if (german)
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    SetupBench b(ScopeOfType(benlo));
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.form->SaIfDem->setChecked(demod);
+    b.form->OsRst->setChecked(reset);
+    b.form->OsTrgLvl->setText(level);
+
+    b.click(b.form->OsInit);
+    QLocale::setDefault(saved);
+
+    QCOMPARE(b.sent("osc"), expected);
+    QCOMPARE(b.form->OsInit->text(), Ready);
+    QVERIFY(b.sent("sa").isEmpty());
+}
+
+void TstOscSetup::failures_data()
+{
+    QTest::addColumn<bool>("benlo");
+    QTest::addColumn<bool>("demod");
+    QTest::addColumn<bool>("reset");
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("button");
+
+    // A dropped connection fails a step at once; where the set-up must go
+    // on after the failure, the step is left unanswered instead (5 s).
+    const int close = int(Fault::Kind::Close);
+    const int noReply = int(Fault::Kind::NoReply);
+    const QStringList check = {"SYST:ERR?"};
+    const QStringList orvix = OrvixWire("0.035");
+    const QStringList benlo = BenloWire("0.035");
+    QTest::newRow("reset wanted, error query fails: no reset")
+        << false << false << true << QByteArray("SYST:ERR?") << noReply
+        << check + Steps(orvix, "1-10,14-26") << Ready;
+    QTest::newRow("orvix fails in 1")
+        << false << false << false << QByteArray("ACQ:POIN:AUTO") << close << check + Steps(orvix, "1") << Init;
+    QTest::newRow("orvix fails in 13")
+        << false << true << false << QByteArray("CHAN3:TYPE") << close << check + Steps(orvix, "1-13") << Init;
+    QTest::newRow("orvix fails in 14: goes on")
+        << false << false << false << QByteArray("TIM:SCAL 100e-3") << noReply
+        << check + Steps(orvix, "1-10,14-26") << Ready;
+    QTest::newRow("orvix fails in 16")
+        << false << true << false << QByteArray("CHAN:DIGF:CUT") << close << check + Steps(orvix, "1-16") << Init;
+    QTest::newRow("orvix fails in 26")
+        << false << false << false << QByteArray("RUN") << close << check + Steps(orvix, "1-10,14-26") << Init;
+    QTest::newRow("benlo fails in 1")
+        << true << false << false << QByteArray("TRIG:B:ENAB") << close << check + Steps(benlo, "1") << Init;
+    QTest::newRow("benlo fails in 9")
+        << true << false << false << QByteArray("TRIG:A:LEV1") << close << check + Steps(benlo, "1-9") << Init;
+    QTest::newRow("benlo fails in 25")
+        << true << false << false << QByteArray("CHAN1:BAND") << close << check + benlo << Init;
+}
+
+void TstOscSetup::failures()
+{
+    QFETCH(bool, benlo);
+    QFETCH(bool, demod);
+    QFETCH(bool, reset);
+    QFETCH(QByteArray, pattern);
+    QFETCH(int, kind);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, button);
+
+    SetupBench b(ScopeOfType(benlo));
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.bench.addFault(MakeFault("osc", pattern, Fault::Kind(kind)));
+    b.form->SaIfDem->setChecked(demod);
+    b.form->OsRst->setChecked(reset);
+
+    b.click(b.form->OsInit);
+
+    QCOMPARE(b.sent("osc"), expected);
+    QCOMPARE(b.form->OsInit->text(), button);
+}
+
+void TstOscSetup::unopenedResource()
+{
+    SetupBench b(ScopeOfType(false));
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.click(b.form->OsInit);
+    QCOMPARE(b.form->OsInit->text(), Ready);
+    b.bench.clearLog();
+
+    // A failed repeat demotes a ready oscilloscope without sending anything.
+    b.form->OsIp->setText(RefusedResource());
+    b.click(b.form->OsInit);
+
+    QCOMPARE(b.form->OsInit->text(), Init);
+    QVERIFY(b.sent("osc").isEmpty());
+}
+
+void TstOscSetup::reinitClosesPreviousSession()
+{
+    SetupBench b(ScopeOfType(true));
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.click(b.form->OsInit);
+    const ViSession first = b.window->OsHdl;
+    QVERIFY(first != VI_NULL);
+
+    b.click(b.form->OsInit);
+
+    QCOMPARE(b.form->OsInit->text(), Ready);
+    QVERIFY(b.window->OsHdl != first);
+    QString reply;
+    QVERIFY(VisaQuery(first, "*IDN?\n", reply) < VI_SUCCESS); // no longer a session
+    QCOMPARE(b.sent("osc").size(), 2 * (1 + BenloWire("0").size()));
+}
+
+QTEST_MAIN(TstOscSetup)
+#include "tst_oscsetup.moc"

@@ -1,0 +1,134 @@
+// The video analyzer's Init button against the simulated bench: with and
+// without reset, the threshold as typed, and a failure at every step.
+#include "setupbench.h"
+
+using benchsim::Fault;
+
+namespace {
+
+QStringList VaWire(const QString &threshold)
+{
+    return {
+        "*RST;*OPC?",
+        "SYST:DISP:UPD ON;*OPC?",
+        "CONF:AVDA:TTV:APL:THR " + threshold + ";*OPC?",
+        "CONF:AVDA:TTV:APL:HYST 5;*OPC?",
+        "INIT:AVDA;*OPC?",
+    };
+}
+
+const QString Ready = QStringLiteral("Ready");
+const QString Init = QStringLiteral("Init");
+
+} // namespace
+
+class TstVaSetup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sequences_data();
+    void sequences();
+    void failures_data();
+    void failures();
+    void unopenedResource();
+
+private:
+    QTemporaryDir home;
+};
+
+void TstVaSetup::initTestCase()
+{
+    QVERIFY(home.isValid());
+    UsePrivateSettings(home);
+}
+
+void TstVaSetup::sequences_data()
+{
+    QTest::addColumn<bool>("reset");
+    QTest::addColumn<QString>("threshold");
+    QTest::addColumn<bool>("german");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("without reset") << false << "35.0" << false << Steps(VaWire("35"), "2-5");
+    QTest::newRow("with reset") << true << "35.0" << false << VaWire("35");
+    QTest::newRow("empty threshold") << false << "" << false << Steps(VaWire("0"), "2-5");
+    QTest::newRow("threshold abc") << false << "abc" << false << Steps(VaWire("0"), "2-5");
+    QTest::newRow("german: 12.5") << false << "12.5" << true << Steps(VaWire("12.5"), "2-5");
+}
+
+void TstVaSetup::sequences()
+{
+    QFETCH(bool, reset);
+    QFETCH(QString, threshold);
+    QFETCH(bool, german);
+    QFETCH(QStringList, expected);
+
+    const QLocale saved;
+    if (german)
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    SetupBench b{benchsim::Scenario()};
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.enableVa();
+    b.form->VaRst->setChecked(reset);
+    b.form->VaThres->setText(threshold);
+
+    b.click(b.form->VaInit);
+    QLocale::setDefault(saved);
+
+    QCOMPARE(b.sent("va"), expected);
+    QCOMPARE(b.form->VaInit->text(), Ready);
+}
+
+void TstVaSetup::failures_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("button");
+
+    // The reset must be left unanswered to show that the set-up goes on:
+    // this waits out the analyzer's 10 s time-out.
+    QTest::newRow("reset fails: goes on") << QByteArray("*RST") << int(Fault::Kind::NoReply) << "1-5" << Ready;
+    const int close = int(Fault::Kind::Close);
+    QTest::newRow("display update fails") << QByteArray("SYST:DISP:UPD") << close << "1-2" << Init;
+    QTest::newRow("threshold fails") << QByteArray("APL:THR") << close << "1-3" << Init;
+    QTest::newRow("hysteresis fails") << QByteArray("APL:HYST") << close << "1-4" << Init;
+    QTest::newRow("start fails") << QByteArray("INIT:AVDA") << close << "1-5" << Init;
+}
+
+void TstVaSetup::failures()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(int, kind);
+    QFETCH(QString, expected);
+    QFETCH(QString, button);
+
+    SetupBench b{benchsim::Scenario()};
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.bench.addFault(MakeFault("va", pattern, Fault::Kind(kind)));
+    b.enableVa();
+    b.form->VaRst->setChecked(true);
+
+    b.click(b.form->VaInit);
+
+    QCOMPARE(b.sent("va"), Steps(VaWire("35"), expected));
+    QCOMPARE(b.form->VaInit->text(), button);
+}
+
+void TstVaSetup::unopenedResource()
+{
+    SetupBench b{benchsim::Scenario()};
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.enableVa();
+    b.form->VaIp->setText(RefusedResource());
+
+    b.click(b.form->VaInit);
+
+    QCOMPARE(b.form->VaInit->text(), Init);
+    QVERIFY(b.sent("va").isEmpty());
+}
+
+QTEST_MAIN(TstVaSetup)
+#include "tst_vasetup.moc"
