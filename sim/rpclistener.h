@@ -1,0 +1,96 @@
+// Listening sockets that speak ONC RPC records: a TCP listener with one
+// thread per connection, and a UDP socket answering datagrams. Used by the
+// simulator's portmapper and VXI-11 channels. Plain POSIX threads so the
+// servers run without any event loop in the process.
+#pragma once
+
+#include "visa/oncrpc.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace benchsim {
+
+// What the connection does after a record was handled.
+struct RecordOutcome {
+    bool reply = true;      // send *reply as one record
+    bool closeAfter = false; // then drop the connection (injected fault)
+    int closeDelayMs = 0;   // ... after this long
+};
+
+// The per-connection state: created when a client connects, destroyed when
+// the connection ends, so whatever it owns (VXI-11 links) goes with it.
+class RecordSession {
+public:
+    virtual ~RecordSession() = default;
+    virtual RecordOutcome onRecord(const oncrpc::Bytes &record, oncrpc::Bytes *reply) = 0;
+};
+
+// localIp: the address the connection arrived on.
+using SessionFactory = std::function<std::unique_ptr<RecordSession>(const std::string &localIp)>;
+
+class TcpRecordServer {
+public:
+    TcpRecordServer() = default;
+    ~TcpRecordServer();
+    TcpRecordServer(const TcpRecordServer &) = delete;
+    TcpRecordServer &operator=(const TcpRecordServer &) = delete;
+
+    // port 0 picks a free port. maxRecord bounds one incoming record.
+    bool listen(const std::string &ip, uint16_t port, size_t maxRecord, SessionFactory factory, std::string *error);
+    uint16_t port() const { return port_; }
+    // Closes the listener and every connection, and joins all threads.
+    void stop();
+
+private:
+    struct Conn {
+        int fd = -1;
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+    void acceptLoop();
+    void serve(Conn *conn, std::string localIp);
+
+    int listenFd_ = -1;
+    int wakePipe_[2] = {-1, -1};
+    uint16_t port_ = 0;
+    size_t maxRecord_ = 0;
+    SessionFactory factory_;
+    std::thread acceptThread_;
+    std::mutex mutex_;
+    std::list<std::unique_ptr<Conn>> conns_;
+    std::atomic<bool> stopping_{false};
+};
+
+// handler gets one datagram and the local address; returns false to send nothing.
+using DatagramHandler = std::function<bool(const oncrpc::Bytes &in, const std::string &localIp, oncrpc::Bytes *out)>;
+
+class UdpRecordServer {
+public:
+    UdpRecordServer() = default;
+    ~UdpRecordServer();
+    UdpRecordServer(const UdpRecordServer &) = delete;
+    UdpRecordServer &operator=(const UdpRecordServer &) = delete;
+
+    bool listen(const std::string &ip, uint16_t port, DatagramHandler handler, std::string *error);
+    uint16_t port() const { return port_; }
+    void stop();
+
+private:
+    void loop();
+
+    int fd_ = -1;
+    int wakePipe_[2] = {-1, -1};
+    uint16_t port_ = 0;
+    std::string ip_;
+    DatagramHandler handler_;
+    std::thread thread_;
+};
+
+} // namespace benchsim
