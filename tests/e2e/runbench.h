@@ -1,0 +1,173 @@
+// A simulated bench, a main window set up against it through its own Init
+// buttons, and a watcher that looks at (and closes) whatever modal window
+// the Start button brings up: the progress dialog, a message box, the graph.
+#pragma once
+
+#include "app/mainwindow.h"
+#include "app/mainwindowform.h"
+#include "graph/graph.h"
+#include "graph/graphform.h"
+#include "graph/resultbox.h"
+#include "sim/bench.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
+
+#include <functional>
+#include <memory>
+
+// What the graph dialog showed when it came up.
+struct GraphSeen
+{
+    bool shown = false;
+    int points[3] = {0, 0, 0};
+    QStringList markerLabels;
+    QList<double> markerXs;
+    QString src2Rf, src2Hd, src2Snk;
+    bool hdEnabled = false;
+};
+
+class ModalWatcher : public QObject
+{
+public:
+    ModalWatcher()
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, this, [this] { look(); });
+        timer.start();
+    }
+
+    // Called on every look while the progress dialog is up.
+    std::function<void(QProgressDialog *)> onProgress;
+
+    GraphSeen graph;
+    QStringList boxTitles;
+    QStringList boxTexts;
+    QStringList progressLabels;
+
+private:
+    void look()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *g = qobject_cast<Graph *>(modal)) {
+            graph.shown = true;
+            const QwtPlotCurve *curves[] = {g->Crv1, g->Crv2, g->Crv3};
+            for (int i = 0; i < 3; ++i)
+                graph.points[i] = int(curves[i]->dataSize());
+            for (QwtPlotItem *item : g->form->plt->itemList(QwtPlotItem::Rtti_PlotMarker)) {
+                auto *m = static_cast<QwtPlotMarker *>(item);
+                graph.markerLabels << m->label().text();
+                graph.markerXs << m->xValue();
+            }
+            graph.src2Rf = g->form->Src2Rf->text();
+            graph.src2Hd = g->form->Src2Hd->text();
+            graph.src2Snk = g->form->Src2Snk->text();
+            graph.hdEnabled = g->form->Src2Hd->isEnabled();
+            g->accept();
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            boxTitles << box->windowTitle();
+            boxTexts << box->text();
+            box->accept();
+        } else if (auto *progress = qobject_cast<QProgressDialog *>(modal)) {
+            if (progressLabels.isEmpty() || progressLabels.last() != progress->labelText())
+                progressLabels << progress->labelText();
+            if (onProgress)
+                onProgress(progress);
+        }
+    }
+
+    QTimer timer;
+};
+
+class RunBench
+{
+public:
+    RunBench(const benchsim::Scenario &scenario, bool ifDemod, bool hdmi) : bench(scenario)
+    {
+        // "Trace.tmp" of every block read goes to the working directory.
+        previousDir = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        started = bench.start(&error);
+        window = std::make_unique<MainWindow>();
+        form = window->form;
+        window->DataDir = dir.filePath("data");
+        form->OsIp->setText(bench.resource("osc"));
+        form->SaIp->setText(bench.resource("sa"));
+        form->VaIp->setText(bench.resource("va"));
+        form->OsTyp->setCurrentIndex(scenario.isBenlo() ? 1 : 0);
+        form->OsTrgLvl->setText("35e-3");
+        form->SaFrq->setText("5.192e9");
+        form->OsRst->setChecked(false);
+        form->SaRst->setChecked(false);
+        form->VaRst->setChecked(false);
+        form->SaIfDem->setChecked(ifDemod);
+        if (form->VaHdmi->isChecked() != hdmi)
+            form->VaHdmi->click();
+        form->SaveData->setChecked(true);
+    }
+
+    ~RunBench()
+    {
+        const QString cfg = window->CfgFile;
+        window.reset();
+        QFile::remove(cfg);
+        bench.stop();
+        QDir::setCurrent(previousDir);
+    }
+
+    // Initialises the instruments as the operator does; true when Start is
+    // enabled. The log then starts with the run.
+    bool initialise()
+    {
+        QTest::mouseClick(form->OsInit, Qt::LeftButton);
+        QTest::mouseClick(form->SaInit, Qt::LeftButton);
+        if (form->VaHdmi->isChecked())
+            QTest::mouseClick(form->VaInit, Qt::LeftButton);
+        bench.clearLog();
+        return form->Start->isEnabled();
+    }
+
+    void start(int count)
+    {
+        form->MeasCnt->setText(QString::number(count));
+        QTest::mouseClick(form->Start, Qt::LeftButton);
+    }
+
+    QStringList sent(const QString &instrument) const
+    {
+        QStringList out;
+        for (const QByteArray &command : bench.commands(instrument))
+            out << QString::fromLatin1(command);
+        return out;
+    }
+
+    // Files the run wrote next to the data directory, sorted by name.
+    QStringList written(const QString &pattern) const
+    {
+        QStringList out;
+        for (const QString &name : QDir(dir.path()).entryList({pattern}, QDir::Files, QDir::Name))
+            out << dir.filePath(name);
+        return out;
+    }
+
+    QTemporaryDir dir;
+    QString previousDir;
+    benchsim::Bench bench;
+    QString error;
+    bool started = false;
+    std::unique_ptr<MainWindow> window;
+    MainWindowForm *form = nullptr;
+    ModalWatcher watcher;
+};
