@@ -23,8 +23,6 @@ private slots:
     void init();
     void cleanup();
     void firstStart();
-    void controls_data();
-    void controls();
     void freeControlsLieAboveGroupBoxes();
     void icon();
     void undimStart_data();
@@ -98,61 +96,6 @@ void TestMainWindow::firstStart()
     // Ending without any set-up still writes the settings, creating both levels.
     w.reset();
     QVERIFY(QFileInfo::exists(cfgFile()));
-}
-
-void TestMainWindow::controls_data()
-{
-    QTest::addColumn<QString>("parent");
-    QTest::addColumn<QRect>("geometry");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("label_3") << "centralwidget" << QRect(200, 14, 81, 16) << "Trigger Level (V)";
-    QTest::newRow("label_4") << "centralwidget" << QRect(200, 84, 91, 16) << "Center Frequency";
-    QTest::newRow("label_5") << "centralwidget" << QRect(300, 100, 16, 16) << "Hz";
-    QTest::newRow("label_6") << "centralwidget" << QRect(300, 30, 16, 16) << "V";
-    QTest::newRow("label_7") << "centralwidget" << QRect(20, 230, 71, 16) << "Measurements";
-    QTest::newRow("label_8") << "centralwidget" << QRect(287, 50, 31, 20) << "Type";
-    QTest::newRow("Start") << "centralwidget" << QRect(100, 248, 91, 23) << "Start";
-    QTest::newRow("Os") << "centralwidget" << QRect(10, 10, 311, 71) << "Oscilloscope";
-    QTest::newRow("OsInit") << "Os" << QRect(10, 40, 51, 23) << "Init";
-    QTest::newRow("OsRst") << "Os" << QRect(64, 43, 51, 16) << "Reset";
-    QTest::newRow("Sa") << "centralwidget" << QRect(10, 80, 311, 71) << "Spectrum Analyzer";
-    QTest::newRow("SaInit") << "Sa" << QRect(10, 40, 51, 23) << "Init";
-    QTest::newRow("SaRst") << "Sa" << QRect(64, 44, 51, 16) << "Reset";
-    QTest::newRow("Va") << "centralwidget" << QRect(10, 150, 311, 71) << "Video Analyzer";
-    QTest::newRow("VaInit") << "Va" << QRect(10, 40, 51, 23) << "Init";
-    QTest::newRow("VaRst") << "Va" << QRect(65, 44, 51, 16) << "Reset";
-    QTest::newRow("label_9") << "Va" << QRect(284, 22, 16, 16) << "%";
-    QTest::newRow("VaThresLbl") << "Va" << QRect(192, 22, 51, 16) << "Threshold";
-    QTest::newRow("VaHdmi") << "centralwidget" << QRect(200, 183, 81, 41) << "Meas HDMI\nIn/Out Delay";
-    QTest::newRow("SaIfDem") << "centralwidget" << QRect(200, 125, 121, 16) << "Use IF/Video-Demod";
-    QTest::newRow("SaveData") << "centralwidget" << QRect(103, 230, 71, 16) << "Save Data";
-    QTest::newRow("OsTrgLvl") << "centralwidget" << QRect(200, 30, 91, 20) << "";
-    QTest::newRow("SaFrq") << "centralwidget" << QRect(200, 100, 91, 20) << "";
-    QTest::newRow("MeasCnt") << "centralwidget" << QRect(20, 250, 71, 20) << "";
-    QTest::newRow("OsIp") << "Os" << QRect(10, 20, 161, 20) << "";
-    QTest::newRow("SaIp") << "Sa" << QRect(10, 20, 161, 20) << "";
-    QTest::newRow("VaIp") << "Va" << QRect(10, 20, 161, 20) << "";
-    QTest::newRow("VaThres") << "Va" << QRect(245, 20, 31, 20) << "";
-    QTest::newRow("OsTyp") << "centralwidget" << QRect(200, 50, 91, 22) << "";
-    QTest::newRow("Cancel") << "centralwidget" << QRect(235, 250, 81, 23) << "";
-}
-
-// Outside tools drive the window by these names; line edits' texts come
-// from the settings and are checked in firstStart.
-void TestMainWindow::controls()
-{
-    QFETCH(QString, parent);
-    QFETCH(QRect, geometry);
-    QFETCH(QString, text);
-    QWidget *c = w->findChild<QWidget *>(QTest::currentDataTag());
-    QVERIFY(c);
-    QCOMPARE(c->parentWidget()->objectName(), parent);
-    QCOMPARE(c->geometry(), geometry);
-    if (!text.isEmpty()) {
-        const QByteArray prop = qobject_cast<QGroupBox *>(c) ? "title" : "text";
-        QCOMPARE(c->property(prop).toString(), text);
-    }
 }
 
 void TestMainWindow::freeControlsLieAboveGroupBoxes()

@@ -64,18 +64,14 @@ void TestSettings::loadsStoredValue_data()
     QTest::addColumn<QByteArray>("property");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("ip address") << "Oscilloscope/IP Address" << "TCPIP::10.0.0.9::INSTR" << "OsIp" << QByteArray("text") << "TCPIP::10.0.0.9::INSTR";
     QTest::newRow("trigger level") << "Oscilloscope/Trigger Level" << "0.035" << "OsTrgLvl" << QByteArray("text") << "0.035";
     QTest::newRow("frequency, g format") << "Spectrum Analyzer/Center Frequency" << "5192000000" << "SaFrq" << QByteArray("text") << "5.192e+09";
     QTest::newRow("frequency, 6 digits") << "Spectrum Analyzer/Center Frequency" << "1234567.89" << "SaFrq" << QByteArray("text") << "1.23457e+06";
     QTest::newRow("frequency not a number") << "Spectrum Analyzer/Center Frequency" << "abc" << "SaFrq" << QByteArray("text") << "0";
-    QTest::newRow("threshold") << "Video Analyzer/Threshold" << "35.0" << "VaThres" << QByteArray("text") << "35";
     QTest::newRow("check state 2") << "Oscilloscope/Reset" << "2" << "OsRst" << QByteArray("checked") << "true";
-    QTest::newRow("check state 0") << "Spectrum Analyzer/Reset" << "0" << "SaRst" << QByteArray("checked") << "false";
     QTest::newRow("FALSE") << "Video Analyzer/Reset" << "FALSE" << "VaRst" << QByteArray("checked") << "false";
     QTest::newRow("empty") << "Spectrum Analyzer/IF Demod" << "" << "SaIfDem" << QByteArray("checked") << "false";
     QTest::newRow("any other text") << "General/Save Data" << "yes" << "SaveData" << QByteArray("checked") << "true";
-    QTest::newRow("type 0") << "Oscilloscope/Type" << "0" << "OsTyp" << QByteArray("currentIndex") << "0";
     QTest::newRow("type out of range") << "Oscilloscope/Type" << "5" << "OsTyp" << QByteArray("currentIndex") << "-1";
     QTest::newRow("type not a number") << "Oscilloscope/Type" << "x" << "OsTyp" << QByteArray("currentIndex") << "0";
     QTest::newRow("hdmi on") << "Video Analyzer/HDMI Delay" << "true" << "VaHdmi" << QByteArray("checked") << "true";
