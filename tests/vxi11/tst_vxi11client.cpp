@@ -1,0 +1,424 @@
+// Our VXI-11 client against our VXI-11 server ("host,port" resources on
+// loopback, no portmapper) and against a scripted core channel for the
+// replies the simulator never gives.
+#include "fakecore.h"
+#include "scriptendpoint.h"
+
+#include "sim/vxi11server.h"
+#include "visa/resource.h"
+#include "visa/transport.h"
+#include "visa/visa.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using benchsim::Vxi11Server;
+
+namespace {
+
+std::unique_ptr<visa::Transport> openInstr(const QString &rsrc, ViStatus *status, ViUInt32 timeoutMs = 2000)
+{
+    visa::Resource r;
+    if (!visa::parseResource(rsrc.toStdString(), &r)) {
+        *status = VI_ERROR_INV_RSRC_NAME;
+        return nullptr;
+    }
+    return visa::openVxi11Transport(r, timeoutMs, status);
+}
+
+ViStatus send(visa::Transport &t, const QByteArray &msg, ViUInt32 timeoutMs = 2000)
+{
+    ViUInt32 ret = 0;
+    ViStatus st = t.write(reinterpret_cast<const ViByte *>(msg.constData()), ViUInt32(msg.size()), &ret, timeoutMs);
+    return st == VI_SUCCESS && ret != ViUInt32(msg.size()) ? VI_ERROR_IO : st;
+}
+
+QByteArray receive(visa::Transport &t, ViUInt32 count, ViStatus *status, ViUInt32 timeoutMs = 2000)
+{
+    QByteArray buf(int(count), '\0');
+    ViUInt32 ret = 0;
+    *status = t.read(reinterpret_cast<ViByte *>(buf.data()), count, &ret, timeoutMs);
+    buf.truncate(int(ret));
+    return buf;
+}
+
+} // namespace
+
+class TestVxi11Client : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void exchangeStatuses_data();
+    void exchangeStatuses();
+    void restOfReplyStaysForNextRead();
+    void deviceErrorLeavesLinkUsable();
+    void writeSplitAtMaxRecvSize_data();
+    void writeSplitAtMaxRecvSize();
+    void connectionLostMidRead_data();
+    void connectionLostMidRead();
+    void instrumentByAddressAndName_data();
+    void instrumentByAddressAndName();
+    void linksFreedWithConnection();
+    void visaCallsOverVxi11();
+
+    void readStatusMapping_data();
+    void readStatusMapping();
+    void shortChunksAreReadOn();
+    void staleReplyAfterTimeoutDiscarded();
+    void openTimeoutBoundsCreateLink();
+
+private:
+    std::unique_ptr<ScriptEndpoint> osc_;
+    std::unique_ptr<Vxi11Server> server_;
+    QString startServer(quint32 maxRecvSize = 1u << 20);
+};
+
+QString TestVxi11Client::startServer(quint32 maxRecvSize)
+{
+    Vxi11Server::Options opt;
+    opt.portmapper = false;
+    opt.maxRecvSize = maxRecvSize;
+    server_ = std::make_unique<Vxi11Server>(QVector<Vxi11Server::Device>{{"127.0.0.1", osc_.get()}}, opt);
+    QString error;
+    if (!server_->start(&error))
+        qFatal("VXI-11 server: %s", qPrintable(error));
+    return server_->resource(0);
+}
+
+void TestVxi11Client::init()
+{
+    osc_ = std::make_unique<ScriptEndpoint>("SIM,OSC,1,1.0");
+}
+
+void TestVxi11Client::cleanup()
+{
+    server_.reset();
+    osc_.reset();
+}
+
+void TestVxi11Client::exchangeStatuses_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<uint>("count");
+    QTest::addColumn<uint>("timeoutMs");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("read to END") << QByteArray("*IDN?\n") << 100u << 2000u << int(VI_SUCCESS)
+                                 << QByteArray("SIM,OSC,1,1.0\n");
+    QTest::newRow("count reached first") << QByteArray("*IDN?\n") << 2u << 2000u << int(VI_SUCCESS_MAX_CNT)
+                                         << QByteArray("SI");
+    QTest::newRow("count equals length: END wins") << QByteArray("FIXED? 8\n") << 8u << 2000u << int(VI_SUCCESS)
+                                                   << QByteArray(8, 'x');
+    QTest::newRow("nothing to read") << QByteArray("SILENT?\n") << 100u << 300u << int(VI_ERROR_TMO)
+                                     << QByteArray();
+    QTest::newRow("reply later than time-out") << QByteArray("LATE? 1500\n") << 100u << 300u << int(VI_ERROR_TMO)
+                                              << QByteArray();
+    QTest::newRow("reply late within time-out") << QByteArray("LATE? 200\n") << 100u << 2000u << int(VI_SUCCESS)
+                                               << QByteArray("late\n");
+    QTest::newRow("device io_timeout") << QByteArray("TMOERR?\n") << 100u << 5000u << int(VI_ERROR_TMO)
+                                       << QByteArray();
+    QTest::newRow("device io_error") << QByteArray("IOERR?\n") << 100u << 5000u << int(VI_ERROR_IO) << QByteArray();
+    QTest::newRow("command without LF (END only)") << QByteArray("*IDN?") << 100u << 2000u << int(VI_SUCCESS)
+                                                   << QByteArray("SIM,OSC,1,1.0\n");
+}
+
+void TestVxi11Client::exchangeStatuses()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(uint, count);
+    QFETCH(uint, timeoutMs);
+    QFETCH(int, status);
+    QFETCH(QByteArray, reply);
+
+    ViStatus st;
+    auto t = openInstr(startServer(), &st);
+    QCOMPARE(st, VI_SUCCESS);
+    QCOMPARE(send(*t, command), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray got = receive(*t, count, &st, timeoutMs);
+    QCOMPARE(int(st), status);
+    QCOMPARE(got, reply);
+    // Errors injected as device errors come at once; real time-outs at the time-out.
+    QVERIFY2(clock.elapsed() < timeoutMs + 1500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(t->close(), VI_SUCCESS);
+}
+
+void TestVxi11Client::restOfReplyStaysForNextRead()
+{
+    ViStatus st;
+    auto t = openInstr(startServer(), &st);
+    // 20 bytes read 10 at a time: the reply is an exact multiple of the
+    // piece size and the second piece must still carry END.
+    QCOMPARE(send(*t, "FIXED? 20\n"), VI_SUCCESS);
+    QCOMPARE(receive(*t, 10, &st), QByteArray(10, 'x'));
+    QCOMPARE(st, VI_SUCCESS_MAX_CNT);
+    QCOMPARE(receive(*t, 10, &st), QByteArray(10, 'x'));
+    QCOMPARE(st, VI_SUCCESS);
+
+    // A new command discards what is left of the previous reply.
+    QCOMPARE(send(*t, "*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(receive(*t, 4, &st), QByteArray("SIM,"));
+    QCOMPARE(send(*t, "*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(receive(*t, 100, &st), QByteArray("1\n"));
+    QCOMPARE(st, VI_SUCCESS);
+
+    // 20000 float samples in one block, 64 KiB at a time as viReadToFile reads.
+    QCOMPARE(send(*t, "BLOCK? 80000\n"), VI_SUCCESS);
+    QByteArray all;
+    do
+        all += receive(*t, 65536, &st);
+    while (st == VI_SUCCESS_MAX_CNT);
+    QCOMPARE(st, VI_SUCCESS);
+    QCOMPARE(all.size(), 2 + 5 + 80000 + 1);
+    QVERIFY(all.startsWith("#580000"));
+    QCOMPARE(quint8(all[7 + 10]), quint8(10));
+    QCOMPARE(quint8(all[7 + 80000 - 1]), quint8((80000 - 1) & 0xff));
+}
+
+void TestVxi11Client::deviceErrorLeavesLinkUsable()
+{
+    ViStatus st;
+    auto t = openInstr(startServer(), &st);
+    for (const char *cmd : {"IOERR?\n", "TMOERR?\n"}) {
+        QCOMPARE(send(*t, cmd), VI_SUCCESS);
+        receive(*t, 100, &st);
+        QVERIFY(st < 0);
+        QCOMPARE(send(*t, "*IDN?\n"), VI_SUCCESS);
+        QCOMPARE(receive(*t, 100, &st), QByteArray("SIM,OSC,1,1.0\n"));
+        QCOMPARE(st, VI_SUCCESS);
+    }
+}
+
+void TestVxi11Client::writeSplitAtMaxRecvSize_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::newRow("shorter than a piece") << 10;
+    QTest::newRow("exact multiple") << 48;
+    QTest::newRow("one byte over") << 49;
+    QTest::newRow("many pieces") << 1000;
+}
+
+void TestVxi11Client::writeSplitAtMaxRecvSize()
+{
+    QFETCH(int, length);
+    ViStatus st;
+    auto t = openInstr(startServer(16), &st);
+    QCOMPARE(st, VI_SUCCESS);
+    QByteArray cmd = "CMD ";
+    while (cmd.size() < length - 1)
+        cmd += char('a' + cmd.size() % 26);
+    cmd += '\n';
+    ViUInt32 ret = 0;
+    QCOMPARE(t->write(reinterpret_cast<const ViByte *>(cmd.constData()), ViUInt32(cmd.size()), &ret, 2000), VI_SUCCESS);
+    QCOMPARE(int(ret), length);
+    QVERIFY(server_->largestWrite() <= 16);
+    // One program message, whole, however many pieces carried it.
+    QCOMPARE(osc_->received(), QList<QByteArray>{cmd.chopped(1)});
+    // The link goes on working after the pieces.
+    QCOMPARE(send(*t, "*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(receive(*t, 100, &st), QByteArray("1\n"));
+}
+
+void TestVxi11Client::connectionLostMidRead_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<bool>("stopServer");
+    QTest::newRow("instrument drops the connection") << QByteArray("DIE? 300\n") << false;
+    QTest::newRow("server goes down") << QByteArray("SILENT?\n") << true;
+}
+
+void TestVxi11Client::connectionLostMidRead()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(bool, stopServer);
+    ViStatus st;
+    auto t = openInstr(startServer(), &st);
+    QCOMPARE(send(*t, command), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    // The read is already waiting when the connection goes.
+    std::thread stopper;
+    if (stopServer)
+        stopper = std::thread([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            server_->stop();
+        });
+    receive(*t, 100, &st, 5000);
+    if (stopper.joinable())
+        stopper.join();
+    QCOMPARE(st, VI_ERROR_CONN_LOST);
+    QVERIFY(clock.elapsed() < 3000);
+    QCOMPARE(send(*t, "*IDN?\n"), VI_ERROR_CONN_LOST);
+    QCOMPARE(t->close(), VI_ERROR_CONN_LOST);
+}
+
+void TestVxi11Client::instrumentByAddressAndName_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QByteArray>("identity"); // empty: the open fails
+    QTest::newRow("second address, inst0") << "127.0.0.2" << "inst0" << QByteArray("SIM,VA");
+    QTest::newRow("second address, any instN") << "127.0.0.2" << "inst2" << QByteArray("SIM,VA");
+    QTest::newRow("shared address, inst0") << "127.0.0.1" << "inst0" << QByteArray("SIM,OSC,1,1.0");
+    QTest::newRow("shared address, inst1") << "127.0.0.1" << "INST1" << QByteArray("SIM,SA");
+    QTest::newRow("shared address, no inst2") << "127.0.0.1" << "inst2" << QByteArray();
+    QTest::newRow("gateway name") << "127.0.0.1" << "gpib0,12" << QByteArray();
+}
+
+void TestVxi11Client::instrumentByAddressAndName()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, device);
+    QFETCH(QByteArray, identity);
+    ScriptEndpoint sa("SIM,SA"), va("SIM,VA");
+    Vxi11Server::Options opt;
+    opt.portmapper = false;
+    server_ = std::make_unique<Vxi11Server>(
+        QVector<Vxi11Server::Device>{{"127.0.0.1", osc_.get()}, {"127.0.0.1", &sa}, {"127.0.0.2", &va}}, opt);
+    QString error;
+    QVERIFY2(server_->start(&error), qPrintable(error));
+    QCOMPARE(server_->resource(1), QStringLiteral("TCPIP::127.0.0.1,%1::inst1::INSTR").arg(server_->corePort()));
+    QCOMPARE(server_->resource(2), QStringLiteral("TCPIP::127.0.0.2,%1::inst0::INSTR").arg(server_->corePort()));
+
+    ViStatus st;
+    auto t = openInstr(QStringLiteral("TCPIP::%1,%2::%3::INSTR").arg(host).arg(server_->corePort()).arg(device), &st);
+    if (identity.isEmpty()) {
+        QVERIFY(!t);
+        QCOMPARE(st, VI_ERROR_RSRC_NFOUND);
+    } else {
+        QVERIFY(t);
+        QCOMPARE(send(*t, "*IDN?\n"), VI_SUCCESS);
+        QCOMPARE(receive(*t, 100, &st), identity + "\n");
+        t->close();
+    }
+    server_.reset(); // before the endpoints on this stack go
+}
+
+void TestVxi11Client::linksFreedWithConnection()
+{
+    ViStatus st;
+    const QString rsrc = startServer();
+    auto a = openInstr(rsrc, &st);
+    auto b = openInstr(rsrc, &st);
+    QCOMPARE(server_->linkCount(), 2);
+    QCOMPARE(a->close(), VI_SUCCESS); // destroy_link
+    a.reset();
+    QCOMPARE(server_->linkCount(), 1);
+    b.reset(); // the socket closes without destroy_link
+    QTRY_COMPARE_WITH_TIMEOUT(server_->linkCount(), 0, 3000);
+}
+
+void TestVxi11Client::visaCallsOverVxi11()
+{
+    const QByteArray rsrc = startServer().toLatin1();
+    ViSession rm = 0, vi = 0;
+    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
+    QCOMPARE(viOpen(rm, rsrc.constData(), 0, 2000, &vi), VI_SUCCESS);
+    QCOMPARE(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
+    QCOMPARE(viGpibControlREN(vi, VI_GPIB_REN_ADDRESS_GTL), VI_SUCCESS);
+
+    // viReadToFile with a count above the reply's length stops at END.
+    QTemporaryDir dir;
+    const QByteArray file = dir.filePath("Trace.tmp").toLocal8Bit();
+    ViUInt32 ret = 0;
+    const char cmd[] = "BLOCK? 80000\n";
+    QCOMPARE(viWrite(vi, reinterpret_cast<ViConstBuf>(cmd), ViUInt32(sizeof cmd - 1), &ret), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(viReadToFile(vi, file.constData(), 80000 + 7 + 10, &ret), VI_SUCCESS);
+    QVERIFY(clock.elapsed() < 4000);
+    QCOMPARE(int(ret), 80000 + 7 + 1);
+    QCOMPARE(QFileInfo(QString::fromLocal8Bit(file)).size(), qint64(80000 + 7 + 1));
+
+    QCOMPARE(viClose(vi), VI_SUCCESS);
+    QTRY_COMPARE_WITH_TIMEOUT(server_->linkCount(), 0, 3000);
+    QCOMPARE(viClose(rm), VI_SUCCESS);
+}
+
+void TestVxi11Client::readStatusMapping_data()
+{
+    QTest::addColumn<uint>("error");
+    QTest::addColumn<uint>("reason");
+    QTest::addColumn<int>("status");
+    QTest::newRow("END") << 0u << uint(vxi11::ReasonEnd) << int(VI_SUCCESS);
+    QTest::newRow("END and count") << 0u << uint(vxi11::ReasonEnd | vxi11::ReasonReqCnt) << int(VI_SUCCESS);
+    QTest::newRow("count") << 0u << uint(vxi11::ReasonReqCnt) << int(VI_SUCCESS_MAX_CNT);
+    QTest::newRow("term char") << 0u << uint(vxi11::ReasonChr) << int(VI_SUCCESS_TERM_CHAR);
+    QTest::newRow("io_timeout") << 15u << 0u << int(VI_ERROR_TMO);
+    QTest::newRow("io_error") << 17u << 0u << int(VI_ERROR_IO);
+    QTest::newRow("invalid link") << 4u << 0u << int(VI_ERROR_IO);
+    QTest::newRow("abort") << 23u << 0u << int(VI_ERROR_IO);
+}
+
+void TestVxi11Client::readStatusMapping()
+{
+    QFETCH(uint, error);
+    QFETCH(uint, reason);
+    QFETCH(int, status);
+    FakeCore fake;
+    fake.addRead(error, reason, error ? QByteArray() : QByteArray("abcd"));
+    ViStatus st;
+    auto t = openInstr(fake.resource(), &st);
+    QVERIFY(t);
+    const QByteArray got = receive(*t, 4, &st);
+    QCOMPARE(int(st), status);
+    QCOMPARE(got, error ? QByteArray() : QByteArray("abcd"));
+    t.reset();
+}
+
+void TestVxi11Client::shortChunksAreReadOn()
+{
+    // A device that hands out less than asked, without END, is asked again
+    // for the rest; the count is the caller's, never exceeded.
+    FakeCore fake;
+    fake.addRead(0, 0, "abc");
+    fake.addRead(0, 0, "def");
+    fake.addRead(0, vxi11::ReasonEnd, "g\n");
+    ViStatus st;
+    auto t = openInstr(fake.resource(), &st);
+    QCOMPARE(receive(*t, 100, &st), QByteArray("abcdefg\n"));
+    QCOMPARE(st, VI_SUCCESS);
+    std::lock_guard<std::mutex> lock(fake.script->mutex);
+    QCOMPARE(fake.script->requestSizes, (std::vector<uint32_t>{100, 97, 94}));
+}
+
+void TestVxi11Client::staleReplyAfterTimeoutDiscarded()
+{
+    FakeCore fake;
+    // The device answers the first read long after our wait (time-out plus
+    // margin) has ended; that answer must not be taken for the second read's.
+    fake.addRead(0, vxi11::ReasonEnd, "OLD\n", 1800);
+    fake.addRead(0, vxi11::ReasonEnd, "NEW\n");
+    ViStatus st;
+    auto t = openInstr(fake.resource(), &st);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(receive(*t, 100, &st, 100), QByteArray());
+    QCOMPARE(st, VI_ERROR_TMO);
+    QVERIFY(clock.elapsed() < 1700);
+    QCOMPARE(receive(*t, 100, &st, 3000), QByteArray("NEW\n"));
+    QCOMPARE(st, VI_SUCCESS);
+}
+
+void TestVxi11Client::openTimeoutBoundsCreateLink()
+{
+    FakeCore fake;
+    fake.script->createLinkDelayMs = 3000;
+    ViStatus st = VI_SUCCESS;
+    QElapsedTimer clock;
+    clock.start();
+    auto t = openInstr(fake.resource(), &st, 500);
+    QVERIFY(!t);
+    QCOMPARE(st, VI_ERROR_RSRC_NFOUND);
+    QVERIFY(clock.elapsed() < 1500);
+}
+
+QTEST_GUILESS_MAIN(TestVxi11Client)
+#include "tst_vxi11client.moc"
