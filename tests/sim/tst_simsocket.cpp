@@ -1,0 +1,337 @@
+// The bench on its raw sockets: framing as a plain TCP client sees it, and
+// every injected fault as our VISA library reports it, within its time-out.
+#include "sim/bench.h"
+#include "visa/visa.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QtEndian>
+#include <QtTest>
+
+#include <atomic>
+#include <cstring>
+
+using namespace benchsim;
+
+namespace {
+
+// Reads until the reply holds at least size bytes or ends in a line feed
+// (small replies) within timeoutMs.
+QByteArray readReply(QTcpSocket &s, int size = 0, int timeoutMs = 3000)
+{
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        out += s.readAll();
+        if ((size && out.size() >= size) || (!size && out.endsWith('\n')))
+            break;
+        s.waitForReadyRead(50);
+    }
+    return out;
+}
+
+Fault fault(const char *instrument, const char *pattern, Fault::Kind kind, int delayMs = 0)
+{
+    Fault f;
+    f.instrument = QLatin1String(instrument);
+    f.pattern = pattern;
+    f.kind = kind;
+    f.delayMs = delayMs;
+    return f;
+}
+
+struct Session {
+    ViSession rm = 0, vi = 0;
+    ViStatus open(const QString &resource, ViUInt32 tmoMs)
+    {
+        if (viOpenDefaultRM(&rm) != VI_SUCCESS)
+            return VI_ERROR_SYSTEM_ERROR;
+        const ViStatus st = viOpen(rm, resource.toLatin1().constData(), VI_NULL, 5000, &vi);
+        if (st == VI_SUCCESS)
+            viSetAttribute(vi, VI_ATTR_TMO_VALUE, tmoMs);
+        return st;
+    }
+    ~Session()
+    {
+        if (vi)
+            viClose(vi);
+        if (rm)
+            viClose(rm);
+    }
+    ViStatus query(const char *cmd, QByteArray *reply = nullptr)
+    {
+        char buf[20001];
+        memset(buf, 0, sizeof buf);
+        const ViStatus st = viQueryf(vi, cmd, "%20000c", buf);
+        if (reply)
+            *reply = QByteArray(buf);
+        return st;
+    }
+    ViStatus write(const QByteArray &cmd)
+    {
+        return viWrite(vi, reinterpret_cast<ViConstBuf>(cmd.constData()), ViUInt32(cmd.size()), nullptr);
+    }
+    ViStatus read(QByteArray *out, ViUInt32 count)
+    {
+        out->resize(int(count));
+        ViUInt32 got = 0;
+        const ViStatus st = viRead(vi, reinterpret_cast<ViBuf>(out->data()), count, &got);
+        out->resize(int(got));
+        return st;
+    }
+};
+
+} // namespace
+
+class TestSimSocket : public QObject {
+    Q_OBJECT
+private slots:
+    void resources();
+    void framing();
+    void sharedStateAcrossConnections();
+    void closeAndNoReply();
+    void listener();
+    void stopIsPrompt();
+    void visaBlockRead();
+    void visaFaultStatuses_data();
+    void visaFaultStatuses();
+    void visaBlockFaults_data();
+    void visaBlockFaults();
+};
+
+void TestSimSocket::resources()
+{
+    Bench bench{Scenario()};
+    QCOMPARE(bench.resource("osc"), QString());
+    QString error;
+    QVERIFY2(bench.start(&error), qPrintable(error));
+    QSet<quint16> ports;
+    for (const char *name : {"osc", "sa", "va"}) {
+        const quint16 p = bench.port(name);
+        QVERIFY(p != 0);
+        ports.insert(p);
+        QCOMPARE(bench.resource(name), QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(p));
+    }
+    QCOMPARE(ports.size(), 3);
+    QCOMPARE(bench.resource("dmm"), QString());
+
+    // A port in use is reported, not ignored.
+    Scenario clash;
+    clash.saPort = bench.port("sa");
+    Bench second(clash);
+    QVERIFY(!second.start(&error));
+    QVERIFY2(error.startsWith("sa on port"), qPrintable(error));
+}
+
+void TestSimSocket::framing()
+{
+    Bench bench{Scenario()};
+    QVERIFY(bench.start());
+    QTcpSocket s;
+    s.connectToHost("127.0.0.1", bench.port("osc"));
+    QVERIFY(s.waitForConnected(3000));
+    // Two messages in one segment, one message in pieces, CR LF, blank lines.
+    s.write("*OPC?\n\n*IDN?\n");
+    QByteArray both = readReply(s);
+    if (both.count('\n') < 2)
+        both += readReply(s);
+    QVERIFY2(both.startsWith("1\nOrvix,") && both.count('\n') == 2, both.constData());
+    s.write("ACQ:POIN 20000;FORM REA");
+    s.flush();
+    QTest::qWait(50);
+    s.write("L,32;*TRG\r\nCHAN1:DATA?\n");
+    const QByteArray block = readReply(s, 7 + 80000 + 1);
+    QCOMPARE(block.size(), 7 + 80000 + 1);
+    QVERIFY(block.startsWith("#580000"));
+    QVERIFY(block.endsWith('\n'));
+    QCOMPARE(bench.commands("osc"),
+             (QList<QByteArray>{"*OPC?", "*IDN?", "ACQ:POIN 20000;FORM REAL,32;*TRG", "CHAN1:DATA?"}));
+    QVERIFY(!bench.log("osc").at(2).unknown);
+}
+
+void TestSimSocket::sharedStateAcrossConnections()
+{
+    // Every Init click opens a new session without closing the old one.
+    Bench bench{Scenario()};
+    QVERIFY(bench.start());
+    QTcpSocket a, b;
+    a.connectToHost("127.0.0.1", bench.port("osc"));
+    b.connectToHost("127.0.0.1", bench.port("osc"));
+    QVERIFY(a.waitForConnected(3000) && b.waitForConnected(3000));
+    a.write("ACQ:POIN 1234;*OPC?\n");
+    QCOMPARE(readReply(a), QByteArray("1\n"));
+    b.write("ACQ:POIN?\n");
+    QCOMPARE(readReply(b), QByteArray("1234\n"));
+}
+
+void TestSimSocket::closeAndNoReply()
+{
+    Bench bench{Scenario()};
+    bench.addFault(fault("va", "STAT?", Fault::Kind::NoReply));
+    bench.addFault(fault("va", "VAL?", Fault::Kind::Close));
+    QVERIFY(bench.start());
+    QTcpSocket s;
+    s.connectToHost("127.0.0.1", bench.port("va"));
+    QVERIFY(s.waitForConnected(3000));
+    s.write("READ:AVDA:TTV:STAT?\n");
+    QCOMPARE(readReply(s, 0, 300), QByteArray());
+    // The connection stays usable after a swallowed reply.
+    s.write("READ:AVDA:TTV:COUN?\n");
+    QCOMPARE(readReply(s), QByteArray("10\n"));
+    s.write("READ:AVDA:TTV:VAL?\n");
+    QVERIFY(s.state() == QAbstractSocket::UnconnectedState || s.waitForDisconnected(3000));
+    QCOMPARE(bench.log("va").last().fault, QString("Close"));
+}
+
+void TestSimSocket::listener()
+{
+    Bench bench{Scenario()};
+    std::atomic<int> calls{0};
+    bench.setLogListener([&](const LogEntry &e) {
+        if (e.instrument == "sa" && e.command == "*IDN?" && e.reply == bench.scenario().saIdn + '\n')
+            ++calls;
+    });
+    QVERIFY(bench.start());
+    QTcpSocket s;
+    s.connectToHost("127.0.0.1", bench.port("sa"));
+    QVERIFY(s.waitForConnected(3000));
+    s.write("*IDN?\n*IDN?\n");
+    readReply(s, 2 * (bench.scenario().saIdn.size() + 1));
+    QCOMPARE(calls.load(), 2);
+    bench.clearLog();
+    QVERIFY(bench.log("sa").isEmpty());
+}
+
+void TestSimSocket::stopIsPrompt()
+{
+    Scenario sc;
+    sc.acquisitionMs = 60000;
+    auto bench = std::make_unique<Bench>(sc);
+    QVERIFY(bench->start());
+    QTcpSocket busy, idle;
+    busy.connectToHost("127.0.0.1", bench->port("osc"));
+    idle.connectToHost("127.0.0.1", bench->port("sa"));
+    QVERIFY(busy.waitForConnected(3000) && idle.waitForConnected(3000));
+    busy.write("*TRG;*OPC?\n");
+    busy.flush();
+    QTRY_COMPARE(bench->log("osc").size(), 1);
+    QElapsedTimer timer;
+    timer.start();
+    bench.reset();
+    QVERIFY2(timer.elapsed() < 2000, "stop() waited for a pending reply");
+    QVERIFY(busy.waitForDisconnected(3000));
+}
+
+void TestSimSocket::visaBlockRead()
+{
+    Bench bench{Scenario()};
+    QVERIFY(bench.start());
+    Session s;
+    QCOMPARE(s.open(bench.resource("osc"), 2000), VI_SUCCESS);
+    QCOMPARE(s.query("ACQ:POIN 20000;FORM REAL,32;*TRG;*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(s.write("CHAN1:DATA?\n"), VI_SUCCESS);
+    QByteArray header, digits, data;
+    QCOMPARE(s.read(&header, 2), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(header, QByteArray("#5"));
+    QCOMPARE(s.read(&digits, 5), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(digits, QByteArray("80000"));
+    QCOMPARE(s.read(&data, 80000 + 10), VI_SUCCESS);
+    QCOMPARE(data.size(), 80001);
+    const QByteArray expected = bench.endpoint("osc")->handle("CHAN1:DATA?").bytes;
+    QCOMPARE(data, expected.mid(7));
+}
+
+// Each fault on "*OPC?" queries, as the set-ups and the run see them.
+void TestSimSocket::visaFaultStatuses_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("status");
+    QTest::newRow("no reply") << int(Fault::Kind::NoReply) << 0 << int(VI_ERROR_TMO);
+    QTest::newRow("close") << int(Fault::Kind::Close) << 0 << int(VI_ERROR_CONN_LOST);
+    QTest::newRow("late, in time") << int(Fault::Kind::Late) << 200 << int(VI_SUCCESS);
+    QTest::newRow("late, too late") << int(Fault::Kind::Late) << 1500 << int(VI_ERROR_TMO);
+    QTest::newRow("device io timeout") << int(Fault::Kind::DeviceIoTimeout) << 0 << int(VI_ERROR_TMO);
+    QTest::newRow("device io error") << int(Fault::Kind::DeviceIoError) << 0 << int(VI_ERROR_TMO);
+}
+
+void TestSimSocket::visaFaultStatuses()
+{
+    QFETCH(int, kind);
+    QFETCH(int, delayMs);
+    QFETCH(int, status);
+    const ViUInt32 tmo = 700;
+    Bench bench{Scenario()};
+    Fault f = fault("osc", "CHAN2 ON", Fault::Kind(kind), delayMs);
+    f.occurrence = 1;
+    bench.addFault(f);
+    QVERIFY(bench.start());
+    Session s;
+    QCOMPARE(s.open(bench.resource("osc"), tmo), VI_SUCCESS);
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray reply;
+    QCOMPARE(int(s.query("CHAN2 ON;*OPC?\n", &reply)), status);
+    QVERIFY(timer.elapsed() < tmo + 1000);
+    if (status == VI_SUCCESS)
+        QCOMPARE(reply, QByteArray("1\n"));
+    if (status != VI_ERROR_CONN_LOST) {
+        // A late answer to the failed query is never taken for the next one.
+        QTest::qWait(delayMs > 0 ? delayMs - int(tmo) + 100 : 0);
+        QCOMPARE(s.query("*IDN?\n", &reply), VI_SUCCESS);
+        QVERIFY2(reply.startsWith("Orvix"), reply.constData());
+    }
+}
+
+void TestSimSocket::visaBlockFaults_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("digitsStatus");
+    QTest::addColumn<int>("dataStatus");
+    // Header reads of 2 bytes and then of the announced digits, as the block read does.
+    QTest::newRow("digit 0") << int(Fault::Kind::BlockDigit0) << QByteArray("#0") << 0 << 0;
+    QTest::newRow("non-digit") << int(Fault::Kind::BlockNonDigit) << QByteArray("#x") << 0 << 0;
+    QTest::newRow("garbage") << int(Fault::Kind::Garbage) << QByteArray("?g") << 0 << 0;
+    QTest::newRow("short length") << int(Fault::Kind::BlockShortLength) << QByteArray("#5") << int(VI_SUCCESS) << 0;
+    QTest::newRow("short data") << int(Fault::Kind::BlockShortData) << QByteArray("#4") << int(VI_SUCCESS_MAX_CNT)
+                                << int(VI_ERROR_TMO);
+    QTest::newRow("huge count") << int(Fault::Kind::BlockHugeCount) << QByteArray("#9") << int(VI_SUCCESS_MAX_CNT)
+                                << int(VI_ERROR_TMO);
+}
+
+void TestSimSocket::visaBlockFaults()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, header);
+    QFETCH(int, digitsStatus);
+    QFETCH(int, dataStatus);
+    Bench bench{Scenario()};
+    bench.addFault(fault("osc", "CHAN1:DATA?", Fault::Kind(kind)));
+    QVERIFY(bench.start());
+    Session s;
+    QCOMPARE(s.open(bench.resource("osc"), 700), VI_SUCCESS);
+    QCOMPARE(s.query("ACQ:POIN 1000;FORM REAL,32;*TRG;*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(s.write("CHAN1:DATA?\n"), VI_SUCCESS);
+    QByteArray got;
+    QCOMPARE(s.read(&got, 2), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(got, header);
+    if (!digitsStatus)
+        return; // the block reader rejects this header
+    const int n = header.at(1) - '0';
+    QCOMPARE(int(s.read(&got, ViUInt32(n))), digitsStatus);
+    if (digitsStatus == VI_SUCCESS) {
+        // The message ended inside the length field.
+        QVERIFY(got.size() < n);
+        return;
+    }
+    const ViUInt32 count = got.toUInt();
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(int(s.read(&got, count + 10 > 100000 ? 100000 : count + 10)), dataStatus);
+    QVERIFY(timer.elapsed() < 700 + 1000);
+}
+
+QTEST_MAIN(TestSimSocket)
+#include "tst_simsocket.moc"
