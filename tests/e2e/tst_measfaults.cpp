@@ -1,0 +1,301 @@
+// How a run ends when acquisitions keep being rejected, when the operator
+// cancels, and when an instrument stops answering or drops the connection:
+// it always ends, puts the instruments back into free run, keeps what was
+// measured and still shows the graph.
+#include "runbench.h"
+
+#include "instruments/visasession.h"
+#include "shared/measstate.h"
+
+#include <QElapsedTimer>
+
+#include <cmath>
+
+using benchsim::Fault;
+
+// Calls the window's private slots directly.
+class MainWindowProbe
+{
+public:
+    static int Meas(MainWindow *w) { return w->Meas(&d1, &d2, &d3, &t); }
+};
+
+namespace {
+
+Fault MakeFault(const QString &instrument, const QByteArray &pattern, Fault::Kind kind, int occurrence = 0)
+{
+    Fault fault;
+    fault.instrument = instrument;
+    fault.pattern = pattern;
+    fault.kind = kind;
+    fault.occurrence = occurrence;
+    return fault;
+}
+
+benchsim::Scenario Orvix()
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = "Orvix";
+    scenario.jitterMs = 2.0;
+    return scenario;
+}
+
+QByteArray ResultsOf(const RunBench &b)
+{
+    const QStringList files = b.written("data*Results.txt");
+    if (files.size() != 1)
+        return QByteArray("<%1 results files>").replace("%1", QByteArray::number(files.size()));
+    QFile f(files.first());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+int Lines(const QByteArray &text, const char *head)
+{
+    for (const QByteArray &line : text.split('\n'))
+        if (line.startsWith(head))
+            return line.mid(int(qstrlen(head))).split(' ').size() - 1;
+    return -1;
+}
+
+} // namespace
+
+class TestMeasFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void twentyRejectionsStopTheRun_data();
+    void twentyRejectionsStopTheRun();
+    void cancelEndsAfterTheCurrentExchange();
+    void noMeasurementRequested();
+    void oscilloscopeDropsTheConnection();
+    void instrumentStopsAnswering_data();
+    void instrumentStopsAnswering();
+    void videoAnalyzerWithoutReading_data();
+    void videoAnalyzerWithoutReading();
+    void unwritableResultsFile();
+
+private:
+    QTemporaryDir home;
+};
+
+void TestMeasFaults::initTestCase()
+{
+    QVERIFY(home.isValid());
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath("share").toLocal8Bit());
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestMeasFaults::twentyRejectionsStopTheRun_data()
+{
+    QTest::addColumn<int>("measuredBefore");
+    QTest::newRow("from the start") << 0;
+    QTest::newRow("after one measurement") << 1;
+}
+
+void TestMeasFaults::twentyRejectionsStopTheRun()
+{
+    QFETCH(int, measuredBefore);
+    benchsim::Scenario scenario = Orvix();
+    scenario.rejectFirst = measuredBefore == 0 ? 20 : 0;
+    RunBench b(scenario, false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    // From the second acquisition on, channel 1 answers with no block.
+    for (int k = 1 + measuredBefore; measuredBefore > 0 && k <= 30; ++k)
+        b.bench.addFault(MakeFault("osc", "CHAN1:DATA?", Fault::Kind::Garbage, k));
+
+    b.start(3);
+
+    QCOMPARE(b.watcher.boxTexts.size(), 1);
+    QVERIFY2(b.watcher.boxTexts.first().contains(QStringLiteral("after %1 of 3 measurements").arg(measuredBefore)),
+             qPrintable(b.watcher.boxTexts.first()));
+    QVERIFY(b.watcher.boxTexts.first().contains("20 acquisitions in a row"));
+    QVERIFY(b.watcher.boxTexts.first().contains(measuredBefore == 0 ? "-0.05 V and 0.3 V" : "no new trace"));
+    QCOMPARE(b.sent("osc").last(), QStringLiteral("RUNC;*OPC?"));
+    QCOMPARE(b.sent("sa").last(), QStringLiteral("INIT:CONT ON;*OPC?"));
+    QCOMPARE(b.sent("sa").count("INIT:CONT OFF;*OPC?"), 20 + measuredBefore);
+
+    const QByteArray results = ResultsOf(b);
+    QCOMPARE(Lines(results, "Source2RF Delay:"), measuredBefore);
+    QCOMPARE(Lines(results, "Source2Snk Delay:"), measuredBefore);
+    QCOMPARE(b.written("data*.bin").size(), 3 * measuredBefore);
+    if (measuredBefore == 0)
+        QVERIFY(results.endsWith("Source2Snk Mean: nan"));
+    QVERIFY(b.watcher.graph.shown);
+}
+
+void TestMeasFaults::cancelEndsAfterTheCurrentExchange()
+{
+    benchsim::Scenario scenario = Orvix();
+    scenario.acquisitionMs = 30;
+    RunBench b(scenario, false, true);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    b.watcher.onProgress = [&b](QProgressDialog *progress) {
+        if (b.bench.truths().size() >= 2 && !progress->wasCanceled())
+            progress->cancel();
+    };
+
+    b.start(5);
+
+    // The measurement under way is dropped, the ones before it kept.
+    const int acquired = b.bench.truths().size();
+    QVERIFY(acquired >= 2 && acquired < 5);
+    QCOMPARE(Lines(ResultsOf(b), "Source2RF Delay:"), acquired - 1);
+    QCOMPARE(b.written("data*.bin").size(), 3 * (acquired - 1));
+    QVERIFY(b.watcher.boxTexts.isEmpty());
+    QCOMPARE(b.sent("osc").last(), QStringLiteral("RUNC;*OPC?"));
+    QCOMPARE(b.sent("sa").last(), QStringLiteral("INIT:CONT ON;*OPC?"));
+    QVERIFY(b.watcher.graph.shown);
+    QVERIFY(std::isfinite(AvgSrc2Rf));
+}
+
+// Text that is not a count takes no measurement but still frees the
+// instruments, writes the headers with nan means and shows the graph.
+void TestMeasFaults::noMeasurementRequested()
+{
+    RunBench b(Orvix(), false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    b.form->MeasCnt->setText("abc");
+    QTest::mouseClick(b.form->Start, Qt::LeftButton);
+
+    QCOMPARE(b.sent("osc"), QStringList{"RUNC;*OPC?"});
+    QCOMPARE(b.sent("sa"), QStringList{"INIT:CONT ON;*OPC?"});
+    QVERIFY(b.watcher.progressLabels.isEmpty());
+    QCOMPARE(ResultsOf(b), QByteArray("Source2RF Delay:\nSource2RF Mean: nan\nSource2HD Delay:\n"
+                                      "Source2HD Mean: nan\nSource2Snk Delay:\nSource2Snk Mean: nan"));
+    QVERIFY(b.written("data*.bin").isEmpty());
+    QVERIFY(b.watcher.graph.shown);
+    QCOMPARE(b.watcher.graph.src2Rf, QStringLiteral("nan"));
+}
+
+// A dropped connection fails every later exchange at once: the run gives up
+// after 20 acquisitions and keeps the measurement it had.
+void TestMeasFaults::oscilloscopeDropsTheConnection()
+{
+    RunBench b(Orvix(), false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    b.bench.addFault(MakeFault("osc", "*TRG", Fault::Kind::Close, 2));
+
+    QElapsedTimer clock;
+    clock.start();
+    b.start(3);
+
+    QVERIFY(clock.elapsed() < 15000);
+    QCOMPARE(b.watcher.boxTexts.size(), 1);
+    QVERIFY(b.watcher.boxTexts.first().contains("after 1 of 3 measurements"));
+    QCOMPARE(Lines(ResultsOf(b), "Source2Snk Delay:"), 1);
+    QVERIFY(b.watcher.graph.shown);
+    QCOMPARE(b.watcher.graph.points[0], b.bench.truths().first().points);
+}
+
+void TestMeasFaults::instrumentStopsAnswering_data()
+{
+    QTest::addColumn<QString>("instrument");
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<int>("measured");
+    QTest::addColumn<QString>("nanLine"); // the delay line whose 2nd value is nan
+
+    // A lost sink or RF trace costs that measurement its delay, not the run.
+    QTest::newRow("sink read of measurement 2") << "osc" << QByteArray("CHAN2:DATA?") << 3 << "Source2Snk Delay:";
+    QTest::newRow("analyzer trace of measurement 2") << "sa" << QByteArray("TRAC? TRACE1") << 3 << "Source2RF Delay:";
+    // An acquisition that never answers is taken again, 20 times at most.
+    QTest::newRow("every trigger from the 2nd on") << "osc" << QByteArray("*TRG") << 1 << "";
+}
+
+void TestMeasFaults::instrumentStopsAnswering()
+{
+    QFETCH(QString, instrument);
+    QFETCH(QByteArray, pattern);
+    QFETCH(int, measured);
+    QFETCH(QString, nanLine);
+
+    RunBench b(Orvix(), false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    // Short I/O time-outs keep twenty unanswered acquisitions quick.
+    QCOMPARE(VisaSetAttribute(b.window->OsHdl, VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+    QCOMPARE(VisaSetAttribute(b.window->SaHdl, VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+    if (nanLine.isEmpty()) {
+        for (int k = 2; k <= 30; ++k)
+            b.bench.addFault(MakeFault(instrument, pattern, Fault::Kind::NoReply, k));
+    } else {
+        b.bench.addFault(MakeFault(instrument, pattern, Fault::Kind::NoReply, 2));
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    b.start(3);
+
+    QVERIFY(clock.elapsed() < 30 * 300 + 5000);
+    const QByteArray results = ResultsOf(b);
+    QCOMPARE(Lines(results, "Source2RF Delay:"), measured);
+    if (!nanLine.isEmpty()) {
+        QVERIFY(b.watcher.boxTexts.isEmpty());
+        for (const QByteArray &line : results.split('\n')) {
+            if (line.startsWith(nanLine.toLatin1())) {
+                const QList<QByteArray> values = line.mid(nanLine.size() + 1).split(' ');
+                QCOMPARE(values.at(1), QByteArray("nan"));
+                QVERIFY(values.at(0) != "nan" && values.at(2) != "nan");
+            }
+        }
+    } else {
+        QCOMPARE(b.watcher.boxTexts.size(), 1);
+    }
+    QVERIFY(b.watcher.graph.shown);
+}
+
+void TestMeasFaults::videoAnalyzerWithoutReading_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("failing"); // a query that gets no reply
+    QTest::newRow("status 0") << 0 << QByteArray();
+    QTest::newRow("value query unanswered") << 1 << QByteArray("READ:AVDA:TTV:VAL?");
+}
+
+// A missing reading is nan, so it does not pull the mean towards 0.
+void TestMeasFaults::videoAnalyzerWithoutReading()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, failing);
+    benchsim::Scenario scenario = Orvix();
+    scenario.vaStat = status;
+    scenario.vaValue = 35.0;
+    RunBench b(scenario, false, true);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    QCOMPARE(VisaSetAttribute(b.window->VaHdl, VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+    if (!failing.isEmpty())
+        b.bench.addFault(MakeFault("va", failing, Fault::Kind::NoReply, 1));
+
+    b.start(2);
+
+    const QByteArray results = ResultsOf(b);
+    const QByteArray expected = status == 0 ? "Source2HD Delay: nan nan\nSource2HD Mean: nan\n"
+                                            : "Source2HD Delay: nan 35\nSource2HD Mean: 35\n";
+    QVERIFY2(results.contains(expected), results.constData());
+    QCOMPARE(b.watcher.graph.src2Hd, status == 0 ? QStringLiteral("nan") : QStringLiteral("35.000"));
+}
+
+// A results file that cannot be written fails the run's files, not the run.
+void TestMeasFaults::unwritableResultsFile()
+{
+    RunBench b(Orvix(), false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    b.window->DataDir = b.dir.filePath("missing/data");
+    b.form->MeasCnt->setText("2");
+
+    QCOMPARE(MainWindowProbe::Meas(b.window.get()), -1);
+    QVERIFY(QDir(b.dir.path()).entryList({"*Results*", "*.bin"}, QDir::Files).isEmpty());
+    QVERIFY(std::isfinite(AvgSrc2Snk));
+    QCOMPARE(b.sent("osc").last(), QStringLiteral("RUNC;*OPC?"));
+}
+
+QTEST_MAIN(TestMeasFaults)
+#include "tst_measfaults.moc"
