@@ -1,3 +1,6 @@
+// The plain I/O operations on an instrument session: viRead, viWrite,
+// viReadToFile and viGpibControlREN.
+
 #include "visa/deadline.h"
 #include "visa/session.h"
 

@@ -82,10 +82,13 @@ extern "C" ViStatus viOpenDefaultRM(ViSession *vi)
     return VI_SUCCESS;
 }
 
+// The access mode is not looked at: sessions are never locked (callers
+// pass VI_NULL). The open time-out bounds resolving the host and connecting.
 extern "C" ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode, ViUInt32 timeout, ViSession *vi)
 {
     if (!vi)
         return VI_ERROR_USER_BUF;
+    // A failed open leaves no stale handle in the caller's variable.
     *vi = VI_NULL;
     const std::shared_ptr<Session> rm = findSession(sesn);
     if (!rm || !rm->isRm())
