@@ -21,6 +21,8 @@ Vxi11Link::WriteResult Vxi11Link::write(const uint8_t *data, size_t len, bool en
     message.swap(input_);
     if (message.endsWith('\n'))
         message.chop(1);
+    if (message.endsWith('\r'))
+        message.chop(1); // pyvisa terminates with CR LF by default
     hasOutput_ = false;
     output_.clear();
     outputPos_ = 0;

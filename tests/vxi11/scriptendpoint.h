@@ -7,6 +7,8 @@
 #include <QList>
 #include <QMutex>
 
+#include <cstring>
+
 class ScriptEndpoint : public benchsim::Endpoint {
 public:
     explicit ScriptEndpoint(const QByteArray &identity) : identity_(identity) {}
@@ -32,6 +34,19 @@ public:
             for (int i = 0; i < count; ++i)
                 data[i] = char(i & 0xff);
             const QByteArray len = QByteArray::number(count);
+            r = reply("#" + QByteArray::number(len.size()) + len + data + "\n");
+        } else if (message.startsWith("FLOATS? ")) {
+            // n little-endian float32 samples of value i * 0.5, as a definite-length block
+            const int n = message.mid(8).toInt();
+            QByteArray data(n * 4, Qt::Uninitialized);
+            for (int i = 0; i < n; ++i) {
+                const float v = float(i) * 0.5f;
+                quint32 bits;
+                std::memcpy(&bits, &v, 4);
+                for (int b = 0; b < 4; ++b)
+                    data[4 * i + b] = char((bits >> (8 * b)) & 0xff);
+            }
+            const QByteArray len = QByteArray::number(data.size());
             r = reply("#" + QByteArray::number(len.size()) + len + data + "\n");
         } else if (message.startsWith("FIXED? ")) {
             r = reply(QByteArray(message.mid(7).toInt(), 'x')); // exactly this many bytes
