@@ -14,7 +14,7 @@ void MainWindow::on_OsInit_clicked()
     form->OsInit->setText(QStringLiteral("Init"));
     QCoreApplication::processEvents(); // repaint the button before the blocking I/O
 
-    TrgLevel = form->OsTrgLvl->text().toDouble();
+    TrgLevel = SetupValue(form->OsTrgLvl->text());
     SetupFlags flags;
     flags.reset = form->OsRst->checkState() != Qt::Unchecked;
 

@@ -14,7 +14,7 @@ void MainWindow::on_SaInit_clicked()
     form->SaInit->setText(QStringLiteral("Init"));
     QCoreApplication::processEvents(); // repaint the button before the blocking I/O
 
-    CenterFreq = form->SaFrq->text().toDouble();
+    CenterFreq = SetupValue(form->SaFrq->text());
     const bool reset = form->SaRst->checkState() != Qt::Unchecked;
 
     // Identity block: each step needs the one before; none decides the outcome.

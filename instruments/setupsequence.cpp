@@ -2,6 +2,8 @@
 
 #include "instruments/visasession.h"
 
+#include <cmath>
+
 const QString GoToLocal;
 
 namespace {
@@ -72,4 +74,11 @@ ViStatus ReopenSession(ViSession rm, const QString &resource, ViSession &vi)
 QString SetupNumber(double value)
 {
     return QString::number(value, 'g', 6);
+}
+
+double SetupValue(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0.0;
 }

@@ -67,6 +67,11 @@ ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlag
 // leave earlier sessions behind.
 ViStatus ReopenSession(ViSession rm, const QString &resource, ViSession &vi);
 
+// A typed value as the set-ups read it, locale-free: text that is not a
+// finite number ("", "abc", "nan", "inf", an overflow) gives 0, so no
+// command ever carries "inf" or "nan".
+double SetupValue(const QString &text);
+
 // A real value as commands carry it: "g" style, 6 significant digits,
 // independent of the locale (0.035, 1, -0.6, 5.192e+09).
 QString SetupNumber(double value);

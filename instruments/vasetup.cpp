@@ -21,7 +21,7 @@ void MainWindow::on_VaInit_clicked()
     if (status == VI_SUCCESS)
         status = VisaSetAttribute(VaHdl, VI_ATTR_TMO_VALUE, VaIoTimeoutMs);
     if (status == VI_SUCCESS) {
-        const double threshold = form->VaThres->text().toDouble();
+        const double threshold = SetupValue(form->VaThres->text());
         status = RunSetupSequence(VaHdl, VaSteps(threshold), flags);
     }
 

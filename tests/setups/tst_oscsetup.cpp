@@ -125,6 +125,8 @@ void TstOscSetup::sequences_data()
         << true << true << false << "abc" << false << check + BenloWire("0");
     QTest::newRow("benlo, reset")
         << true << false << true << "35e-3" << false << checkReset + BenloWire("0.035");
+    QTest::newRow("benlo, level inf is no number")
+        << true << false << false << "inf" << false << check + BenloWire("0");
     QTest::newRow("german: benlo 35e-3")
         << true << false << false << "35e-3" << true << check + BenloWire("0.035");
     QTest::newRow("german: orvix 35e-3")

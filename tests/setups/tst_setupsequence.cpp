@@ -59,6 +59,8 @@ private slots:
     void runsTable();
     void numbersIgnoreLocale_data();
     void numbersIgnoreLocale();
+    void typedValues_data();
+    void typedValues();
 };
 
 void TstSetupSequence::runsTable_data()
@@ -165,6 +167,33 @@ void TstSetupSequence::numbersIgnoreLocale()
     QLocale::setDefault(saved);
     QCOMPARE(german, text);
     QCOMPARE(SetupNumber(value), text);
+}
+
+void TstSetupSequence::typedValues_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value");
+    QTest::newRow("exponent") << "35e-3" << 0.035;
+    QTest::newRow("centre frequency") << "5.192e9" << 5.192e9;
+    QTest::newRow("blanks around") << " 35.0 " << 35.0;
+    QTest::newRow("empty") << "" << 0.0;
+    QTest::newRow("letters") << "abc" << 0.0;
+    QTest::newRow("decimal comma is not a number") << "0,035" << 0.0;
+    QTest::newRow("nan") << "nan" << 0.0;
+    QTest::newRow("inf") << "-inf" << 0.0;
+    QTest::newRow("overflow") << "1e999" << 0.0;
+}
+
+void TstSetupSequence::typedValues()
+{
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const double german = SetupValue(text);
+    QLocale::setDefault(saved);
+    QCOMPARE(german, value);
+    QCOMPARE(SetupValue(text), value);
 }
 
 QTEST_GUILESS_MAIN(TstSetupSequence)
