@@ -4,21 +4,30 @@
 set -euo pipefail
 
 build_pkgs=(build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools libqwt-qt5-dev libqt5svg5-dev)
-test_pkgs=(python3 python3-pyvisa python3-pyvisa-py lxi-tools xvfb xauth iproute2 util-linux imagemagick)
+test_pkgs=(python3 python3-pyvisa python3-pyvisa-py lxi-tools xvfb xauth iproute2 util-linux imagemagick locales)
 
 pkgs=("${build_pkgs[@]}")
 if [ "${1:-}" = "--test" ]; then
   pkgs+=("${test_pkgs[@]}")
 fi
 
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+# Number handling is tested under a German locale too.
+ensure_german_locale() {
+  locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' && return 0
+  $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
+}
+
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+[ "${1:-}" = "--test" ] && ensure_german_locale
+exit 0
