@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "sim/bench.h"
+#include "sim/vxi11server.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -47,17 +48,40 @@ inline QString RefusedResource()
     return QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(port);
 }
 
+// Raw sockets answer a failing step with silence, so the client waits out
+// its time-out; VXI-11 fails it at once with a device error (io_timeout)
+// and keeps the link, which is what a step that must "go on" needs.
+enum class Transport { Socket, Vxi11 };
+
 class SetupBench
 {
 public:
-    explicit SetupBench(const benchsim::Scenario &scenario) : bench(scenario)
+    explicit SetupBench(const benchsim::Scenario &scenario, Transport transport = Transport::Socket)
+        : bench(scenario)
     {
         started = bench.start(&error);
+        const QStringList names = {"osc", "sa", "va"};
+        QStringList resources;
+        if (transport == Transport::Vxi11) {
+            // One address, devices inst0..inst2, no portmapper: no privileges needed.
+            QVector<benchsim::Vxi11Server::Device> devices;
+            for (const QString &name : names)
+                devices.append({QStringLiteral("127.0.0.1"), bench.endpoint(name)});
+            benchsim::Vxi11Server::Options options;
+            options.portmapper = false;
+            vxi11 = std::make_unique<benchsim::Vxi11Server>(devices, options);
+            started = started && vxi11->start(&error);
+            for (int i = 0; i < names.size(); ++i)
+                resources << vxi11->resource(i);
+        } else {
+            for (const QString &name : names)
+                resources << bench.resource(name);
+        }
         window = std::make_unique<MainWindow>();
         form = window->form;
-        form->OsIp->setText(bench.resource("osc"));
-        form->SaIp->setText(bench.resource("sa"));
-        form->VaIp->setText(bench.resource("va"));
+        form->OsIp->setText(resources.at(0));
+        form->SaIp->setText(resources.at(1));
+        form->VaIp->setText(resources.at(2));
         // The form's defaults, whatever an earlier window saved.
         form->OsTyp->setCurrentIndex(scenario.isBenlo() ? 1 : 0);
         form->OsTrgLvl->setText("35e-3");
@@ -76,6 +100,8 @@ public:
         const QString cfg = window->CfgFile;
         window.reset();
         QFile::remove(cfg);
+        if (vxi11)
+            vxi11->stop();
         bench.stop();
     }
 
@@ -98,6 +124,7 @@ public:
     }
 
     benchsim::Bench bench;
+    std::unique_ptr<benchsim::Vxi11Server> vxi11; // only with Transport::Vxi11
     QString error;
     bool started = false;
     std::unique_ptr<MainWindow> window;

@@ -120,21 +120,21 @@ void TstSaSetup::failures_data()
     QTest::addColumn<QString>("button");
 
     // A dropped connection fails a step at once; where the set-up must go
-    // on after the failure, the step is left unanswered instead (5 s).
+    // on after the failure, a VXI-11 device error fails it on a link that stays up.
     const int close = int(Fault::Kind::Close);
-    const int noReply = int(Fault::Kind::NoReply);
+    const int deviceTimeout = int(Fault::Kind::DeviceIoTimeout);
     const QStringList wire = SaWire("5.192e+09", "1.2");
     // The analyzer names both model words: an unanswered identity must count as neither.
     QTest::newRow("identity fails: no sweep mode, IF output sent")
-        << QByteArray("*IDN?") << noReply << QStringList{Idn} + wire << Ready;
+        << QByteArray("*IDN?") << deviceTimeout << QStringList{Idn} + wire << Ready;
     QTest::newRow("B1 fails: rest of setting block skipped")
-        << QByteArray("DISP:TRAC:Y:RLEV") << noReply << QStringList{Idn, SweepMode} + Steps(wire, "1,6-12") << Ready;
+        << QByteArray("DISP:TRAC:Y:RLEV") << deviceTimeout << QStringList{Idn, SweepMode} + Steps(wire, "1,6-12") << Ready;
     QTest::newRow("W2 fails: ends")
         << QByteArray("SWE:POIN") << close << QStringList{Idn, SweepMode} + Steps(wire, "1-7") << Init;
     QTest::newRow("W5 fails: ends")
         << QByteArray("BWID:VID") << close << QStringList{Idn, SweepMode} + Steps(wire, "1-10") << Init;
     QTest::newRow("T1 fails: IF output skipped")
-        << QByteArray("TRIG1:HOLD") << noReply << QStringList{Idn, SweepMode} + Steps(wire, "1-11") << Ready;
+        << QByteArray("TRIG1:HOLD") << deviceTimeout << QStringList{Idn, SweepMode} + Steps(wire, "1-11") << Ready;
 }
 
 void TstSaSetup::failures()
@@ -144,9 +144,11 @@ void TstSaSetup::failures()
     QFETCH(QStringList, expected);
     QFETCH(QString, button);
 
-    SetupBench b(AnalyzerNamed("Benchsim,Briska Deskal,1,1.0"));
+    const Fault::Kind faultKind = Fault::Kind(kind);
+    SetupBench b(AnalyzerNamed("Benchsim,Briska Deskal,1,1.0"),
+                 faultKind == Fault::Kind::DeviceIoTimeout ? Transport::Vxi11 : Transport::Socket);
     QVERIFY2(b.started, qPrintable(b.error));
-    b.bench.addFault(MakeFault("sa", pattern, Fault::Kind(kind)));
+    b.bench.addFault(MakeFault("sa", pattern, faultKind));
 
     b.click(b.form->SaInit);
 
