@@ -2,7 +2,8 @@
 // analyzer with known delays, served over raw SCPI sockets on 127.0.0.1.
 //
 // Thread-safe: the servers run on their own threads while the code under
-// test runs on the caller's thread; every accessor may be called at any time.
+// test runs on the caller's thread. Logs, truths and faults may be used at
+// any time; start() and stop() belong to the thread that owns the bench.
 #pragma once
 
 #include "sim/endpoint.h"
@@ -59,6 +60,15 @@ public:
     bool start(QString *error = nullptr);
     // Closes the servers and every connection; joins all threads.
     void stop();
+
+    // Also serves the three instruments over VXI-11 (after start()). With
+    // the portmapper: osc, sa, va on 127.0.0.1, .2, .3, portmapper on port
+    // 111 of each (needs privileges: a private network namespace in tests).
+    // Without: all on 127.0.0.1, reached as "host,port" with inst0/1/2.
+    bool startVxi11(QString *error = nullptr, bool withPortmapper = true);
+    // "TCPIP::127.0.0.2::INSTR" or "TCPIP::127.0.0.1,<port>::inst1::INSTR";
+    // empty when VXI-11 is not served.
+    QString vxi11Resource(const QString &instrument) const;
 
     // "TCPIP::127.0.0.1::<port>::SOCKET" for "osc", "sa" or "va"; empty
     // before start() or for an unknown name.
