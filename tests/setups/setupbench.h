@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <clocale>
 #include <memory>
 
 // Settings go to a private home that lives as long as the test program.
@@ -27,6 +28,34 @@ inline void UsePrivateSettings(const QTemporaryDir &home)
     qputenv("XDG_DATA_HOME", home.filePath("share").toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
 }
+
+// Qt's default locale German for the life of the object, and the C
+// library's too where de_DE.UTF-8 is installed; both put back afterwards.
+class GermanLocale
+{
+public:
+    explicit GermanLocale(bool active) : active_(active)
+    {
+        if (!active_)
+            return;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        std::setlocale(LC_ALL, "de_DE.UTF-8");
+    }
+    ~GermanLocale()
+    {
+        if (!active_)
+            return;
+        QLocale::setDefault(savedQt_);
+        std::setlocale(LC_ALL, savedC_.constData());
+    }
+    GermanLocale(const GermanLocale &) = delete;
+    GermanLocale &operator=(const GermanLocale &) = delete;
+
+private:
+    bool active_;
+    QLocale savedQt_;
+    QByteArray savedC_ = std::setlocale(LC_ALL, nullptr);
+};
 
 inline benchsim::Fault MakeFault(const QString &instrument, const QByteArray &pattern,
                                  benchsim::Fault::Kind kind)

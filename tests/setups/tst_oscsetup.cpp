@@ -144,9 +144,7 @@ void TstOscSetup::sequences()
     QFETCH(bool, german);
     QFETCH(QStringList, expected);
 
-    const QLocale saved;
-    if (german)
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const GermanLocale locale(german);
     SetupBench b(ScopeOfType(benlo));
     QVERIFY2(b.started, qPrintable(b.error));
     b.form->SaIfDem->setChecked(demod);
@@ -154,7 +152,6 @@ void TstOscSetup::sequences()
     b.form->OsTrgLvl->setText(level);
 
     b.click(b.form->OsInit);
-    QLocale::setDefault(saved);
 
     QCOMPARE(b.sent("osc"), expected);
     QCOMPARE(b.form->OsInit->text(), Ready);

@@ -65,9 +65,7 @@ void TstVaSetup::sequences()
     QFETCH(bool, german);
     QFETCH(QStringList, expected);
 
-    const QLocale saved;
-    if (german)
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const GermanLocale locale(german);
     SetupBench b{benchsim::Scenario()};
     QVERIFY2(b.started, qPrintable(b.error));
     b.enableVa();
@@ -75,7 +73,6 @@ void TstVaSetup::sequences()
     b.form->VaThres->setText(threshold);
 
     b.click(b.form->VaInit);
-    QLocale::setDefault(saved);
 
     QCOMPARE(b.sent("va"), expected);
     QCOMPARE(b.form->VaInit->text(), Ready);
