@@ -12,7 +12,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <type_traits>
 #include <mutex>
 
 using benchsim::Fault;
@@ -38,16 +40,19 @@ int fail(const QString &message)
 // Options override the scenario file member by member.
 bool applyOptions(const QCommandLineParser &p, Scenario *s, QString *error)
 {
-    auto number = [&](const char *name, auto *out) {
+    // Range-checked before the conversion, so no value wraps into another.
+    auto number = [&](const char *name, auto *out, double lo, double hi) {
         if (!p.isSet(QLatin1String(name)))
             return true;
         bool ok = false;
         const double v = p.value(QLatin1String(name)).toDouble(&ok);
-        if (!ok) {
-            *error = QStringLiteral("--%1 needs a number").arg(QLatin1String(name));
+        using T = std::remove_pointer_t<decltype(out)>;
+        const bool integral = std::is_integral<T>::value;
+        if (!ok || !(v >= lo && v <= hi) || (integral && v != std::floor(v))) {
+            *error = QStringLiteral("--%1 needs a number from %2 to %3").arg(QLatin1String(name)).arg(lo).arg(hi);
             return false;
         }
-        *out = static_cast<std::remove_pointer_t<decltype(out)>>(v);
+        *out = static_cast<T>(v);
         return true;
     };
     if (p.isSet(QStringLiteral("osc-type")))
@@ -58,12 +63,15 @@ bool applyOptions(const QCommandLineParser &p, Scenario *s, QString *error)
         s->saIdn = p.value(QStringLiteral("sa-idn")).toUtf8();
     if (p.isSet(QStringLiteral("va-idn")))
         s->vaIdn = p.value(QStringLiteral("va-idn")).toUtf8();
-    const bool numbersOk = number("points", &s->benloPoints) && number("src2rf", &s->src2RfMs)
-        && number("src2snk", &s->src2SnkMs) && number("jitter", &s->jitterMs) && number("noise", &s->noiseV)
-        && number("seed", &s->seed) && number("reject-first", &s->rejectFirst) && number("va-stat", &s->vaStat)
-        && number("va-count", &s->vaCount) && number("va-value", &s->vaValue)
-        && number("acquisition-ms", &s->acquisitionMs) && number("latency-ms", &s->latencyMs)
-        && number("osc-port", &s->oscPort) && number("sa-port", &s->saPort) && number("va-port", &s->vaPort);
+    const double big = 2147483647.0;
+    const bool numbersOk = number("points", &s->benloPoints, 2, 1e7) && number("src2rf", &s->src2RfMs, -1000, 1000)
+        && number("src2snk", &s->src2SnkMs, -1000, 1000) && number("jitter", &s->jitterMs, 0, 100)
+        && number("noise", &s->noiseV, 0, 0.005) && number("seed", &s->seed, 0, 4294967295.0)
+        && number("reject-first", &s->rejectFirst, 0, 1e6) && number("va-stat", &s->vaStat, -big, big)
+        && number("va-count", &s->vaCount, -big, big) && number("va-value", &s->vaValue, -1e300, 1e300)
+        && number("acquisition-ms", &s->acquisitionMs, 0, 3600000) && number("latency-ms", &s->latencyMs, 0, 3600000)
+        && number("osc-port", &s->oscPort, 0, 65535) && number("sa-port", &s->saPort, 0, 65535)
+        && number("va-port", &s->vaPort, 0, 65535);
     if (!numbersOk)
         return false;
     for (const QString &text : p.values(QStringLiteral("fault"))) {
@@ -111,6 +119,11 @@ int main(int argc, char **argv)
          QStringLiteral("spec")},
         {QStringLiteral("log"), QStringLiteral("Write the command log as JSON lines."), QStringLiteral("file")},
         {QStringLiteral("stdin-eof"), QStringLiteral("Also stop when stdin closes.")},
+        {QStringLiteral("vxi11"),
+         QStringLiteral("Also serve VXI-11 on 127.0.0.1/.2/.3 with a portmapper on port 111 (needs privileges, "
+                        "e.g. inside unshare -rn).")},
+        {QStringLiteral("vxi11-direct"),
+         QStringLiteral("Also serve VXI-11 on 127.0.0.1 without a portmapper (TCPIP::127.0.0.1,<port>::instN::INSTR).")},
     };
     p.addOptions(options);
     p.process(app);
@@ -152,8 +165,15 @@ int main(int argc, char **argv)
 
     if (!bench.start(&error))
         return fail(error);
+    const bool vxi11 = p.isSet(QStringLiteral("vxi11")) || p.isSet(QStringLiteral("vxi11-direct"));
+    if (vxi11 && !bench.startVxi11(&error, !p.isSet(QStringLiteral("vxi11-direct"))))
+        return fail(QStringLiteral("VXI-11: %1").arg(error));
     printf("benchsim ready osc=%s sa=%s va=%s\n", qPrintable(bench.resource(QStringLiteral("osc"))),
            qPrintable(bench.resource(QStringLiteral("sa"))), qPrintable(bench.resource(QStringLiteral("va"))));
+    if (vxi11)
+        printf("benchsim vxi11 osc=%s sa=%s va=%s\n", qPrintable(bench.vxi11Resource(QStringLiteral("osc"))),
+               qPrintable(bench.vxi11Resource(QStringLiteral("sa"))),
+               qPrintable(bench.vxi11Resource(QStringLiteral("va"))));
     fflush(stdout);
 
     const bool watchStdin = p.isSet(QStringLiteral("stdin-eof"));

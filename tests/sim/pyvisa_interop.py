@@ -117,8 +117,11 @@ def signals_and_errors(benchsim):
     proc.stdin.close()
     bad = subprocess.run([benchsim, "--osc-type", "Tek"], capture_output=True, text=True, timeout=10)
     check(bad.returncode == 2 and bad.stdout == "" and "oscType" in bad.stderr, "bad option rejected")
-    bad = subprocess.run([benchsim, "--fault", "osc:Explode:X"], capture_output=True, text=True, timeout=10)
-    check(bad.returncode == 2 and bad.stdout == "", "bad fault rejected")
+    for args in (["--fault", "osc:Explode:X"], ["--seed", "-1"], ["--osc-port", "70000"], ["--points", "1.5"],
+                 ["--scenario", "/nonexistent/scenario.json"]):
+        bad = subprocess.run([benchsim, *args], capture_output=True, text=True, timeout=10)
+        check(bad.returncode == 2 and bad.stdout == "" and bad.stderr.startswith("benchsim: "),
+              "rejected: %r" % args)
 
 
 def main():
