@@ -5,6 +5,7 @@
 #include "sim/spectrumanalyzer.h"
 #include "sim/truthstore.h"
 #include "sim/videoanalyzer.h"
+#include "sim/vxi11server.h"
 
 namespace benchsim {
 
@@ -38,6 +39,7 @@ struct Bench::Private {
     mutable SpectrumAnalyzer sa;
     mutable VideoAnalyzer va;
     std::unique_ptr<SocketServer> servers[3];
+    std::unique_ptr<Vxi11Server> vxi11;
 };
 
 Bench::Bench(const Scenario &scenario) : d(std::make_unique<Private>(scenario))
@@ -71,6 +73,7 @@ bool Bench::start(QString *error)
 
 void Bench::stop()
 {
+    d->vxi11.reset();
     for (auto &server : d->servers)
         server.reset();
 }
@@ -131,6 +134,33 @@ void Bench::clearFaults()
     d->osc.clearFaults();
     d->sa.clearFaults();
     d->va.clearFaults();
+}
+
+bool Bench::startVxi11(QString *error, bool withPortmapper)
+{
+    d->vxi11.reset();
+    Vxi11Server::Options options;
+    options.portmapper = withPortmapper;
+    const auto host = [&](int i) {
+        return withPortmapper ? QStringLiteral("127.0.0.%1").arg(i + 1) : QStringLiteral("127.0.0.1");
+    };
+    auto server = std::make_unique<Vxi11Server>(
+        QVector<Vxi11Server::Device>{{host(0), &d->osc}, {host(1), &d->sa}, {host(2), &d->va}}, options);
+    if (!server->start(error))
+        return false;
+    d->vxi11 = std::move(server);
+    return true;
+}
+
+QString Bench::vxi11Resource(const QString &instrument) const
+{
+    const Instrument *wanted = d->instrument(instrument);
+    const Instrument *all[3] = {&d->osc, &d->sa, &d->va};
+    for (int i = 0; i < 3; ++i) {
+        if (d->vxi11 && wanted && all[i] == wanted)
+            return d->vxi11->resource(i);
+    }
+    return QString();
 }
 
 Endpoint *Bench::endpoint(const QString &instrument)
