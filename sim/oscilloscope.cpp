@@ -138,14 +138,9 @@ bool Oscilloscope::execute(const Command &cmd, Context &ctx)
         return true;
     }
     if (pattern == "FORM" || pattern == "FORM?") {
-        const QByteArray a = cmd.args.toUpper().replace(" ", "");
         if (cmd.query)
             ctx.units.append(ascii_ ? "ASC,0" : "REAL,32");
-        else if (a == "ASC" || a == "ASCII" || a == "ASC,0")
-            ascii_ = true;
-        else if (a == "REAL,32" || a == "REAL")
-            ascii_ = false;
-        else
+        else if (!parseDataFormat(cmd.args, &ascii_))
             pushError(-224, "Illegal parameter value");
         return true;
     }

@@ -72,6 +72,20 @@ bool parseBool(const QByteArray &args, bool *value)
     return false;
 }
 
+bool parseDataFormat(const QByteArray &args, bool *ascii)
+{
+    const QByteArray a = args.toUpper().replace(" ", "");
+    if (a == "ASC" || a == "ASCII" || a == "ASC,0") {
+        *ascii = true;
+        return true;
+    }
+    if (a == "REAL,32" || a == "REAL") {
+        *ascii = false;
+        return true;
+    }
+    return false;
+}
+
 QByteArray floatBlock(const QVector<float> &samples)
 {
     const QByteArray count = QByteArray::number(qint64(samples.size()) * 4);

@@ -27,6 +27,10 @@ QByteArray channelPattern(const QByteArray &header, int *channel);
 // SCPI boolean: ON/OFF/1/0. False when the text is none of them.
 bool parseBool(const QByteArray &args, bool *value);
 
+// "FORM" parameters: ASC (also ASCII, "ASC,0") or REAL,32 (also REAL).
+// False for anything else.
+bool parseDataFormat(const QByteArray &args, bool *ascii);
+
 // "#<n><count><data>" of little-endian float32 samples (the instrument adds
 // the message terminator).
 QByteArray floatBlock(const QVector<float> &samples);

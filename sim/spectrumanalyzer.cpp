@@ -81,14 +81,9 @@ bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)
     } else if (base == "INIT" || base == "INIT:IMM") {
         // A single sweep: it waits for the oscilloscope's trigger output.
     } else if (base == "FORM") {
-        const QByteArray a = cmd.args.toUpper().replace(" ", "");
         if (cmd.query)
             ctx.units.append(ascii_ ? "ASC,0" : "REAL,32");
-        else if (a == "ASC" || a == "ASCII" || a == "ASC,0")
-            ascii_ = true;
-        else if (a == "REAL,32" || a == "REAL")
-            ascii_ = false;
-        else
+        else if (!parseDataFormat(cmd.args, &ascii_))
             pushError(-224, "Illegal parameter value");
     } else {
         for (const char *entry : kSettings) {

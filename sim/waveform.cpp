@@ -7,6 +7,8 @@ namespace benchsim {
 
 namespace {
 
+constexpr double kTwoPi = 6.283185307179586;
+
 // Deterministic draws on every platform: the engine is fully specified by the
 // standard, the distributions are written out here.
 class Noise {
@@ -26,7 +28,7 @@ public:
             return 0;
         const double u1 = (double(engine_()) + 1.0) / 4294967296.0;
         const double u2 = double(engine_()) / 4294967296.0;
-        const double z = std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * M_PI * u2);
+        const double z = std::sqrt(-2.0 * std::log(u1)) * std::cos(kTwoPi * u2);
         return sigma * std::fmax(-3.0, std::fmin(3.0, z));
     }
 
