@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFont>
 #include <QIcon>
 #include <QLabel>
 
@@ -41,6 +42,12 @@ void GraphForm::setupUi(QDialog *Graph)
     if (Graph->objectName().isEmpty())
         Graph->setObjectName(QStringLiteral("Graph"));
     Graph->resize(817, 434);
+    // The geometry is in pixels and sized for a small dialog font; a font of
+    // fixed pixel size keeps the labels inside their boxes on any desktop.
+    QFont font = Graph->font();
+    font.setPixelSize(10);
+    font.setStretch(QFont::SemiCondensed);
+    Graph->setFont(font);
     Graph->setWindowIcon(QIcon(QStringLiteral("vk.ico")));
 
     buttonBox = Make<QDialogButtonBox>(Graph, "buttonBox", 650, 400, 161, 32);

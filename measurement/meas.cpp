@@ -180,7 +180,7 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
 
     if (rejectedInARow == MaxRejectedInARow && !userCanceled) {
         const QString why = lastRejectNoTrace
-                                ? tr("the oscilloscope delivered no new trace")
+                                ? tr("no new trace could be acquired")
                                 : tr("the source signal did not start between -0.05 V and 0.3 V");
         QMessageBox::warning(this, tr("Measurement Stopped"),
                              tr("The run stopped after %1 of %2 measurements: %3 acquisitions in a row "

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Makes docs/main-window.png and docs/graph.png: starts the bench simulator
+# with the demo scenario, points a private settings file at it, and runs the
+# application's screenshot build under a virtual X server. It initialises the
+# instruments, takes a run of 5 measurements and saves both windows.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${BUILD_DIR:-$root/build/screenshots}
+
+if [ ! -x "$build/tests/e2e/grabscreens/QuenviaCodecTiming" ] || [ ! -x "$build/sim/benchsim" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j2 --target grabscreens benchsim
+fi
+
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The simulator prints one ready line with its three resource strings.
+coproc SIM { exec "$build/sim/benchsim" --scenario sim/scenarios/demo.json; }
+sim_pid=$SIM_PID
+ready=""
+read -r -t 20 ready <&"${SIM[0]}" || true
+case "$ready" in
+  "benchsim ready "*) ;;
+  *) echo "The bench simulator did not start: ${ready:-no answer}" >&2; exit 1 ;;
+esac
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$ready"; }
+
+export XDG_DATA_HOME=$work/data
+datadir=$XDG_DATA_HOME/Velmarsk/QuenviaCodecTiming
+mkdir -p "$datadir"
+cat > "$datadir/QuenviaCodecTiming.cfg" <<CFG
+[Oscilloscope]
+IP%20Address=$(field osc)
+Type=1
+Trigger%20Level=0.035
+
+[Spectrum%20Analyzer]
+IP%20Address=$(field sa)
+Center%20Frequency=5.192e+09
+
+[Video%20Analyzer]
+IP%20Address=$(field va)
+HDMI%20Delay=true
+Threshold=35
+
+[General]
+Save%20Data=0
+CFG
+
+mkdir -p docs
+# The window icon is loaded from the working directory.
+cp app/vk.ico "$work/"
+(cd "$work" && xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$build/tests/e2e/grabscreens/QuenviaCodecTiming" "$root/docs/main-window.png" "$root/docs/graph.png")
+echo "docs/main-window.png and docs/graph.png written"
