@@ -116,7 +116,7 @@ int main(int argc, char **argv)
         {QStringLiteral("va-port"), QStringLiteral("Video analyzer port."), QStringLiteral("port")},
         {QStringLiteral("fault"),
          QStringLiteral("Inject a fault: instrument:kind[=delayMs][@k]:pattern (repeatable)."),
-         QStringLiteral("spec")},
+         QStringLiteral("fault")},
         {QStringLiteral("log"), QStringLiteral("Write the command log as JSON lines."), QStringLiteral("file")},
         {QStringLiteral("stdin-eof"), QStringLiteral("Also stop when stdin closes.")},
         {QStringLiteral("vxi11"),

@@ -9,7 +9,7 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-// Deterministic draws on every platform: the engine is fully specified by the
+// Deterministic draws on every platform: the engine is fully defined by the
 // standard, the distributions are written out here.
 class Noise {
 public:
