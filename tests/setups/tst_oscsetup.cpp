@@ -127,8 +127,6 @@ void TstOscSetup::sequences_data()
         << true << false << false << "inf" << false << check + BenloWire("0");
     QTest::newRow("german: benlo 35e-3")
         << true << false << false << "35e-3" << true << check + BenloWire("0.035");
-    QTest::newRow("german: orvix 35e-3")
-        << false << false << false << "35e-3" << true << check + Steps(OrvixWire("0.035"), "1-10,14-26");
     QTest::newRow("german: orvix empty")
         << false << true << false << "" << true << check + OrvixWire("0");
     QTest::newRow("german: benlo abc")

@@ -1,6 +1,7 @@
-// The table runner against a recording stand-in for the instrument: which
-// steps are sent, where go-to-local happens, and what the table returns.
-// Over a raw socket go-to-local sends nothing, so only here is it visible.
+// The table runner against a recording stand-in for the instrument: where
+// go-to-local happens and what a table returns. Go-to-local sends nothing
+// over a raw socket and is not logged over VXI-11, so only here is it
+// visible; the exact commands are checked against the simulated bench.
 #include "instruments/setupcommands.h"
 
 #include <QtTest>
@@ -9,16 +10,12 @@ namespace {
 
 SetupTable TableNamed(const QString &name)
 {
-    if (name == "oscheck")
-        return OsCheckSteps();
     if (name == "orvix")
         return OrvixSteps(0.035);
     if (name == "benlo")
         return BenloSteps(0.035);
     if (name == "sasetting")
         return SaSettingSteps(5.192e9);
-    if (name == "sasweep")
-        return SaSweepSteps(1.2);
     if (name == "saoutput")
         return SaOutputSteps();
     return VaSteps(35.0);
@@ -57,8 +54,6 @@ class TstSetupSequence : public QObject
 private slots:
     void runsTable_data();
     void runsTable();
-    void numbersIgnoreLocale_data();
-    void numbersIgnoreLocale();
     void typedValues_data();
     void typedValues();
 };
@@ -73,13 +68,8 @@ void TstSetupSequence::runsTable_data()
     QTest::addColumn<bool>("succeeds");
 
     const int tmo = VI_ERROR_TMO;
-    QTest::newRow("check, reset after error query") << "oscheck" << "r" << 0 << tmo << "1-2" << true;
-    QTest::newRow("check, error query fails: no reset") << "oscheck" << "r" << 1 << tmo << "1" << false;
-    QTest::newRow("check, reset fails: ignored") << "oscheck" << "r" << 2 << tmo << "1-2" << true;
 
     QTest::newRow("orvix demod") << "orvix" << "d" << 0 << tmo << "1-27" << true;
-    QTest::newRow("orvix without demod") << "orvix" << "" << 0 << tmo << "1-10,14-27" << true;
-    QTest::newRow("orvix fails in 1") << "orvix" << "d" << 1 << tmo << "1" << false;
     QTest::newRow("orvix fails in 13") << "orvix" << "d" << 13 << tmo << "1-13" << false;
     QTest::newRow("orvix warning ends too") << "orvix" << "" << 5 << int(VI_SUCCESS_TERM_CHAR) << "1-5" << false;
     QTest::newRow("orvix fails in 14: goes on") << "orvix" << "" << 14 << tmo << "1-10,14-27" << true;
@@ -88,23 +78,15 @@ void TstSetupSequence::runsTable_data()
     QTest::newRow("orvix fails in 26: local") << "orvix" << "" << 26 << tmo << "1-10,14-26,L" << false;
     QTest::newRow("orvix final local fails: not used") << "orvix" << "" << 27 << tmo << "1-10,14-27" << true;
 
-    QTest::newRow("benlo ignores demod") << "benlo" << "d" << 0 << tmo << "1-26" << true;
     QTest::newRow("benlo fails in 1: no local") << "benlo" << "" << 1 << tmo << "1" << false;
     QTest::newRow("benlo fails in 25: no local") << "benlo" << "" << 25 << tmo << "1-25" << false;
     QTest::newRow("benlo final local fails: not used") << "benlo" << "" << 26 << tmo << "1-26" << true;
 
-    QTest::newRow("sa setting fails in B1") << "sasetting" << "" << 1 << tmo << "1" << false;
     QTest::newRow("sa setting fails in B5: ignored") << "sasetting" << "" << 5 << tmo << "1-5" << true;
-    QTest::newRow("sa sweep fails in W3") << "sasweep" << "" << 3 << tmo << "1-3" << false;
-    QTest::newRow("sa output") << "saoutput" << "" << 0 << tmo << "1-4" << true;
-    QTest::newRow("sa output deskal: no IF") << "saoutput" << "k" << 0 << tmo << "1-2" << true;
     QTest::newRow("sa output fails in T1: no IF") << "saoutput" << "" << 1 << tmo << "1" << false;
-    QTest::newRow("sa output fails in T3: no T4") << "saoutput" << "" << 3 << tmo << "1-3" << false;
     QTest::newRow("sa output fails in T4: ignored") << "saoutput" << "" << 4 << tmo << "1-4" << true;
 
-    QTest::newRow("va without reset") << "va" << "" << 0 << tmo << "2-6" << true;
     QTest::newRow("va reset fails: goes on") << "va" << "r" << 1 << tmo << "1-6" << true;
-    QTest::newRow("va fails in threshold") << "va" << "r" << 3 << tmo << "1-3" << false;
     QTest::newRow("va fails in INIT") << "va" << "" << 5 << tmo << "2-5" << false;
     QTest::newRow("va local fails") << "va" << "" << 6 << tmo << "2-6" << false;
 }
@@ -142,31 +124,6 @@ void TstSetupSequence::runsTable()
         QCOMPARE(status, VI_SUCCESS);
     else
         QCOMPARE(status, ViStatus(failStatus));
-}
-
-void TstSetupSequence::numbersIgnoreLocale_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("trigger level") << 0.035 << "0.035";
-    QTest::newRow("one") << 1.0 << "1";
-    QTest::newRow("sweep time") << 1.2 << "1.2";
-    QTest::newRow("hold-off") << -0.6 << "-0.6";
-    QTest::newRow("threshold") << 35.0 << "35";
-    QTest::newRow("centre frequency") << 5.192e9 << "5.192e+09";
-    QTest::newRow("seven digits rounded") << 1234567.0 << "1.23457e+06";
-}
-
-void TstSetupSequence::numbersIgnoreLocale()
-{
-    QFETCH(double, value);
-    QFETCH(QString, text);
-    const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const QString german = SetupNumber(value);
-    QLocale::setDefault(saved);
-    QCOMPARE(german, text);
-    QCOMPARE(SetupNumber(value), text);
 }
 
 void TstSetupSequence::typedValues_data()
