@@ -96,7 +96,9 @@ Acquisition makeAcquisition(const Scenario &s, int index, int points)
         a.channel[1][j] = float((afterSnk ? kSinkHighV : 0.0) + n2.gauss(s.noiseV));
         a.channel[2][j] = float((afterRf ? kRfHighV : 0.0) + n3.gauss(s.noiseV));
     }
-    tr.accepted = a.channel[0][0] > -0.05f && a.channel[0][0] < 0.3f;
+    // Compared as the application does, after widening the sample to double.
+    const double first = a.channel[0][0];
+    tr.accepted = first > -0.05 && first < 0.3;
     return a;
 }
 
