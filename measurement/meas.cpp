@@ -138,7 +138,7 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         const bool rfRead = readRf();
         ScaleRf(*d2);
         const double hdmi = canceled() ? NaN : readHdmi();
-        const bool snkRead = !progress.wasCanceled() && ReadArray(OsHdl, QString::fromLatin1(ReadSink), d3);
+        const bool snkRead = !canceled() && ReadArray(OsHdl, QString::fromLatin1(ReadSink), d3);
         if (canceled()) {
             userCanceled = true;
             break;

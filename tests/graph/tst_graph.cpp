@@ -7,7 +7,6 @@
 #include "measurement/delaycalc.h"
 #include "shared/measstate.h"
 
-#include <QLabel>
 #include <QtTest>
 
 #include <qwt_plot.h>
@@ -60,7 +59,6 @@ private slots:
     void resultBoxes_data();
     void resultBoxes();
     void hdmiBoxFollowsOption();
-    void dialogFrame();
 };
 
 void TestGraph::timeAxis_data()
@@ -193,22 +191,6 @@ void TestGraph::hdmiBoxFollowsOption()
     Graph g;
     QVERIFY(g.form->Src2Hd->isEnabled());
     QVERIFY(g.form->Src2Rf->isEnabled());
-}
-
-void TestGraph::dialogFrame()
-{
-    SetState(0, 11);
-    Graph g;
-    QCOMPARE(g.objectName(), QStringLiteral("Graph"));
-    QCOMPARE(g.windowTitle(), QStringLiteral("Quenvia Codec Timing Graph"));
-    QCOMPARE(g.size(), QSize(817, 434));
-    QVERIFY(!g.isVisible());
-    QStringList row;
-    for (QLabel *l : {g.form->label_2, g.form->label, g.form->label_5, g.form->label_3, g.form->label_4,
-                      g.form->label_6})
-        row << l->text();
-    QCOMPARE(row, (QStringList{"Source -> RF", "ms", "Source -> HDMI", "ms", "Source -> Sink", "ms"}));
-    QCOMPARE(g.form->plt->geometry(), QRect(0, 10, 791, 381));
 }
 
 QTEST_MAIN(TestGraph)
