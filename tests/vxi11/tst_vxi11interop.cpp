@@ -3,6 +3,7 @@
 // plus our own client through the portmapper. Port 111 needs privileges, so
 // the test re-runs itself inside a private user and network namespace
 // (unshare -rn); where that is not allowed it skips.
+#include "netns.h"
 #include "scriptendpoint.h"
 
 #include "sim/vxi11server.h"
@@ -17,8 +18,6 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
-#include <climits>
-#include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -27,8 +26,6 @@
 using benchsim::Vxi11Server;
 
 namespace {
-
-bool inNamespace() { return qgetenv("QUENVIA_IN_NETNS") == "1"; }
 
 struct Sample {
     ViStatus shortRead = 0, readToEnd = 0, nothingToRead = 0;
@@ -70,8 +67,8 @@ private:
 
 void TestVxi11Interop::initTestCase()
 {
-    if (!inNamespace())
-        QSKIP("needs an unprivileged user and network namespace (unshare -rn) to serve port 111");
+    if (!inNetNamespace())
+        QSKIP(QUENVIA_NETNS_SKIP_MESSAGE);
     server_ = std::make_unique<Vxi11Server>(QVector<Vxi11Server::Device>{
         {"127.0.0.1", &osc_}, {"127.0.0.2", &sa_}, {"127.0.0.3", &va_}});
     QString error;
@@ -221,22 +218,7 @@ void TestVxi11Interop::pyvisaMatchesOurClient()
 
 int main(int argc, char **argv)
 {
-    if (!inNamespace() && std::system("unshare -rn sh -c 'ip link set lo up' >/dev/null 2>&1") == 0) {
-        // Re-run this binary inside the namespace, loopback up, same arguments.
-        char self[PATH_MAX] = {};
-        if (::readlink("/proc/self/exe", self, sizeof self - 1) > 0) {
-            ::setenv("QUENVIA_IN_NETNS", "1", 1);
-            std::vector<char *> args = {const_cast<char *>("unshare"), const_cast<char *>("-rn"),
-                                        const_cast<char *>("sh"), const_cast<char *>("-c"),
-                                        const_cast<char *>("ip link set lo up && exec \"$0\" \"$@\""), self};
-            for (int i = 1; i < argc; ++i)
-                args.push_back(argv[i]);
-            args.push_back(nullptr);
-            ::execvp("unshare", args.data());
-            ::perror("unshare");
-            return 1;
-        }
-    }
+    reexecInNetNamespace(argc, argv);
     QCoreApplication app(argc, argv);
     TestVxi11Interop test;
     return QTest::qExec(&test, argc, argv);
