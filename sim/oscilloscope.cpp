@@ -45,7 +45,7 @@ QByteArray Oscilloscope::identity() const
 {
     if (!scenario_.oscIdn.isEmpty())
         return scenario_.oscIdn;
-    return benlo_ ? "Benlo,MSO-SIM4,B000301,1.0" : "Orvix,RTO-SIM4,O000301,1.0";
+    return benlo_ ? "Benlo,SIMSCOPE-4,B000301,1.0" : "Orvix,SIMSCOPE-4,O000301,1.0";
 }
 
 void Oscilloscope::reset()
