@@ -4,6 +4,7 @@
 
 #include "sim/endpoint.h"
 
+#include <QHash>
 #include <QList>
 #include <QMutex>
 
@@ -36,18 +37,7 @@ public:
             const QByteArray len = QByteArray::number(count);
             r = reply("#" + QByteArray::number(len.size()) + len + data + "\n");
         } else if (message.startsWith("FLOATS? ")) {
-            // n little-endian float32 samples of value i * 0.5, as a definite-length block
-            const int n = message.mid(8).toInt();
-            QByteArray data(n * 4, Qt::Uninitialized);
-            for (int i = 0; i < n; ++i) {
-                const float v = float(i) * 0.5f;
-                quint32 bits;
-                std::memcpy(&bits, &v, 4);
-                for (int b = 0; b < 4; ++b)
-                    data[4 * i + b] = char((bits >> (8 * b)) & 0xff);
-            }
-            const QByteArray len = QByteArray::number(data.size());
-            r = reply("#" + QByteArray::number(len.size()) + len + data + "\n");
+            r = reply(floatBlock(message.mid(8).toInt()));
         } else if (message.startsWith("FIXED? ")) {
             r = reply(QByteArray(message.mid(7).toInt(), 'x')); // exactly this many bytes
         } else if (message.startsWith("LATE? ")) {
@@ -74,6 +64,27 @@ public:
     }
 
 private:
+    // n little-endian float32 samples of value i * 0.5 as a definite-length
+    // block; made once per n so timings measure the transport, not this.
+    QByteArray floatBlock(int n)
+    {
+        QMutexLocker lock(&mutex_);
+        QByteArray &block = floatBlocks_[n];
+        if (block.isEmpty()) {
+            QByteArray data(n * 4, Qt::Uninitialized);
+            for (int i = 0; i < n; ++i) {
+                const float v = float(i) * 0.5f;
+                quint32 bits;
+                std::memcpy(&bits, &v, 4);
+                for (int b = 0; b < 4; ++b)
+                    data[4 * i + b] = char((bits >> (8 * b)) & 0xff);
+            }
+            const QByteArray len = QByteArray::number(data.size());
+            block = "#" + QByteArray::number(len.size()) + len + data + "\n";
+        }
+        return block;
+    }
+
     static benchsim::Response reply(const QByteArray &bytes)
     {
         benchsim::Response r;
@@ -85,4 +96,5 @@ private:
     QByteArray identity_;
     mutable QMutex mutex_;
     QList<QByteArray> received_;
+    QHash<int, QByteArray> floatBlocks_;
 };
