@@ -55,7 +55,9 @@ Bench::~Bench()
 
 bool Bench::start(QString *error)
 {
-    stop();
+    // Restarts the raw-socket servers only; a VXI-11 server keeps running.
+    for (auto &server : d->servers)
+        server.reset();
     Instrument *instruments[3] = {&d->osc, &d->sa, &d->va};
     const quint16 ports[3] = {d->scenario.oscPort, d->scenario.saPort, d->scenario.vaPort};
     for (int i = 0; i < 3; ++i) {
@@ -64,7 +66,8 @@ bool Bench::start(QString *error)
         if (!d->servers[i]->listen(ports[i], &e)) {
             if (error)
                 *error = QStringLiteral("%1 on port %2: %3").arg(instruments[i]->name()).arg(ports[i]).arg(e);
-            stop();
+            for (auto &server : d->servers)
+                server.reset();
             return false;
         }
     }
