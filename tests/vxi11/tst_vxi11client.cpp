@@ -6,6 +6,7 @@
 
 #include "sim/vxi11server.h"
 #include "visa/resource.h"
+#include "visa/rpcsocket.h"
 #include "visa/transport.h"
 #include "visa/visa.h"
 
@@ -65,6 +66,7 @@ private slots:
     void instrumentByAddressAndName();
     void linksFreedWithConnection();
     void visaCallsOverVxi11();
+    void abortEndsAWaitingRead();
 
     void readStatusMapping_data();
     void readStatusMapping();
@@ -340,6 +342,63 @@ void TestVxi11Client::visaCallsOverVxi11()
     QCOMPARE(viClose(vi), VI_SUCCESS);
     QTRY_COMPARE_WITH_TIMEOUT(server_->linkCount(), 0, 3000);
     QCOMPARE(viClose(rm), VI_SUCCESS);
+}
+
+void TestVxi11Client::abortEndsAWaitingRead()
+{
+    using namespace oncrpc;
+    startServer();
+    // A link made by hand, to know its id and the abort port it announces.
+    Address core;
+    QVERIFY(resolveHost("127.0.0.1", server_->corePort(), Deadline::after(2000), &core));
+    RpcClient rpc(connectTcp(core, Deadline::after(2000)), 100);
+    XdrWriter link;
+    link.i32(1);
+    link.boolean(false);
+    link.u32(0);
+    link.string("inst0");
+    Bytes res;
+    QCOMPARE(int(rpc.call(vxi11::CoreProgram, 1, vxi11::CreateLink, link.bytes(), Deadline::after(2000), &res)),
+             int(IoResult::Ok));
+    XdrReader r(res);
+    QCOMPARE(r.u32(), 0u);
+    const uint32_t lid = r.u32();
+    QCOMPARE(r.u32(), uint32_t(server_->abortPort()));
+
+    // A read that would wait 10 s for a response that never comes ...
+    IoResult readIo = IoResult::Timeout;
+    Bytes readRes;
+    QElapsedTimer clock;
+    clock.start();
+    std::thread reader([&] {
+        XdrWriter w;
+        for (uint32_t v : {lid, 100u, 10000u, 0u, 0u, 0u})
+            w.u32(v);
+        readIo = rpc.call(vxi11::CoreProgram, 1, vxi11::DeviceRead, w.bytes(), Deadline::after(15000), &readRes);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    // ... ends at once with "abort" when device_abort comes on the other channel.
+    Address abortAddr;
+    QVERIFY(resolveHost("127.0.0.1", server_->abortPort(), Deadline::after(2000), &abortAddr));
+    RpcClient abortRpc(connectTcp(abortAddr, Deadline::after(2000)), 200);
+    auto abortLink = [&](uint32_t id) {
+        XdrWriter w;
+        w.u32(id);
+        Bytes out;
+        if (abortRpc.call(vxi11::AbortProgram, 1, vxi11::DeviceAbort, w.bytes(), Deadline::after(2000), &out) !=
+            IoResult::Ok)
+            return 0xffffffffu;
+        XdrReader er(out);
+        return er.u32();
+    };
+    QCOMPARE(abortLink(lid), 0u);
+    reader.join();
+    QVERIFY(clock.elapsed() < 3000);
+    QCOMPARE(int(readIo), int(IoResult::Ok));
+    XdrReader rr(readRes);
+    QCOMPARE(rr.u32(), uint32_t(vxi11::ErrAbort));
+    QCOMPARE(abortLink(lid + 1000), uint32_t(vxi11::ErrInvalidLink));
 }
 
 void TestVxi11Client::readStatusMapping_data()
