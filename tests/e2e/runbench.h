@@ -94,18 +94,22 @@ private:
 class RunBench
 {
 public:
-    RunBench(const benchsim::Scenario &scenario, bool ifDemod, bool hdmi) : bench(scenario)
+    // Raw SCPI sockets, or VXI-11 ("host,port" resources, no portmapper).
+    RunBench(const benchsim::Scenario &scenario, bool ifDemod, bool hdmi, bool vxi11 = false) : bench(scenario)
     {
         // "Trace.tmp" of every block read goes to the working directory.
         previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        started = bench.start(&error);
+        started = bench.start(&error) && (!vxi11 || bench.startVxi11(&error, false));
         window = std::make_unique<MainWindow>();
         form = window->form;
         window->DataDir = dir.filePath("data");
-        form->OsIp->setText(bench.resource("osc"));
-        form->SaIp->setText(bench.resource("sa"));
-        form->VaIp->setText(bench.resource("va"));
+        auto resource = [&](const QString &instrument) {
+            return vxi11 ? bench.vxi11Resource(instrument) : bench.resource(instrument);
+        };
+        form->OsIp->setText(resource("osc"));
+        form->SaIp->setText(resource("sa"));
+        form->VaIp->setText(resource("va"));
         form->OsTyp->setCurrentIndex(scenario.isBenlo() ? 1 : 0);
         form->OsTrgLvl->setText("35e-3");
         form->SaFrq->setText("5.192e9");

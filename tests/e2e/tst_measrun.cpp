@@ -85,18 +85,22 @@ void TestMeasRun::run_data()
     QTest::addColumn<bool>("ifDemod");
     QTest::addColumn<bool>("hdmi");
     QTest::addColumn<int>("rejectFirst");
+    QTest::addColumn<bool>("vxi11");
 
     for (const char *type : {"Orvix", "Benlo"}) {
         for (bool ifDemod : {false, true}) {
             for (bool hdmi : {false, true}) {
                 QTest::addRow("%s, IF demod %s, HDMI %s", type, ifDemod ? "on" : "off", hdmi ? "on" : "off")
-                    << QString(type) << ifDemod << hdmi << 0;
+                    << QString(type) << ifDemod << hdmi << 0 << false;
             }
         }
     }
     // Rejected acquisitions are taken again and leave no trace in the results.
-    QTest::newRow("Orvix, 4 rejected first") << "Orvix" << false << true << 4;
-    QTest::newRow("Benlo, 19 rejected first") << "Benlo" << false << false << 19;
+    QTest::newRow("Orvix, 4 rejected first") << "Orvix" << false << true << 4 << false;
+    QTest::newRow("Benlo, 19 rejected first") << "Benlo" << false << false << 19 << false;
+    // The same run over VXI-11 links instead of raw sockets.
+    QTest::newRow("Orvix over VXI-11") << "Orvix" << true << true << 1 << true;
+    QTest::newRow("Benlo over VXI-11") << "Benlo" << false << true << 0 << true;
 }
 
 void TestMeasRun::run()
@@ -105,6 +109,7 @@ void TestMeasRun::run()
     QFETCH(bool, ifDemod);
     QFETCH(bool, hdmi);
     QFETCH(int, rejectFirst);
+    QFETCH(bool, vxi11);
     const int count = 3;
 
     benchsim::Scenario scenario;
@@ -115,7 +120,7 @@ void TestMeasRun::run()
     scenario.seed = 7;
     scenario.rejectFirst = rejectFirst;
     scenario.vaValue = 35.5;
-    RunBench b(scenario, ifDemod, hdmi);
+    RunBench b(scenario, ifDemod, hdmi, vxi11);
     QVERIFY2(b.started, qPrintable(b.error));
     QVERIFY(b.initialise());
 
