@@ -229,7 +229,7 @@ IoResult RpcClient::call(uint32_t prog, uint32_t vers, uint32_t proc, const Byte
         if (h.xid != xid)
             continue; // the late answer to an earlier call
         if (!h.success())
-            return IoResult::Protocol;
+            return IoResult::Rejected; // e.g. an instrument without device_local
         results->assign(r.pos(), r.pos() + r.remaining());
         return IoResult::Ok;
     }

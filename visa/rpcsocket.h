@@ -30,7 +30,8 @@ enum class IoResult {
     Ok,
     Timeout,
     Closed,   // the peer closed or reset the connection
-    Protocol, // malformed or oversized record, or an RPC-level rejection
+    Protocol, // malformed or oversized record: the stream cannot be trusted
+    Rejected, // a well-formed refusal (no such procedure, ...): the stream is fine
 };
 
 struct Address {

@@ -35,7 +35,8 @@ ViStatus fromIo(IoResult io)
     case IoResult::Ok: return VI_SUCCESS;
     case IoResult::Timeout: return VI_ERROR_TMO;
     case IoResult::Closed: return VI_ERROR_CONN_LOST;
-    case IoResult::Protocol: break;
+    case IoResult::Protocol:
+    case IoResult::Rejected: break;
     }
     return VI_ERROR_IO;
 }

@@ -71,8 +71,11 @@ public:
             w.u32(f.error);
             w.u32(f.reason);
             w.opaque(reinterpret_cast<const uint8_t *>(f.data.constData()), size_t(f.data.size()));
+        } else if (h.proc == vxi11::DeviceLocal) {
+            *reply = oncrpc::encodeReply(h.xid, oncrpc::ProcUnavail); // as some instruments do
+            return {};
         } else {
-            w.u32(0); // go-to-local, destroy_link and the like succeed
+            w.u32(0); // destroy_link and the like succeed
         }
         if (delay > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));

@@ -70,7 +70,7 @@ private slots:
 
     void readStatusMapping_data();
     void readStatusMapping();
-    void shortChunksAreReadOn();
+    void shortChunksAndRefusedProcedure();
     void staleReplyAfterTimeoutDiscarded();
     void openTimeoutBoundsCreateLink();
 
@@ -432,7 +432,7 @@ void TestVxi11Client::readStatusMapping()
     t.reset();
 }
 
-void TestVxi11Client::shortChunksAreReadOn()
+void TestVxi11Client::shortChunksAndRefusedProcedure()
 {
     // A device that hands out less than asked, without END, is asked again
     // for the rest; the count is the caller's, never exceeded.
@@ -442,6 +442,8 @@ void TestVxi11Client::shortChunksAreReadOn()
     fake.addRead(0, vxi11::ReasonEnd, "g\n");
     ViStatus st;
     auto t = openInstr(fake.resource(), &st);
+    // A refused procedure fails that call only; the link goes on.
+    QCOMPARE(t->gotoLocal(1000), VI_ERROR_IO);
     QCOMPARE(receive(*t, 100, &st), QByteArray("abcdefg\n"));
     QCOMPARE(st, VI_SUCCESS);
     std::lock_guard<std::mutex> lock(fake.script->mutex);
