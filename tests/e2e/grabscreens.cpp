@@ -33,6 +33,8 @@ int main(int argc, char *argv[])
     if (w.form->VaInit->isEnabled())
         QTest::mouseClick(w.form->VaInit, Qt::LeftButton);
     w.form->MeasCnt->setText(QStringLiteral("5"));
+    for (QLineEdit *ip : {w.form->OsIp, w.form->SaIp, w.form->VaIp})
+        ip->setCursorPosition(0); // show the start of the resource string
     QTest::qWait(300);
     bool ok = w.form->Start->isEnabled() && w.grab().save(mainShot);
 
