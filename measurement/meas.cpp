@@ -67,7 +67,7 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         return true;
     };
 
-    // Steps a and b: a fresh channel-1 trace into d1, or false.
+    // One acquisition: a fresh channel-1 trace into d1, or false.
     auto acquire = [&] {
         if (!send(&StopSweep, 1))
             return false;
@@ -85,7 +85,7 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         return true;
     };
 
-    // Step e: the RF envelope into d2; false when it was not read.
+    // The RF envelope into d2; false when it was not read.
     auto readRf = [&] {
         if (ifDemod)
             return ReadArray(OsHdl, QString::fromLatin1(ReadRfChannel), d2);
@@ -94,7 +94,7 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         return ReadArray(SaHdl, QLatin1String(RfTracePrefix) + QString::number(NumPts) + QLatin1String("\n"), d2);
     };
 
-    // Step g: the video analyzer's own Source->HDMI reading; 0 with the
+    // The video analyzer's own Source->HDMI reading; 0 with the
     // option off, NaN when the analyzer has no valid reading.
     auto readHdmi = [&] {
         if (!MeasHdmi)
@@ -160,7 +160,7 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     }
     progress.close();
 
-    // Step 3, whatever happened (cancel included): oscilloscope running and
+    // Whatever happened (cancel included): oscilloscope running and
     // analyzer sweeping again.
     for (const MeasCommand &row : benlo ? BenloFreeRun : OrvixFreeRun)
         query(session(row.target), QString::fromLatin1(row.command));
