@@ -162,10 +162,10 @@ public:
 
 // Picks commands of a full wire list by 1-based step numbers, as in
 // "1-10,14-26": the steps a set-up is expected to have sent.
-inline QStringList Steps(const QStringList &wire, const QString &spec)
+inline QStringList Steps(const QStringList &wire, const QString &stepList)
 {
     QStringList out;
-    for (const QString &part : spec.split(',', Qt::SkipEmptyParts)) {
+    for (const QString &part : stepList.split(',', Qt::SkipEmptyParts)) {
         const QStringList ends = part.split('-');
         for (int n = ends.first().toInt(); n <= ends.last().toInt(); ++n)
             out << wire.at(n - 1);

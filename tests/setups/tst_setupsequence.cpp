@@ -28,10 +28,10 @@ QString Shown(const SetupStep &step)
 
 // "1-10,14,L": table steps by 1-based number (ranges inclusive), L for an
 // extra go-to-local made by a failing step.
-QStringList Expand(const SetupTable &table, const QString &spec)
+QStringList Expand(const SetupTable &table, const QString &stepList)
 {
     QStringList out;
-    for (const QString &part : spec.split(',', Qt::SkipEmptyParts)) {
+    for (const QString &part : stepList.split(',', Qt::SkipEmptyParts)) {
         if (part == "L") {
             out << "GTL";
             continue;
