@@ -144,6 +144,8 @@ public:
             *ret = got;
             if (error != vxi11::ErrNone)
                 return fromDeviceError(error);
+            // END with the last requested byte is still the end of the
+            // message: VI_SUCCESS, not VI_SUCCESS_MAX_CNT.
             if (reason & vxi11::ReasonEnd)
                 return VI_SUCCESS;
             if (reason & vxi11::ReasonChr)
