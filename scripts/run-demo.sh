@@ -31,7 +31,9 @@ mkdir -p "$datadir"
 # Start the simulator; it prints one ready line with its resource strings.
 coproc SIM { exec build/release/sim/benchsim --scenario sim/scenarios/demo.json --log "$demo/commands.jsonl"; }
 sim_pid=$SIM_PID
-trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
+cleanup() { kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+trap "exit 130" INT TERM
 ready=""
 read -r -t 20 ready <&"${SIM[0]}" || true
 case "$ready" in
