@@ -2,7 +2,7 @@
 
 #include "sim/oscilloscope.h"
 #include "sim/socketserver.h"
-#include "sim/spectrumanalyzer.h"
+#include "sim/rfanalyzer.h"
 #include "sim/truthstore.h"
 #include "sim/videoanalyzer.h"
 #include "sim/vxi11server.h"

@@ -1,4 +1,4 @@
-#include "sim/spectrumanalyzer.h"
+#include "sim/rfanalyzer.h"
 
 #include "sim/waveform.h"
 
