@@ -74,6 +74,18 @@ bool applyOptions(const QCommandLineParser &p, Scenario *s, QString *error)
         && number("va-port", &s->vaPort, 0, 65535);
     if (!numbersOk)
         return false;
+    if (p.isSet(QStringLiteral("front-panel-channels"))) {
+        s->frontPanelChannels.clear();
+        for (const QString &text : p.value(QStringLiteral("front-panel-channels")).split(QLatin1Char(','))) {
+            bool ok = false;
+            const int channel = text.trimmed().toInt(&ok);
+            if (!ok || channel < 1 || channel > 4) {
+                *error = QStringLiteral("--front-panel-channels needs channel numbers from 1 to 4, e.g. 3 or 2,3");
+                return false;
+            }
+            s->frontPanelChannels.append(channel);
+        }
+    }
     for (const QString &text : p.values(QStringLiteral("fault"))) {
         Fault f;
         if (!Fault::fromOption(text, &f, error))
@@ -103,6 +115,9 @@ int main(int argc, char **argv)
         {QStringLiteral("noise"), QStringLiteral("Noise on the oscilloscope channels, V rms."), QStringLiteral("V")},
         {QStringLiteral("seed"), QStringLiteral("Seed of noise and jitter."), QStringLiteral("n")},
         {QStringLiteral("reject-first"), QStringLiteral("First K acquisitions start outside the window."), QStringLiteral("k")},
+        {QStringLiteral("front-panel-channels"),
+         QStringLiteral("Oscilloscope channels switched on at the front panel before the set-up, e.g. 3."),
+         QStringLiteral("list")},
         {QStringLiteral("osc-idn"), QStringLiteral("Oscilloscope *IDN? reply."), QStringLiteral("text")},
         {QStringLiteral("sa-idn"), QStringLiteral("Spectrum analyzer *IDN? reply."), QStringLiteral("text")},
         {QStringLiteral("va-idn"), QStringLiteral("Video analyzer *IDN? reply."), QStringLiteral("text")},

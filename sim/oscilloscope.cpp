@@ -39,6 +39,10 @@ Oscilloscope::Oscilloscope(const Scenario &scenario, TruthStore *truths)
       benlo_(scenario.isBenlo())
 {
     reset();
+    // What the operator switched on by hand before any remote command; only
+    // the power-on state, so a later "*RST" clears it like any other setting.
+    for (int channel : scenario.frontPanelChannels)
+        channelOn_[channel - 1] = true;
 }
 
 QByteArray Oscilloscope::identity() const

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 
 namespace benchsim {
@@ -198,6 +199,8 @@ bool Scenario::validate(QString *error) const
         e = QStringLiteral("noiseV must be from 0 to 0.005");
     else if (rejectFirst < 0)
         e = QStringLiteral("rejectFirst must not be negative");
+    else if (std::any_of(frontPanelChannels.begin(), frontPanelChannels.end(), [](int c) { return c < 1 || c > 4; }))
+        e = QStringLiteral("frontPanelChannels must be channel numbers from 1 to 4");
     else if (acquisitionMs < 0 || latencyMs < 0)
         e = QStringLiteral("acquisitionMs and latencyMs must not be negative");
     else if (!std::isfinite(vaValue))
@@ -248,8 +251,21 @@ Scenario Scenario::fromJson(const QByteArray &json, QString *error)
         r.integer("oscPort", &s.oscPort, 0, 65535);
         r.integer("saPort", &s.saPort, 0, 65535);
         r.integer("vaPort", &s.vaPort, 0, 65535);
+        const QJsonValue channels = r.take("frontPanelChannels");
         const QJsonValue faults = r.take("faults");
         e = r.finish();
+        if (e.isEmpty() && !channels.isUndefined()) {
+            if (!channels.isArray())
+                e = QStringLiteral("frontPanelChannels must be an array");
+            for (const QJsonValue &c : channels.toArray()) {
+                const double d = c.toDouble(std::nan(""));
+                if (d != std::floor(d) || d < 1 || d > 4) {
+                    e = QStringLiteral("frontPanelChannels must be channel numbers from 1 to 4");
+                    break;
+                }
+                s.frontPanelChannels.append(int(d));
+            }
+        }
         if (e.isEmpty() && !faults.isUndefined()) {
             if (!faults.isArray())
                 e = QStringLiteral("faults must be an array");

@@ -51,6 +51,10 @@ struct Scenario {
     double noiseV = 0.002;                     // rms noise on the oscilloscope channels, volts (at most 0.005)
     quint32 seed = 1;
     int rejectFirst = 0; // the first K acquisitions start outside the -0.05..0.3 V window
+    // Oscilloscope channels (1..4) the operator switched on at the front panel
+    // before the set-up, e.g. channel 3 for a set-up that never switches it on
+    // itself. "*RST" still switches them off again.
+    QVector<int> frontPanelChannels;
 
     QByteArray oscIdn; // empty: a default naming the oscilloscope type
     QByteArray saIdn = "Benchsim,SA-ZS1,000101,1.0";

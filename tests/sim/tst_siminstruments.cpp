@@ -171,6 +171,15 @@ void TestSimInstruments::channelOff()
     QCOMPARE(reply(e, "SYST:ERR?"), QByteArray("-221,\"Settings conflict;channel off\"\n"));
     reply(e, "CHAN2 ON");
     QVERIFY(reply(e, "CHAN2:DATA?").trimmed().split(',').count("0") < 100);
+
+    // Switched on at the front panel before any remote command, off again after a reset.
+    Scenario s = scenarioOf("Benlo");
+    s.frontPanelChannels = {3};
+    Bench panel(s);
+    Endpoint *p = panel.endpoint("osc");
+    QCOMPARE(reply(p, "CHAN1:STAT?;CHAN2:STAT?;CHAN3:STAT?"), QByteArray("1;0;1\n"));
+    QVERIFY(reply(p, "CHAN3:DATA?").trimmed().split(',').count("0") < 100);
+    QCOMPARE(reply(p, "*RST;CHAN3:STAT?"), QByteArray("0\n"));
 }
 
 void TestSimInstruments::timing()
