@@ -86,21 +86,28 @@ void TestMeasRun::run_data()
     QTest::addColumn<bool>("hdmi");
     QTest::addColumn<int>("rejectFirst");
     QTest::addColumn<bool>("vxi11");
+    // Channel 3 switched on by hand before the set-up: the Benlo set-up
+    // never switches it on itself, the Orvix set-up must do it alone.
+    QTest::addColumn<bool>("panelChan3");
 
     for (const char *type : {"Orvix", "Benlo"}) {
+        const bool benlo = QByteArray(type) == "Benlo";
         for (bool ifDemod : {false, true}) {
             for (bool hdmi : {false, true}) {
                 QTest::addRow("%s, IF demod %s, HDMI %s", type, ifDemod ? "on" : "off", hdmi ? "on" : "off")
-                    << QString(type) << ifDemod << hdmi << 0 << false;
+                    << QString(type) << ifDemod << hdmi << 0 << false << benlo;
             }
         }
     }
     // Rejected acquisitions are taken again and leave no trace in the results.
-    QTest::newRow("Orvix, 4 rejected first") << "Orvix" << false << true << 4 << false;
-    QTest::newRow("Benlo, 19 rejected first") << "Benlo" << false << false << 19 << false;
+    QTest::newRow("Orvix, 4 rejected first") << "Orvix" << false << true << 4 << false << false;
+    QTest::newRow("Benlo, 19 rejected first") << "Benlo" << false << false << 19 << false << true;
     // The same run over VXI-11 links instead of raw sockets.
-    QTest::newRow("Orvix over VXI-11") << "Orvix" << true << true << 1 << true;
-    QTest::newRow("Benlo over VXI-11") << "Benlo" << false << true << 0 << true;
+    QTest::newRow("Orvix over VXI-11") << "Orvix" << true << true << 1 << true << false;
+    QTest::newRow("Benlo over VXI-11") << "Benlo" << false << true << 0 << true << true;
+    // Nobody switched channel 3 on: no RF envelope, no Source->RF delay, and
+    // the run still ends with its files and graph.
+    QTest::newRow("Benlo, IF demod on, channel 3 off") << "Benlo" << true << true << 0 << false << false;
 }
 
 void TestMeasRun::run()
@@ -110,6 +117,7 @@ void TestMeasRun::run()
     QFETCH(bool, hdmi);
     QFETCH(int, rejectFirst);
     QFETCH(bool, vxi11);
+    QFETCH(bool, panelChan3);
     const int count = 3;
 
     benchsim::Scenario scenario;
@@ -120,6 +128,8 @@ void TestMeasRun::run()
     scenario.seed = 7;
     scenario.rejectFirst = rejectFirst;
     scenario.vaValue = 35.5;
+    if (panelChan3)
+        scenario.frontPanelChannels = {3};
     RunBench b(scenario, ifDemod, hdmi, vxi11);
     QVERIFY2(b.started, qPrintable(b.error));
     QVERIFY(b.initialise());
@@ -148,9 +158,9 @@ void TestMeasRun::run()
              qPrintable(stamp));
     QCOMPARE(b.written("data*.bin").size(), 3 * count);
 
-    // The Benlo set-up never switches channel 3 on, so with IF/video
-    // demodulation that type records no RF envelope: no RF edge, no delay.
-    const bool rfSeen = !(benlo && ifDemod);
+    // Read from channel 3, the RF envelope is there only when someone
+    // switched that channel on.
+    const bool rfSeen = !(benlo && ifDemod && !panelChan3);
     const QVector<double> axis = BuildTimeAxis(pts, benlo ? 1 : 0);
     QVector<double> rf, hd, snk;
     for (int k = 1; k <= count; ++k) {
@@ -160,6 +170,8 @@ void TestMeasRun::run()
         const QVector<double> src = Load(TraceFileName(dataDir, stamp, k, TraceKind::Source));
         const QVector<double> env = Load(TraceFileName(dataDir, stamp, k, TraceKind::Rf));
         const QVector<double> sink = Load(TraceFileName(dataDir, stamp, k, TraceKind::Sink));
+        for (TraceKind kind : {TraceKind::Source, TraceKind::Rf, TraceKind::Sink})
+            QCOMPARE(QFileInfo(TraceFileName(dataDir, stamp, k, kind)).size(), qint64(8) * pts);
         QCOMPARE(src.size(), pts);
         QCOMPARE(env.size(), pts);
         QCOMPARE(sink.size(), pts);
@@ -170,6 +182,13 @@ void TestMeasRun::run()
         // Each file pair holds the edges of its own acquisition ...
         QCOMPARE(r.tsrc, axis[truth.srcIndex]);
         QCOMPARE(r.tsnk, axis[truth.snkIndex]);
+        if (rfSeen) {
+            // The burst's first sample, on channel 3 or in an analyzer trace
+            // of as many points as the record.
+            if (!ifDemod)
+                QCOMPARE(truth.saPoints, pts);
+            QCOMPARE(r.trf, SampleTime(ifDemod ? truth.rfIndex : truth.saRfIndex, pts, benlo ? 1 : 0));
+        }
         // ... and the delays found in it are the played ones to one sample period.
         if (rfSeen)
             QVERIFY2(std::fabs(r.Src2Rf - truth.src2RfMs) <= qMax(periodMs, rfPeriodMs) + 1e-9,
