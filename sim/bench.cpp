@@ -7,6 +7,8 @@
 #include "sim/videoanalyzer.h"
 #include "sim/vxi11server.h"
 
+#include <algorithm>
+
 namespace benchsim {
 
 struct Bench::Private {
@@ -97,6 +99,13 @@ QVector<LogEntry> Bench::log(const QString &instrument) const
 {
     const Instrument *i = d->instrument(instrument);
     return i ? i->log() : QVector<LogEntry>();
+}
+
+QVector<LogEntry> Bench::log() const
+{
+    QVector<LogEntry> all = d->osc.log() + d->sa.log() + d->va.log();
+    std::sort(all.begin(), all.end(), [](const LogEntry &a, const LogEntry &b) { return a.sequence < b.sequence; });
+    return all;
 }
 
 QList<QByteArray> Bench::commands(const QString &instrument) const

@@ -27,6 +27,7 @@ struct LogEntry {
     QByteArray reply;    // the bytes sent back (terminator included); empty when none
     bool unknown = false; // at least one command of the message was not understood
     QString fault;       // name of the fault kind applied, empty when none
+    quint64 sequence = 0; // arrival order across all instruments
 };
 
 // Ground truth of one oscilloscope acquisition ("*TRG"). Edge indices are the
@@ -76,6 +77,9 @@ public:
     quint16 port(const QString &instrument) const;
 
     QVector<LogEntry> log(const QString &instrument) const;
+    // All three instruments' entries in arrival order, so a test can check
+    // the order of exchanges between instruments as well.
+    QVector<LogEntry> log() const;
     QList<QByteArray> commands(const QString &instrument) const;
     void clearLog();
     // Called for every log entry as it is made, on a server thread.

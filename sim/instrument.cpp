@@ -1,5 +1,7 @@
 #include "sim/instrument.h"
 
+#include <atomic>
+
 namespace benchsim {
 
 namespace {
@@ -9,6 +11,9 @@ constexpr int kErrorQueueSize = 10;
 const char kGarbage[] = "?garbage?\n";
 // Count that announces about 1 GB of data.
 const char kHugeCount[] = "999999999";
+// Shared by every instrument: a client waits for each answer before it sends
+// the next message, so this orders the exchanges across instruments.
+std::atomic<quint64> nextSequence{1};
 } // namespace
 
 Instrument::Instrument(const QString &name, int latencyMs) : name_(name), latencyMs_(latencyMs) {}
@@ -90,6 +95,7 @@ Response Instrument::handle(const QByteArray &message)
         entry.instrument = name_;
         entry.command = message;
         entry.unknown = unknown;
+        entry.sequence = nextSequence++;
         if (const Fault *fault = matchFault(message)) {
             applyFault(*fault, response);
             entry.fault = Fault::kindName(fault->kind);

@@ -157,6 +157,15 @@ public:
         return out;
     }
 
+    // Every instrument's messages in the order they arrived, as "osc: *TRG;*OPC?".
+    QStringList sentInOrder() const
+    {
+        QStringList out;
+        for (const benchsim::LogEntry &e : bench.log())
+            out << e.instrument + ": " + QString::fromLatin1(e.command);
+        return out;
+    }
+
     // Files the run wrote next to the data directory, sorted by name.
     QStringList written(const QString &pattern) const
     {
