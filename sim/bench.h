@@ -20,7 +20,12 @@
 namespace benchsim {
 
 // One entry per received program message (a whole line as sent, e.g.
-// "CHAN1 ON;STOP;*OPC?", without the line feed), in arrival order.
+// "CHAN1 ON;STOP;*OPC?", without the line feed), in arrival order. The
+// VXI-11 interface calls that carry no message are logged under these
+// texts, which no SCPI header can take ("&" is not a header character).
+constexpr char GoToLocalCommand[] = "&GTL";  // device_local
+constexpr char GoToRemoteCommand[] = "&REN"; // device_remote
+
 struct LogEntry {
     QString instrument;  // "osc", "sa" or "va"
     QByteArray command;  // the program message as received

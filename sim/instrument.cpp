@@ -56,6 +56,8 @@ bool Instrument::executeCommon(const Command &cmd, Context &ctx)
         errors_.clear();
     } else if (h == "*TRG") {
         trigger(ctx);
+    } else if (h == GoToLocalCommand || h == GoToRemoteCommand) {
+        // A VXI-11 link's device_local/device_remote, logged; no front panel to lock.
     } else if (h == "*ESR?" || h == "*STB?") {
         ctx.units.append("0");
     } else if (h == "SYST:ERR?" || h == "SYST:ERR:NEXT?") {

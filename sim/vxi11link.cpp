@@ -1,5 +1,6 @@
 #include "sim/vxi11link.h"
 
+#include "sim/bench.h"
 #include "visa/vxi11proto.h"
 
 #include <algorithm>
@@ -104,6 +105,24 @@ Vxi11Link::ReadResult Vxi11Link::read(uint32_t requestSize, uint32_t ioTimeoutMs
         outputPos_ = 0;
     } else if (!(res.reason & vxi11::ReasonChr)) {
         res.reason |= vxi11::ReasonReqCnt;
+    }
+    return res;
+}
+
+Vxi11Link::ControlResult Vxi11Link::remoteLocal(bool local)
+{
+    ControlResult res;
+    const Response r = endpoint_->handle(local ? GoToLocalCommand : GoToRemoteCommand);
+    switch (r.action) {
+    case Response::Action::DeviceError:
+        res.error = r.deviceError ? static_cast<uint32_t>(r.deviceError) : vxi11::ErrIoError;
+        break;
+    case Response::Action::Close:
+        res.close = true;
+        break;
+    case Response::Action::Reply: // the call has no response to withhold or delay
+    case Response::Action::None:
+        break;
     }
     return res;
 }

@@ -44,6 +44,15 @@ public:
     // an abort arrives or the server stops.
     ReadResult read(uint32_t requestSize, uint32_t ioTimeoutMs, bool termCharSet, uint8_t termChar);
 
+    struct ControlResult {
+        uint32_t error = 0;
+        bool close = false; // the instrument drops the connection instead of answering
+    };
+    // device_local (local) or device_remote: the instrument logs it as
+    // GoToLocalCommand or GoToRemoteCommand, and a fault injected on that
+    // text fails the call. A message being written or read is left alone.
+    ControlResult remoteLocal(bool local);
+
     // device_clear: forgets a partial message and any pending response.
     void clear();
 

@@ -188,10 +188,27 @@ private:
             w.u32(0); // status byte: nothing to report
             break;
         }
+        case vxi11::DeviceRemote:
+        case vxi11::DeviceLocal: {
+            const uint32_t lid = lidOf(r);
+            Vxi11Link *l = link(lid);
+            if (!r.ok())
+                break;
+            if (!l) {
+                w.u32(vxi11::ErrInvalidLink);
+                break;
+            }
+            const Vxi11Link::ControlResult res = l->remoteLocal(h.proc == vxi11::DeviceLocal);
+            if (res.close) {
+                out->reply = false;
+                out->closeAfter = true;
+                return;
+            }
+            w.u32(res.error);
+            break;
+        }
         case vxi11::DeviceTrigger:
         case vxi11::DeviceClear:
-        case vxi11::DeviceRemote:
-        case vxi11::DeviceLocal:
         case vxi11::DeviceLock:
         case vxi11::DeviceUnlock: {
             const uint32_t lid = lidOf(r);
