@@ -79,6 +79,9 @@ benchsim::Scenario ScopeOfType(bool benlo)
 
 const QString Ready = QStringLiteral("Ready");
 const QString Init = QStringLiteral("Init");
+// How the simulated instrument logs a go-to-local over VXI-11; a raw socket
+// carries none.
+const QStringList Local = {QString::fromLatin1(benchsim::GoToLocalCommand)};
 
 } // namespace
 
@@ -111,26 +114,27 @@ void TstOscSetup::sequences_data()
     QTest::addColumn<bool>("reset");
     QTest::addColumn<QString>("level");
     QTest::addColumn<bool>("german");
+    QTest::addColumn<bool>("vxi11");
     QTest::addColumn<QStringList>("expected");
 
     const QStringList check = {"SYST:ERR?"};
     const QStringList checkReset = {"SYST:ERR?", "*RST;*OPC?"};
-    QTest::newRow("orvix with demod and reset")
-        << false << true << true << "35e-3" << false << checkReset + OrvixWire("0.035");
+    QTest::newRow("vxi11: orvix with demod and reset")
+        << false << true << true << "35e-3" << false << true << checkReset + OrvixWire("0.035") + Local;
     QTest::newRow("orvix without demod, empty level")
-        << false << false << false << "" << false << check + Steps(OrvixWire("0"), "1-10,14-26");
+        << false << false << false << "" << false << false << check + Steps(OrvixWire("0"), "1-10,14-26");
     QTest::newRow("benlo ignores demod, level abc")
-        << true << true << false << "abc" << false << check + BenloWire("0");
-    QTest::newRow("benlo, reset")
-        << true << false << true << "35e-3" << false << checkReset + BenloWire("0.035");
+        << true << true << false << "abc" << false << false << check + BenloWire("0");
+    QTest::newRow("vxi11: benlo, reset")
+        << true << false << true << "35e-3" << false << true << checkReset + BenloWire("0.035") + Local;
     QTest::newRow("benlo, level inf is no number")
-        << true << false << false << "inf" << false << check + BenloWire("0");
+        << true << false << false << "inf" << false << false << check + BenloWire("0");
     QTest::newRow("german: benlo 35e-3")
-        << true << false << false << "35e-3" << true << check + BenloWire("0.035");
+        << true << false << false << "35e-3" << true << false << check + BenloWire("0.035");
     QTest::newRow("german: orvix empty")
-        << false << true << false << "" << true << check + OrvixWire("0");
+        << false << true << false << "" << true << false << check + OrvixWire("0");
     QTest::newRow("german: benlo abc")
-        << true << false << false << "abc" << true << check + BenloWire("0");
+        << true << false << false << "abc" << true << false << check + BenloWire("0");
 }
 
 void TstOscSetup::sequences()
@@ -140,10 +144,11 @@ void TstOscSetup::sequences()
     QFETCH(bool, reset);
     QFETCH(QString, level);
     QFETCH(bool, german);
+    QFETCH(bool, vxi11);
     QFETCH(QStringList, expected);
 
     const GermanLocale locale(german);
-    SetupBench b(ScopeOfType(benlo));
+    SetupBench b(ScopeOfType(benlo), vxi11 ? Transport::Vxi11 : Transport::Socket);
     QVERIFY2(b.started, qPrintable(b.error));
     b.form->SaIfDem->setChecked(demod);
     b.form->OsRst->setChecked(reset);
@@ -166,10 +171,9 @@ void TstOscSetup::failures_data()
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<QString>("button");
 
-    // A dropped connection fails a step at once. Where the set-up must go on
-    // after the failure, a VXI-11 device error does the same on a link that
-    // stays up; one row waits out the raw socket's 5 s time-out instead.
-    const int close = int(Fault::Kind::Close);
+    // A VXI-11 device error fails a step at once on a link that stays up, so
+    // the log shows whatever the set-up sends after it, go-to-local included.
+    // One row waits out the raw socket's 5 s time-out instead.
     const int noReply = int(Fault::Kind::NoReply);
     const int deviceTimeout = int(Fault::Kind::DeviceIoTimeout);
     const QStringList check = {"SYST:ERR?"};
@@ -177,24 +181,29 @@ void TstOscSetup::failures_data()
     const QStringList benlo = BenloWire("0.035");
     QTest::newRow("reset wanted, error query fails: no reset")
         << false << false << true << QByteArray("SYST:ERR?") << deviceTimeout
-        << check + Steps(orvix, "1-10,14-26") << Ready;
-    QTest::newRow("orvix fails in 1")
-        << false << false << false << QByteArray("ACQ:POIN:AUTO") << close << check + Steps(orvix, "1") << Init;
-    QTest::newRow("orvix fails in 13")
-        << false << true << false << QByteArray("CHAN3:TYPE") << close << check + Steps(orvix, "1-13") << Init;
+        << check + Steps(orvix, "1-10,14-26") + Local << Ready;
+    QTest::newRow("orvix fails in 1: no local")
+        << false << false << false << QByteArray("ACQ:POIN:AUTO") << deviceTimeout << check + Steps(orvix, "1")
+        << Init;
+    QTest::newRow("orvix fails in 13: no local")
+        << false << true << false << QByteArray("CHAN3:TYPE") << deviceTimeout << check + Steps(orvix, "1-13")
+        << Init;
     QTest::newRow("orvix fails in 14: goes on after a socket time-out")
         << false << false << false << QByteArray("TIM:SCAL 100e-3") << noReply
         << check + Steps(orvix, "1-10,14-26") << Ready;
-    QTest::newRow("orvix fails in 16")
-        << false << true << false << QByteArray("CHAN:DIGF:CUT") << close << check + Steps(orvix, "1-16") << Init;
-    QTest::newRow("orvix fails in 26")
-        << false << false << false << QByteArray("RUN") << close << check + Steps(orvix, "1-10,14-26") << Init;
-    QTest::newRow("benlo fails in 1")
-        << true << false << false << QByteArray("TRIG:B:ENAB") << close << check + Steps(benlo, "1") << Init;
-    QTest::newRow("benlo fails in 9")
-        << true << false << false << QByteArray("TRIG:A:LEV1") << close << check + Steps(benlo, "1-9") << Init;
-    QTest::newRow("benlo fails in 25")
-        << true << false << false << QByteArray("CHAN1:BAND") << close << check + benlo << Init;
+    QTest::newRow("orvix fails in 16: local")
+        << false << true << false << QByteArray("CHAN:DIGF:CUT") << deviceTimeout
+        << check + Steps(orvix, "1-16") + Local << Init;
+    QTest::newRow("orvix fails in 26: local")
+        << false << false << false << QByteArray("RUN") << deviceTimeout
+        << check + Steps(orvix, "1-10,14-26") + Local << Init;
+    QTest::newRow("benlo fails in 1: no local")
+        << true << false << false << QByteArray("TRIG:B:ENAB") << deviceTimeout << check + Steps(benlo, "1") << Init;
+    QTest::newRow("benlo fails in 9: no local")
+        << true << false << false << QByteArray("TRIG:A:LEV1") << deviceTimeout << check + Steps(benlo, "1-9")
+        << Init;
+    QTest::newRow("benlo fails in 25: no local")
+        << true << false << false << QByteArray("CHAN1:BAND") << deviceTimeout << check + benlo << Init;
 }
 
 void TstOscSetup::failures()
@@ -209,7 +218,7 @@ void TstOscSetup::failures()
 
     const Fault::Kind faultKind = Fault::Kind(kind);
     SetupBench b(ScopeOfType(benlo),
-                 faultKind == Fault::Kind::DeviceIoTimeout ? Transport::Vxi11 : Transport::Socket);
+                 faultKind == Fault::Kind::NoReply ? Transport::Socket : Transport::Vxi11);
     QVERIFY2(b.started, qPrintable(b.error));
     b.bench.addFault(MakeFault("osc", pattern, faultKind));
     b.form->SaIfDem->setChecked(demod);

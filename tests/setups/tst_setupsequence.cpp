@@ -1,7 +1,7 @@
 // The table runner against a recording stand-in for the instrument: where
-// go-to-local happens and what a table returns. Go-to-local sends nothing
-// over a raw socket and is not logged over VXI-11, so only here is it
-// visible; the exact commands are checked against the simulated bench.
+// go-to-local happens and what a table returns, for failures (warning
+// statuses among them) that the simulated bench does not produce. The exact
+// commands are checked against the bench.
 #include "instruments/setupcommands.h"
 
 #include <QtTest>
