@@ -18,7 +18,7 @@ MSG
 fi
 
 scripts/install-deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENVIA_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j"$(nproc)" --target QuenviaCodecTiming benchsim
 
 demo=$root/out/demo

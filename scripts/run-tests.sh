@@ -9,7 +9,7 @@ scripts/install-deps.sh --test
 jobs=$(nproc)
 run_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENVIA_WERROR=ON "$@"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENVIA_WERROR=ON -DQUENVIA_BUILD_TESTS=ON "$@"
   cmake --build "$dir" -j"$jobs"
   QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure -j"$jobs"
 }
