@@ -22,6 +22,12 @@ void ResultBox::setResult(double value)
     }
 }
 
+void ResultBox::stepBy(int steps)
+{
+    notANumber = false;
+    QDoubleSpinBox::stepBy(steps);
+}
+
 QString ResultBox::textFromValue(double value) const
 {
     return notANumber ? QStringLiteral("nan") : QDoubleSpinBox::textFromValue(value);

@@ -15,6 +15,9 @@ public:
     // clamped to the box's range as usual.
     void setResult(double value);
 
+    // A step (arrow key, wheel) leaves "nan" for the stepped number.
+    void stepBy(int steps) override;
+
 protected:
     QString textFromValue(double value) const override;
 

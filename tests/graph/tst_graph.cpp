@@ -59,6 +59,7 @@ private slots:
     void resultBoxes_data();
     void resultBoxes();
     void hdmiBoxFollowsOption();
+    void nanBoxStepsToANumber();
 };
 
 void TestGraph::timeAxis_data()
@@ -191,6 +192,24 @@ void TestGraph::hdmiBoxFollowsOption()
     Graph g;
     QVERIFY(g.form->Src2Hd->isEnabled());
     QVERIFY(g.form->Src2Rf->isEnabled());
+}
+
+// Stepping (arrow key, wheel) from "nan" shows the stepped number; a box
+// left alone keeps "nan" when it loses the focus.
+void TestGraph::nanBoxStepsToANumber()
+{
+    SetState(0, 11);
+    AvgSrc2Rf = NaN;
+    AvgSrc2Snk = NaN;
+    Graph g;
+    g.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&g));
+    g.form->Src2Rf->setFocus();
+    QTest::keyClick(g.form->Src2Rf, Qt::Key_Up);
+    QCOMPARE(g.form->Src2Rf->text(), QStringLiteral("1.000"));
+    g.form->Src2Snk->setFocus();
+    QTest::keyClick(g.form->Src2Snk, Qt::Key_Tab);
+    QCOMPARE(g.form->Src2Snk->text(), QStringLiteral("nan"));
 }
 
 QTEST_MAIN(TestGraph)
