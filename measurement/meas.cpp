@@ -147,11 +147,16 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         double src2Rf = 0.0;
         double src2Snk = 0.0;
         CalcDeltaT2(NumPts, d1, d2, d3, t, &src2Rf, &src2Snk);
-        // A trace left over from an earlier acquisition gives no delay.
-        if (!rfRead)
+        // A trace left over from an earlier acquisition gives no delay, and
+        // is neither plotted nor written as this measurement's trace.
+        if (!rfRead) {
             src2Rf = trf = NaN;
-        if (!snkRead)
+            d2->clear();
+        }
+        if (!snkRead) {
             src2Snk = tsnk = NaN;
+            d3->clear();
+        }
 
         run.Src2RfArr.append(src2Rf);
         run.Src2HdArr.append(hdmi);
@@ -159,6 +164,20 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         run.traces.append(KeepTraces(NumPts, *d1, *d2, *d3));
     }
     progress.close();
+
+    // The graph shows the last accepted measurement: traces, axis and edge
+    // marks must belong together, also when a rejected or canceled
+    // acquisition came after it. A run that accepted nothing leaves no marks.
+    if (!run.traces.isEmpty()) {
+        const KeptTraces &last = run.traces.last();
+        *d1 = Widen(last.src);
+        *d2 = last.rf;
+        *d3 = Widen(last.snk);
+        NumPts = last.count;
+        *t = BuildTimeAxis(NumPts, OsTypIdx);
+    } else if (count > 0) {
+        tsrc = trf = tsnk = NaN;
+    }
 
     // Whatever happened (cancel included): oscilloscope running and
     // analyzer sweeping again.

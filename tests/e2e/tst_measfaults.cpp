@@ -8,8 +8,11 @@
 #include "shared/measstate.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
+#include <cstring>
 
 using benchsim::Fault;
 
@@ -125,6 +128,8 @@ void TestMeasFaults::twentyRejectionsStopTheRun()
     if (measuredBefore == 0)
         QVERIFY(results.endsWith("Source2Snk Mean: nan"));
     QVERIFY(b.watcher.graph.shown);
+    // No edge marks from an earlier run over this run's traces.
+    QCOMPARE(b.watcher.graph.markerLabels.isEmpty(), measuredBefore == 0);
 }
 
 void TestMeasFaults::cancelEndsAfterTheCurrentExchange()
@@ -151,6 +156,14 @@ void TestMeasFaults::cancelEndsAfterTheCurrentExchange()
     QCOMPARE(b.sent("sa").last(), QStringLiteral("INIT:CONT ON;*OPC?"));
     QVERIFY(b.watcher.graph.shown);
     QVERIFY(std::isfinite(AvgSrc2Rf));
+    // The graph shows the last kept measurement, not the dropped acquisition.
+    const QStringList sources = b.written(QStringLiteral("data*_%1_src.bin").arg(acquired - 1, 3, 10, QChar('0')));
+    QCOMPARE(sources.size(), 1);
+    QFile kept(sources.first());
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    const QByteArray bytes = kept.readAll();
+    QCOMPARE(bytes.size(), int(sizeof(double)) * d1.size());
+    QVERIFY(std::memcmp(bytes.constData(), d1.constData(), size_t(bytes.size())) == 0);
 }
 
 // Text that is not a count takes no measurement but still frees the
@@ -200,12 +213,16 @@ void TestMeasFaults::instrumentStopsAnswering_data()
     QTest::addColumn<QByteArray>("pattern");
     QTest::addColumn<int>("measured");
     QTest::addColumn<QString>("nanLine"); // the delay line whose 2nd value is nan
+    QTest::addColumn<QString>("lostTrace"); // measurement 2's trace file that must stay empty
 
-    // A lost sink or RF trace costs that measurement its delay, not the run.
-    QTest::newRow("sink read of measurement 2") << "osc" << QByteArray("CHAN2:DATA?") << 3 << "Source2Snk Delay:";
-    QTest::newRow("analyzer trace of measurement 2") << "sa" << QByteArray("TRAC? TRACE1") << 3 << "Source2RF Delay:";
+    // A lost sink or RF trace costs that measurement its delay, not the run;
+    // its trace file is left empty rather than filled with an older trace.
+    QTest::newRow("sink read of measurement 2")
+        << "osc" << QByteArray("CHAN2:DATA?") << 3 << "Source2Snk Delay:" << "snk";
+    QTest::newRow("analyzer trace of measurement 2")
+        << "sa" << QByteArray("TRAC? TRACE1") << 3 << "Source2RF Delay:" << "rf";
     // An acquisition that never answers is taken again, 20 times at most.
-    QTest::newRow("every trigger from the 2nd on") << "osc" << QByteArray("*TRG") << 1 << "";
+    QTest::newRow("every trigger from the 2nd on") << "osc" << QByteArray("*TRG") << 1 << "" << "";
 }
 
 void TestMeasFaults::instrumentStopsAnswering()
@@ -214,6 +231,7 @@ void TestMeasFaults::instrumentStopsAnswering()
     QFETCH(QByteArray, pattern);
     QFETCH(int, measured);
     QFETCH(QString, nanLine);
+    QFETCH(QString, lostTrace);
 
     RunBench b(Orvix(), false, false);
     QVERIFY2(b.started, qPrintable(b.error));
@@ -243,6 +261,11 @@ void TestMeasFaults::instrumentStopsAnswering()
                 QCOMPARE(values.at(1), QByteArray("nan"));
                 QVERIFY(values.at(0) != "nan" && values.at(2) != "nan");
             }
+        }
+        for (int k = 1; k <= 3; ++k) {
+            const QStringList files = b.written(QStringLiteral("data*_%1_%2.bin").arg(k, 3, 10, QChar('0')).arg(lostTrace));
+            QCOMPARE(files.size(), 1);
+            QCOMPARE(QFileInfo(files.first()).size(), k == 2 ? 0 : qint64(sizeof(double)) * NumPts);
         }
     } else {
         QCOMPARE(b.watcher.boxTexts.size(), 1);
