@@ -29,19 +29,11 @@ cfg=$datadir/QuenviaCodecTiming.cfg
 mkdir -p "$datadir"
 
 # Start the simulator; it prints one ready line with its resource strings.
-coproc SIM { exec build/release/sim/benchsim --scenario sim/scenarios/demo.json --log "$demo/commands.jsonl"; }
-sim_pid=$SIM_PID
-cleanup() { kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; }
-trap cleanup EXIT
+. scripts/benchsim.sh
+trap stop_benchsim EXIT
 trap "exit 130" INT TERM
-ready=""
-read -r -t 20 ready <&"${SIM[0]}" || true
-case "$ready" in
-  "benchsim ready "*) ;;
-  *) echo "The bench simulator did not start: ${ready:-no answer}" >&2; exit 1 ;;
-esac
-field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$ready"; }
-osc=$(field osc); sa=$(field sa); va=$(field va)
+start_benchsim build/release/sim/benchsim --scenario sim/scenarios/demo.json --log "$demo/commands.jsonl"
+osc=$sim_osc; sa=$sim_sa; va=$sim_va
 
 # Point the settings file at the simulated instruments, keeping everything
 # else the operator chose in earlier demo runs.

@@ -14,43 +14,34 @@ if [ ! -x "$build/tests/e2e/grabscreens/QuenviaCodecTiming" ] || [ ! -x "$build/
 fi
 
 work=$(mktemp -d)
-sim_pid=""
+. scripts/benchsim.sh
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  stop_benchsim
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The simulator prints one ready line with its three resource strings.
-coproc SIM { exec "$build/sim/benchsim" --scenario sim/scenarios/demo.json; }
-sim_pid=$SIM_PID
-ready=""
-read -r -t 20 ready <&"${SIM[0]}" || true
-case "$ready" in
-  "benchsim ready "*) ;;
-  *) echo "The bench simulator did not start: ${ready:-no answer}" >&2; exit 1 ;;
-esac
-field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$ready"; }
+start_benchsim "$build/sim/benchsim" --scenario sim/scenarios/demo.json
 
 export XDG_DATA_HOME=$work/data
 datadir=$XDG_DATA_HOME/Velmarsk/QuenviaCodecTiming
 mkdir -p "$datadir"
 cat > "$datadir/QuenviaCodecTiming.cfg" <<CFG
 [Oscilloscope]
-IP%20Address=$(field osc)
+IP%20Address=$sim_osc
 Type=1
 Trigger%20Level=0.035
 
 [Spectrum%20Analyzer]
-IP%20Address=$(field sa)
+IP%20Address=$sim_sa
 Center%20Frequency=5.192e+09
 
 [Video%20Analyzer]
-IP%20Address=$(field va)
+IP%20Address=$sim_va
 HDMI%20Delay=true
 Threshold=35
 
-[General]
+[%General]
 Save%20Data=0
 CFG
 
