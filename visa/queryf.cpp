@@ -61,12 +61,16 @@ bool parseReadFormat(const char *fmt, ReadFormat *out)
     return false;
 }
 
-// Reads the rest of the current message and drops it.
+// Reads the rest of the current message and drops it. A read is served
+// from input already received without looking at the clock, so an
+// instrument that never stops sending is cut off here at the deadline.
 ViStatus discardRest(Transport &t, const Deadline &deadline)
 {
     ViByte scratch[4096];
     ViStatus status = VI_SUCCESS_MAX_CNT;
     while (status == VI_SUCCESS_MAX_CNT) {
+        if (deadline.expired())
+            return VI_ERROR_TMO;
         ViUInt32 got = 0;
         status = t.read(scratch, sizeof scratch, &got, deadline.remainingMs());
     }

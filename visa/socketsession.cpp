@@ -39,7 +39,7 @@ public:
     }
 
 private:
-    ViStatus discardStaleInput();
+    ViStatus discardStaleInput(const Deadline &deadline);
     // Waits until the socket is ready for events; VI_SUCCESS, VI_ERROR_TMO or VI_ERROR_IO.
     ViStatus waitFor(short events, const Deadline &deadline);
     // Appends what the socket holds to rx_; VI_SUCCESS (possibly nothing yet),
@@ -104,16 +104,20 @@ ViStatus SocketTransport::receive()
 
 // A reply that arrived after its query timed out, or the unread rest of a
 // message, must not be taken as the answer to the command about to be sent.
-ViStatus SocketTransport::discardStaleInput()
+// Input that keeps arriving faster than it is dropped ends at the deadline.
+ViStatus SocketTransport::discardStaleInput(const Deadline &deadline)
 {
     rx_.clear();
     rxPos_ = 0;
     delimiter_.reset();
-    ViByte scratch[4096];
+    ViByte scratch[64 * 1024];
     while (true) {
         const ssize_t n = ::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT);
-        if (n > 0)
+        if (n > 0) {
+            if (deadline.expired())
+                return VI_ERROR_TMO;
             continue;
+        }
         if (n == 0) {
             peerClosed_ = true;
             return VI_ERROR_CONN_LOST;
@@ -131,7 +135,7 @@ ViStatus SocketTransport::write(const ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, 
     if (fd_ < 0 || peerClosed_)
         return VI_ERROR_CONN_LOST;
     const Deadline deadline(timeoutMs);
-    const ViStatus stale = discardStaleInput();
+    const ViStatus stale = discardStaleInput(deadline);
     if (stale != VI_SUCCESS)
         return stale;
     ViUInt32 sent = 0;

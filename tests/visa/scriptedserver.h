@@ -51,15 +51,17 @@ public:
         }
     }
 
-    void send(const std::string &bytes)
+    // false once the client has gone.
+    bool send(const std::string &bytes)
     {
         size_t off = 0;
         while (off < bytes.size()) {
             const ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
             if (n <= 0)
-                return;
+                return false;
             off += size_t(n);
         }
+        return true;
     }
 
     static void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

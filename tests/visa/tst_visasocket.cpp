@@ -83,6 +83,7 @@ private slots:
     void queryfLongReplyIsCut();
     void queryfRejectsConversions();
     void readToFile();
+    void endlessOutputIsBoundedByTimeout();
     void gotoLocalSendsNothing();
 };
 
@@ -422,6 +423,31 @@ void VisaSocketTest::readToFile()
     QCOMPARE(viReadToFile(vi, dir.filePath("no/such/dir/x").toLocal8Bit().constData(), 10, &got),
              VI_ERROR_FILE_ACCESS);
     viClose(vi);
+}
+
+// An instrument stuck sending (a talk-only mode, a broken firmware) never
+// lets the input run dry; dropping the rest of its reply must still end at
+// the time-out.
+void VisaSocketTest::endlessOutputIsBoundedByTimeout()
+{
+    ScriptedServer server([](ScriptedPeer &peer) {
+        peer.readLine();
+        const std::string flood(64 * 1024, 'x');
+        QElapsedTimer running;
+        running.start();
+        while (running.elapsed() < 8000 && peer.send(flood)) {
+        }
+    });
+    const ViSession vi = open(server, 300);
+    QVERIFY(vi != 0);
+    char reply[8] = {};
+    QElapsedTimer timer;
+    timer.start();
+    const ViStatus st = viQueryf(vi, "FLOOD?\n", "%5c", reply);
+    const qint64 elapsed = timer.elapsed();
+    viClose(vi); // ends the flood
+    QCOMPARE(st, VI_ERROR_TMO);
+    QVERIFY2(elapsed < 1300, QByteArray::number(elapsed));
 }
 
 // A raw socket has no go-to-local message: nothing may reach the instrument.
