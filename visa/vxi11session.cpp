@@ -60,6 +60,17 @@ Deadline replyDeadline(ViUInt32 ioTimeoutMs)
     return Deadline::after(int64_t(ioTimeoutMs) + ReplyMarginMs);
 }
 
+Deadline overallDeadline(ViUInt32 timeoutMs)
+{
+    return timeoutMs == VI_TMO_INFINITE ? Deadline::never() : Deadline::after(timeoutMs);
+}
+
+// The device's io_timeout for the next call of an operation bounded by overall.
+ViUInt32 remainingIoTimeout(const Deadline &overall, ViUInt32 timeoutMs)
+{
+    return timeoutMs == VI_TMO_INFINITE ? ViUInt32(VI_TMO_INFINITE) : ViUInt32(std::max(0, overall.pollMs()));
+}
+
 uint32_t firstXid()
 {
     auto t = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -76,18 +87,23 @@ public:
     ViStatus write(const ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) override
     {
         *ret = 0;
+        // One time-out for the whole message, however many pieces it takes.
+        const Deadline overall = overallDeadline(timeoutMs);
         ViUInt32 done = 0;
         do {
+            if (done > 0 && overall.expired())
+                return VI_ERROR_TMO;
+            const ViUInt32 ioTimeout = remainingIoTimeout(overall, timeoutMs);
             const ViUInt32 piece = std::min(cnt - done, maxRecvSize_);
             const bool last = done + piece == cnt;
             XdrWriter w;
             w.u32(lid_);
-            w.u32(timeoutMs);
+            w.u32(ioTimeout);
             w.u32(0); // lock_timeout
             w.u32(last ? vxi11::FlagEnd : 0);
             w.opaque(buf + done, piece);
             Bytes res;
-            ViStatus st = call(vxi11::DeviceWrite, w.bytes(), replyDeadline(timeoutMs), &res);
+            ViStatus st = call(vxi11::DeviceWrite, w.bytes(), replyDeadline(ioTimeout), &res);
             if (st != VI_SUCCESS)
                 return st;
             XdrReader r(res);
@@ -112,14 +128,13 @@ public:
         *ret = 0;
         if (cnt == 0)
             return VI_SUCCESS_MAX_CNT;
-        const Deadline overall = timeoutMs == VI_TMO_INFINITE ? Deadline::never() : Deadline::after(timeoutMs);
+        const Deadline overall = overallDeadline(timeoutMs);
         ViUInt32 got = 0;
         // A device may send less than asked without END (its own buffer size):
         // ask again for the rest until END, the count or the time-out.
         for (;;) {
             const ViUInt32 want = cnt - got;
-            const ViUInt32 ioTimeout =
-                timeoutMs == VI_TMO_INFINITE ? VI_TMO_INFINITE : static_cast<ViUInt32>(std::max(0, overall.pollMs()));
+            const ViUInt32 ioTimeout = remainingIoTimeout(overall, timeoutMs);
             XdrWriter w;
             w.u32(lid_);
             w.u32(want); // requestSize
@@ -152,7 +167,9 @@ public:
                 return VI_SUCCESS_TERM_CHAR;
             if (got == cnt)
                 return VI_SUCCESS_MAX_CNT;
-            if (data.empty() && overall.expired())
+            // Also when each reply brings a little: a device that trickles
+            // its answer must not hold the caller past the time-out.
+            if (overall.expired())
                 return VI_ERROR_TMO;
         }
     }

@@ -26,6 +26,7 @@ struct FakeScript {
     std::deque<FakeRead> reads;
     int createLinkDelayMs = 0;
     uint32_t maxRecvSize = 1u << 20;
+    int writeDelayMs = 0; // before each device_write reply
     std::vector<uint32_t> requestSizes; // of every device_read received
 };
 
@@ -50,6 +51,7 @@ public:
             r.u32();
             r.u32();
             r.u32();
+            delay = s_->writeDelayMs;
             w.u32(0);
             w.u32(uint32_t(r.opaque(1u << 24).size()));
         } else if (h.proc == vxi11::DeviceRead) {

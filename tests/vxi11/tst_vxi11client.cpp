@@ -72,6 +72,8 @@ private slots:
     void readStatusMapping();
     void shortChunksAndRefusedProcedure();
     void staleReplyAfterTimeoutDiscarded();
+    void slowPiecesBoundedByTimeout_data();
+    void slowPiecesBoundedByTimeout();
     void openTimeoutBoundsCreateLink();
 
 private:
@@ -466,6 +468,36 @@ void TestVxi11Client::staleReplyAfterTimeoutDiscarded()
     QVERIFY(clock.elapsed() < 1700);
     QCOMPARE(receive(*t, 100, &st, 3000), QByteArray("NEW\n"));
     QCOMPARE(st, VI_SUCCESS);
+}
+
+// Each call answered well within the time-out, but so many of them that
+// the operation as a whole would run far past it.
+void TestVxi11Client::slowPiecesBoundedByTimeout_data()
+{
+    QTest::addColumn<bool>("reading");
+    QTest::newRow("read trickling without END") << true;
+    QTest::newRow("write split into slow pieces") << false;
+}
+
+void TestVxi11Client::slowPiecesBoundedByTimeout()
+{
+    QFETCH(bool, reading);
+    FakeCore fake;
+    fake.script->maxRecvSize = vxi11::MinMaxRecvSize;
+    fake.script->writeDelayMs = 50;
+    for (int i = 0; i < 60; ++i)
+        fake.addRead(0, 0, "x", 50);
+    ViStatus st;
+    auto t = openInstr(fake.resource(), &st);
+    QVERIFY(t);
+    QElapsedTimer clock;
+    clock.start();
+    if (reading)
+        receive(*t, 100, &st, 300);
+    else
+        st = send(*t, QByteArray(60 * vxi11::MinMaxRecvSize, 'w'), 300);
+    QCOMPARE(st, VI_ERROR_TMO);
+    QVERIFY2(clock.elapsed() < 1500, QByteArray::number(clock.elapsed()));
 }
 
 void TestVxi11Client::openTimeoutBoundsCreateLink()
