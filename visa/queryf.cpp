@@ -67,14 +67,14 @@ bool parseReadFormat(const char *fmt, ReadFormat *out)
 ViStatus discardRest(Transport &t, const Deadline &deadline)
 {
     ViByte scratch[4096];
-    ViStatus status = VI_SUCCESS_MAX_CNT;
-    while (status == VI_SUCCESS_MAX_CNT) {
+    while (true) {
+        ViUInt32 got = 0;
+        const ViStatus status = t.read(scratch, sizeof scratch, &got, deadline.remainingMs());
+        if (status != VI_SUCCESS_MAX_CNT)
+            return status;
         if (deadline.expired())
             return VI_ERROR_TMO;
-        ViUInt32 got = 0;
-        status = t.read(scratch, sizeof scratch, &got, deadline.remainingMs());
     }
-    return status;
 }
 
 // Reads one whole message of at most cnt bytes into buf. VI_SUCCESS_MAX_CNT:
