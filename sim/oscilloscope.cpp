@@ -78,7 +78,7 @@ void Oscilloscope::trigger(Context &ctx)
         return;
     }
     acquire();
-    ctx.delayMs += scenario_.acquisitionMs;
+    ctx.delayMs = addDelay(ctx.delayMs, scenario_.acquisitionMs);
 }
 
 void Oscilloscope::answerData(int channel, Context &ctx)
@@ -136,6 +136,10 @@ bool Oscilloscope::execute(const Command &cmd, Context &ctx)
 {
     int channel = 0;
     const QByteArray pattern = channelPattern(cmd.header, &channel);
+    // "CHAN#" is the tables' placeholder: a header sent with a literal '#'
+    // names no channel and must not reach the per-channel state.
+    if (channel == 0 && pattern.startsWith("CHAN#"))
+        return false;
 
     if (pattern == "CHAN#:DATA?") {
         answerData(channel, ctx);

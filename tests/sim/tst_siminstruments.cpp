@@ -31,6 +31,8 @@ private slots:
     void commandSets_data();
     void commandSets();
     void otherTypeCommandsAreUnknown();
+    void headersNamingNoChannel_data();
+    void headersNamingNoChannel();
     void errorQueue();
     void recordLengthAndFormat();
     void channelOff();
@@ -111,6 +113,33 @@ void TestSimInstruments::otherTypeCommandsAreUnknown()
     QCOMPARE(reply(benlo.endpoint("osc"), "SYST:ERR?"), QByteArray("-113,\"Undefined header\"\n"));
 }
 
+// The channel tables use "CHAN#" for CHAN1..CHAN4; sent literally it is no
+// channel at all and once indexed channel -1.
+void TestSimInstruments::headersNamingNoChannel_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("Orvix data") << "Orvix" << QByteArray("CHAN#:DATA?");
+    QTest::newRow("Orvix on") << "Orvix" << QByteArray("CHAN# ON");
+    QTest::newRow("Orvix query") << "Orvix" << QByteArray("CHAN#?");
+    QTest::newRow("Benlo data") << "Benlo" << QByteArray("CHAN#:DATA?");
+    QTest::newRow("Benlo state") << "Benlo" << QByteArray("CHAN#:STAT ON");
+    QTest::newRow("channel 0") << "Orvix" << QByteArray("CHAN0:DATA?");
+}
+
+void TestSimInstruments::headersNamingNoChannel()
+{
+    QFETCH(QString, type);
+    QFETCH(QByteArray, message);
+    Bench bench(scenarioOf(qPrintable(type)));
+    Endpoint *e = bench.endpoint("osc");
+    reply(e, "FORM REAL,32");
+    QCOMPARE(reply(e, message), QByteArray());
+    QVERIFY(bench.log("osc").last().unknown);
+    // The state next to the channel flags is untouched.
+    QCOMPARE(reply(e, "FORM?"), QByteArray("REAL,32\n"));
+}
+
 void TestSimInstruments::errorQueue()
 {
     Bench bench(scenarioOf("Orvix"));
@@ -153,7 +182,11 @@ void TestSimInstruments::recordLengthAndFormat()
 
     Bench benlo(scenarioOf("Benlo"));
     reply(benlo.endpoint("osc"), "FORM REAL,32;*TRG");
-    QVERIFY(reply(benlo.endpoint("osc"), "CHAN1:DATA?").startsWith("#44800"));
+    const QByteArray block = reply(benlo.endpoint("osc"), "CHAN1:DATA?");
+    QVERIFY(block.startsWith("#44800"));
+    // The log keeps the head of a block and its size, not every block sent.
+    QCOMPARE(benlo.log("osc").last().reply, block.left(LogReplyBytes));
+    QCOMPARE(benlo.log("osc").last().replySize, 4807);
     QCOMPARE(benlo.truths().size(), 1);
     QCOMPARE(benlo.truths().at(0).points, 1200);
 }
@@ -194,6 +227,12 @@ void TestSimInstruments::timing()
     QCOMPARE(trg.delayMs, 307);
     QCOMPARE(trg.bytes, QByteArray("1\n"));
     QCOMPARE(bench.endpoint("va")->handle("*IDN?").delayMs, 7);
+    // Hours of acquisitions in one message: the delay saturates, never wraps.
+    Scenario slow = scenarioOf("Orvix");
+    slow.acquisitionMs = 3600000;
+    Bench slowBench(slow);
+    const QByteArray triggers = "ACQ:POIN 2;" + QByteArray("*TRG;").repeated(600) + "*OPC?";
+    QVERIFY(slowBench.endpoint("osc")->handle(triggers).delayMs >= 3600000);
 }
 
 void TestSimInstruments::unreachableTriggerLevel()
