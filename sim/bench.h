@@ -26,10 +26,15 @@ namespace benchsim {
 constexpr char GoToLocalCommand[] = "&GTL";  // device_local
 constexpr char GoToRemoteCommand[] = "&REN"; // device_remote
 
+// Replies are kept up to this many bytes: a demo reading 80 kB blocks for
+// hours would otherwise hold every block it ever sent.
+constexpr int LogReplyBytes = 256;
+
 struct LogEntry {
     QString instrument;  // "osc", "sa" or "va"
     QByteArray command;  // the program message as received
-    QByteArray reply;    // the bytes sent back (terminator included); empty when none
+    QByteArray reply;    // the first LogReplyBytes bytes sent back (terminator included); empty when none
+    int replySize = 0;   // size of the whole reply
     bool unknown = false; // at least one command of the message was not understood
     QString fault;       // name of the fault kind applied, empty when none
     quint64 sequence = 0; // arrival order across all instruments

@@ -8,6 +8,11 @@
 
 namespace benchsim {
 
+// Longest program message a transport collects. A client that never ends
+// its message gets it handed over in pieces of this size (the instrument
+// flags them as unknown), so it cannot make the simulator hold all it sends.
+constexpr int MaxProgramMessage = 1 << 20;
+
 // What a transport does with one received program message.
 struct Response {
     enum class Action {

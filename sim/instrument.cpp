@@ -1,6 +1,8 @@
 #include "sim/instrument.h"
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 
 namespace benchsim {
 
@@ -19,6 +21,11 @@ std::atomic<quint64> nextSequence{1};
 Instrument::Instrument(const QString &name, int latencyMs) : name_(name), latencyMs_(latencyMs) {}
 
 void Instrument::trigger(Context &) {}
+
+int Instrument::addDelay(int delayMs, int moreMs)
+{
+    return int(std::min<qint64>(qint64(delayMs) + moreMs, std::numeric_limits<int>::max()));
+}
 
 void Instrument::pushError(int code, const char *text)
 {
@@ -92,7 +99,7 @@ Response Instrument::handle(const QByteArray &message)
             response.action = Response::Action::Reply;
             response.bytes = ctx.units.join(';') + '\n';
         }
-        response.delayMs = latencyMs_ + ctx.delayMs;
+        response.delayMs = addDelay(latencyMs_, ctx.delayMs);
 
         entry.instrument = name_;
         entry.command = message;
@@ -102,8 +109,10 @@ Response Instrument::handle(const QByteArray &message)
             applyFault(*fault, response);
             entry.fault = Fault::kindName(fault->kind);
         }
-        if (response.action == Response::Action::Reply)
-            entry.reply = response.bytes;
+        if (response.action == Response::Action::Reply) {
+            entry.reply = response.bytes.left(LogReplyBytes);
+            entry.replySize = response.bytes.size();
+        }
         log_.append(entry);
         listener = listener_;
     }
@@ -143,7 +152,7 @@ void Instrument::applyFault(const Fault &fault, Response &response)
         response.bytes.clear();
         break;
     case Fault::Kind::Late:
-        response.delayMs += fault.delayMs;
+        response.delayMs = addDelay(response.delayMs, fault.delayMs);
         break;
     case Fault::Kind::Garbage:
         reply(kGarbage);

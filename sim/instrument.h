@@ -47,6 +47,9 @@ protected:
     // "*TRG". The default instrument has nothing to trigger.
     virtual void trigger(Context &ctx);
 
+    // Adds to a delay in ms, saturating: a message of many "*TRG" with a long
+    // acquisition time must not wrap around to no delay at all.
+    static int addDelay(int delayMs, int moreMs);
     // SCPI error queue entry, e.g. (-222, "Data out of range").
     void pushError(int code, const char *text);
     // A setting that changes nothing the simulator returns: "HDR value"

@@ -10,8 +10,8 @@ QByteArray logLine(const LogEntry &e)
     QJsonObject o;
     o.insert(QStringLiteral("instrument"), e.instrument);
     o.insert(QStringLiteral("command"), QString::fromLatin1(e.command));
-    o.insert(QStringLiteral("reply"), QString::fromLatin1(e.reply.left(256)));
-    o.insert(QStringLiteral("replySize"), e.reply.size());
+    o.insert(QStringLiteral("reply"), QString::fromLatin1(e.reply));
+    o.insert(QStringLiteral("replySize"), e.replySize);
     o.insert(QStringLiteral("unknown"), e.unknown);
     o.insert(QStringLiteral("fault"), e.fault);
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';

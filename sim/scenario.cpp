@@ -214,6 +214,8 @@ bool Scenario::validate(QString *error) const
             e = QStringLiteral("fault pattern must not be empty");
         else if (f.occurrence < 0 || f.delayMs < 0)
             e = QStringLiteral("fault occurrence and delayMs must not be negative");
+        else if (f.delayMs > 3600000)
+            e = QStringLiteral("fault delayMs must be at most 3600000");
     }
     if (error)
         *error = e;

@@ -13,12 +13,6 @@
 
 namespace benchsim {
 
-namespace {
-// A line longer than this is not a program message the application sends;
-// it is handed over as it stands so the instrument flags it as unknown.
-constexpr int kMaxMessage = 1 << 20;
-} // namespace
-
 SocketServer::SocketServer(Endpoint *endpoint) : endpoint_(endpoint) {}
 
 SocketServer::~SocketServer()
@@ -153,7 +147,7 @@ void SocketServer::serve(Connection *conn)
     bool open = true;
     while (open && !stopping_) {
         int lf = pending.indexOf('\n');
-        if (lf < 0 && pending.size() < kMaxMessage) {
+        if (lf < 0 && pending.size() < MaxProgramMessage) {
             if (!waitReadable(fd, -1))
                 continue;
             char buf[65536];

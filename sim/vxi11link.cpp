@@ -15,7 +15,7 @@ Vxi11Link::WriteResult Vxi11Link::write(const uint8_t *data, size_t len, bool en
     input_.append(reinterpret_cast<const char *>(data), static_cast<int>(len));
     res.size = static_cast<uint32_t>(len);
     const bool lineFeed = len > 0 && data[len - 1] == '\n';
-    if (!end && !lineFeed)
+    if (!end && !lineFeed && input_.size() < MaxProgramMessage)
         return res;
 
     QByteArray message;

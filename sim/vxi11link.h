@@ -31,7 +31,8 @@ public:
         int closeDelayMs = 0;
     };
     // A program message ends with the END flag, or with a line feed as the
-    // last byte of a write (the lxi CLI sends no line feed, some clients no END).
+    // last byte of a write (the lxi CLI sends no line feed, some clients no
+    // END), or once MaxProgramMessage bytes have piled up without either.
     WriteResult write(const uint8_t *data, size_t len, bool end);
 
     struct ReadResult {

@@ -4,6 +4,7 @@
 #include "fakecore.h"
 #include "scriptendpoint.h"
 
+#include "sim/vxi11link.h"
 #include "sim/vxi11server.h"
 #include "visa/resource.h"
 #include "visa/rpcsocket.h"
@@ -60,6 +61,7 @@ private slots:
     void deviceErrorLeavesLinkUsable();
     void writeSplitAtMaxRecvSize_data();
     void writeSplitAtMaxRecvSize();
+    void unendedMessageBounded();
     void connectionLostMidRead_data();
     void connectionLostMidRead();
     void instrumentByAddressAndName_data();
@@ -228,6 +230,26 @@ void TestVxi11Client::writeSplitAtMaxRecvSize()
     // The link goes on working after the pieces.
     QCOMPARE(send(*t, "*OPC?\n"), VI_SUCCESS);
     QCOMPARE(receive(*t, 100, &st), QByteArray("1\n"));
+}
+
+// A client that writes on without END or a final line feed (our client
+// always ends its messages, so the link is driven directly).
+void TestVxi11Client::unendedMessageBounded()
+{
+    benchsim::LinkWaker waker;
+    benchsim::Vxi11Link link(osc_.get(), &waker);
+    const QByteArray piece(64 * 1024, 'x');
+    for (int i = 0; i < 40; ++i) // 2.5 MiB
+        QCOMPARE(link.write(reinterpret_cast<const uint8_t *>(piece.constData()), size_t(piece.size()), false).size,
+                 uint32_t(piece.size()));
+    QCOMPARE(osc_->received().size(), 2);
+    for (const QByteArray &m : osc_->received())
+        QCOMPARE(m.size(), benchsim::MaxProgramMessage);
+    // device_clear drops what is left; the link goes on.
+    link.clear();
+    const QByteArray idn = "*IDN?";
+    link.write(reinterpret_cast<const uint8_t *>(idn.constData()), size_t(idn.size()), true);
+    QCOMPARE(link.read(100, 1000, false, 0).data, QByteArray("SIM,OSC,1,1.0\n"));
 }
 
 void TestVxi11Client::connectionLostMidRead_data()
