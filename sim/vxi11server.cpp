@@ -325,7 +325,16 @@ bool Vxi11Server::start(QString *error)
         return false;
     };
     // The first address picks free ports; the others reuse the same numbers,
-    // so one mapping table serves all of them.
+    // so one mapping table serves all of them. The abort port is settled
+    // before any core channel runs: create_link hands it out.
+    for (const std::string &a : d->addresses) {
+        auto ab = std::make_unique<TcpRecordServer>();
+        if (!ab->listen(a, d->abortPort, 64 * 1024,
+                        [p](const std::string &) { return std::make_unique<AbortSession>(p); }, &err))
+            return fail();
+        d->abortPort = ab->port();
+        d->abort.push_back(std::move(ab));
+    }
     for (const std::string &a : d->addresses) {
         auto core = std::make_unique<TcpRecordServer>();
         if (!core->listen(a, d->corePort, d->maxRecord(),
@@ -333,12 +342,6 @@ bool Vxi11Server::start(QString *error)
             return fail();
         d->corePort = core->port();
         d->core.push_back(std::move(core));
-        auto ab = std::make_unique<TcpRecordServer>();
-        if (!ab->listen(a, d->abortPort, 64 * 1024,
-                        [p](const std::string &) { return std::make_unique<AbortSession>(p); }, &err))
-            return fail();
-        d->abortPort = ab->port();
-        d->abort.push_back(std::move(ab));
     }
     if (d->options.portmapper) {
         std::vector<PortMapping> table = {
