@@ -107,8 +107,15 @@ void TcpRecordServer::acceptLoop()
 {
     while (waitReadable(listenFd_, wakePipe_[0])) {
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0)
+        if (fd < 0) {
+            // Out of descriptors the pending connection stays, and with it a
+            // readable listener: pause instead of spinning (stop() cuts it short).
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                pollfd wake{wakePipe_[0], POLLIN, 0};
+                ::poll(&wake, 1, 100);
+            }
             continue;
+        }
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::lock_guard<std::mutex> lock(mutex_);

@@ -106,8 +106,15 @@ void SocketServer::acceptLoop()
         if (!waitReadable(listenFd_, -1))
             continue;
         const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0)
+        if (fd < 0) {
+            // Out of descriptors the pending connection stays, and with it a
+            // readable listener: pause instead of spinning (stop() cuts it short).
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                pollfd wake = {wakeFd_, POLLIN, 0};
+                poll(&wake, 1, 100);
+            }
             continue;
+        }
         // Replies are whole messages: send them at once.
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

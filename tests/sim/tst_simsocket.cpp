@@ -11,6 +11,11 @@
 #include <atomic>
 #include <cstring>
 
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace benchsim;
 
 namespace {
@@ -93,6 +98,7 @@ private slots:
     void closeAndNoReply();
     void listener();
     void stopIsPrompt();
+    void outOfDescriptorsDoesNotSpin();
     void visaBlockRead();
     void visaFaultStatuses_data();
     void visaFaultStatuses();
@@ -221,6 +227,49 @@ void TestSimSocket::stopIsPrompt()
     bench.reset();
     QVERIFY2(timer.elapsed() < 2000, "stop() waited for a pending reply");
     QVERIFY(busy.waitForDisconnected(3000));
+}
+
+// With no descriptor left for accept(), a pending connection keeps the
+// listener readable: the accept thread has to wait, not spin on the error.
+void TestSimSocket::outOfDescriptorsDoesNotSpin()
+{
+    Bench bench{Scenario()};
+    QVERIFY(bench.start());
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &old), 0);
+    int highest = 0;
+    for (const QString &fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
+        highest = qMax(highest, fd.toInt());
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(highest + 4);
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(bench.port("osc"));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QVector<int> clients;
+    for (int fd; (fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)) >= 0;) {
+        clients.append(fd);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    }
+    QVERIFY(!clients.isEmpty());
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    QThread::msleep(500);
+    getrusage(RUSAGE_SELF, &after);
+    setrlimit(RLIMIT_NOFILE, &old);
+    for (int fd : clients)
+        ::close(fd);
+    const auto ms = [](const rusage &u) {
+        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
+    };
+    QVERIFY2(ms(after) - ms(before) < 250, "the accept thread spun while out of descriptors");
+    // Descriptors back: the instrument is reachable again.
+    QTcpSocket s;
+    s.connectToHost("127.0.0.1", bench.port("osc"));
+    QVERIFY(s.waitForConnected(3000));
+    s.write("*OPC?\n");
+    QCOMPARE(readReply(s), QByteArray("1\n"));
 }
 
 void TestSimSocket::visaBlockRead()
