@@ -22,6 +22,13 @@
 #include <memory>
 
 // Settings go to a private home that lives as long as the test program.
+// The Init buttons' two outcomes.
+inline const QString Ready = QStringLiteral("Ready");
+inline const QString Init = QStringLiteral("Init");
+// How the simulated instrument logs a go-to-local over VXI-11; a raw socket
+// carries none.
+inline const QStringList Local = {QString::fromLatin1(benchsim::GoToLocalCommand)};
+
 inline void UsePrivateSettings(const QTemporaryDir &home)
 {
     qputenv("HOME", home.path().toLocal8Bit());

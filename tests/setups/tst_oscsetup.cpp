@@ -77,12 +77,6 @@ benchsim::Scenario ScopeOfType(bool benlo)
     return scenario;
 }
 
-const QString Ready = QStringLiteral("Ready");
-const QString Init = QStringLiteral("Init");
-// How the simulated instrument logs a go-to-local over VXI-11; a raw socket
-// carries none.
-const QStringList Local = {QString::fromLatin1(benchsim::GoToLocalCommand)};
-
 } // namespace
 
 class TstOscSetup : public QObject

@@ -36,12 +36,8 @@ benchsim::Scenario AnalyzerNamed(const QByteArray &identity)
     return scenario;
 }
 
-const QString Ready = QStringLiteral("Ready");
-const QString Init = QStringLiteral("Init");
 const QString Idn = QStringLiteral("*IDN?");
 const QString SweepMode = QStringLiteral("FREQ:MODE SW;*OPC?");
-// How the simulated instrument logs a go-to-local over VXI-11.
-const QStringList Local = {QString::fromLatin1(benchsim::GoToLocalCommand)};
 
 } // namespace
 

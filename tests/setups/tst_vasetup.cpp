@@ -18,9 +18,6 @@ QStringList VaWire(const QString &threshold)
     };
 }
 
-const QString Ready = QStringLiteral("Ready");
-const QString Init = QStringLiteral("Init");
-
 } // namespace
 
 class TstVaSetup : public QObject
