@@ -45,7 +45,10 @@ MainWindow::~MainWindow()
     VisaClose(SaHdl);
     if (form->VaHdmi->isChecked())
         VisaClose(VaHdl);
-    SaveCfgFile(CfgFile);
+    // The window still closes; the operator learns that this session's
+    // settings are lost and why.
+    if (SaveCfgFile(CfgFile) != 0)
+        QMessageBox::warning(nullptr, QStringLiteral("Settings Not Saved"), SettingsError);
     delete form;
 }
 

@@ -3,6 +3,7 @@
 // (app/, instruments/, measurement/, graph/).
 #pragma once
 
+#include "instruments/instrumentsetup.h"
 #include "shared/visatypes.h"
 
 #include <QMainWindow>
@@ -29,6 +30,15 @@ public:
     ViSession SaHdl = 0;
     ViSession VaHdl = 0;
     QString DataDir; // holds the settings file; no trailing separator
+
+    // What the last set-up of each instrument was given, and what the
+    // analyzer said about itself: a run's record keeps them.
+    OscSetupRequest OsUsed;
+    SaSetupRequest SaUsed;
+    VaSetupRequest VaUsed;
+    QString SaIdentity;
+    // Why the settings file could not be written at exit; empty when it was.
+    QString SettingsError;
 
 public slots:
     int LoadCfgFile(QString fnam);

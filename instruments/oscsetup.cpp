@@ -1,33 +1,30 @@
+#include "app/initstatus.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
-#include "instruments/setupcommands.h"
-#include "instruments/visasession.h"
+#include "instruments/instrumentsetup.h"
+#include "instruments/setupsequence.h"
 #include "shared/measstate.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 
 void MainWindow::on_OsInit_clicked()
 {
     form->OsInit->setText(QStringLiteral("Init"));
-    QCoreApplication::processEvents(); // repaint the button before the blocking I/O
+    ShowInitBusy(this, form->OsIp->text());
 
     TrgLevel = SetupValue(form->OsTrgLvl->text());
-    SetupFlags flags;
-    flags.reset = form->OsRst->checkState() != Qt::Unchecked;
+    OscSetupRequest request;
+    request.resource = form->OsIp->text();
+    request.reset = form->OsRst->checkState() != Qt::Unchecked;
+    request.trgLevel = TrgLevel;
+    request.ifDemod = form->SaIfDem->isChecked();
+    request.osTypIdx = OsTypIdx;
+    const SetupOutcome outcome = SetUpOscilloscope(RmHdl, OsHdl, request);
+    OsUsed = request;
 
-    // Opening, the time-out, the error query and the reset never decide the
-    // outcome: the type sequence runs anyway and fails on a dead session.
-    if (ReopenSession(RmHdl, form->OsIp->text(), OsHdl) == VI_SUCCESS
-        && VisaSetAttribute(OsHdl, VI_ATTR_TMO_VALUE, SetupIoTimeoutMs) == VI_SUCCESS)
-        RunSetupSequence(OsHdl, OsCheckSteps(), flags);
-
-    flags.ifDemod = form->SaIfDem->isChecked();
-    const SetupTable steps = OsTypIdx == 0 ? OrvixSteps(TrgLevel) : BenloSteps(TrgLevel);
-    const ViStatus status = RunSetupSequence(OsHdl, steps, flags);
-
-    form->OsInit->setText(status == VI_SUCCESS ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    form->OsInit->setText(outcome.ready() ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    ShowInitDone(this, QStringLiteral("Oscilloscope"), outcome);
     UndimStart();
 }

@@ -1,6 +1,7 @@
 #include "instruments/setupsequence.h"
 
 #include "instruments/visasession.h"
+#include "shared/typednumber.h"
 
 #include <cmath>
 
@@ -36,7 +37,8 @@ SetupIo SessionIo(ViSession vi)
     return io;
 }
 
-ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const SetupFlags &flags)
+ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const SetupFlags &flags,
+                          SetupStep *failedStep)
 {
     for (const SetupStep &step : steps) {
         if (!StepWanted(step.when, flags))
@@ -44,6 +46,8 @@ ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const Setu
         const ViStatus status = step.command.isEmpty() ? io.goToLocal() : io.query(step.command);
         if (status == VI_SUCCESS)
             continue;
+        if (failedStep && step.onFail != OnFail::GoOn)
+            *failedStep = step;
         switch (step.onFail) {
         case OnFail::GoOn:
             continue;
@@ -57,9 +61,20 @@ ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const Setu
     return VI_SUCCESS;
 }
 
-ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags)
+ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags,
+                          SetupStep *failedStep)
 {
-    return RunSetupSequence(SessionIo(vi), steps, flags);
+    return RunSetupSequence(SessionIo(vi), steps, flags, failedStep);
+}
+
+QString SetupStepText(const SetupStep &step)
+{
+    if (step.command.isEmpty())
+        return QStringLiteral("go to local");
+    QString text = step.command.trimmed();
+    if (text.endsWith(QLatin1String(";*OPC?")))
+        text.chop(6);
+    return text;
 }
 
 ViStatus ReopenSession(ViSession rm, const QString &resource, ViSession &vi)
@@ -78,7 +93,5 @@ QString SetupNumber(double value)
 
 double SetupValue(const QString &text)
 {
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    return ok && std::isfinite(value) ? value : 0.0;
+    return TypedNumber(text);
 }

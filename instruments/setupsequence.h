@@ -58,9 +58,16 @@ SetupIo SessionIo(ViSession vi);
 
 // Runs the table. Returns VI_SUCCESS when no End or LocalThenEnd step
 // failed, otherwise the status of the step that ended it. Success means the
-// status is exactly VI_SUCCESS: a warning status counts as a failure.
-ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const SetupFlags &flags);
-ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags);
+// status is exactly VI_SUCCESS: a warning status counts as a failure. When
+// failedStep is given, it receives the step that ended the table.
+ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const SetupFlags &flags,
+                          SetupStep *failedStep = nullptr);
+ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags,
+                          SetupStep *failedStep = nullptr);
+
+// A step as the operator reads it in a message: the command without its
+// completion query and line feed ("TRIG:A:LEV1 0.035"), or "go to local".
+QString SetupStepText(const SetupStep &step);
 
 // Closes vi if it is open, then opens resource afresh into vi. LAN
 // instruments allow only a few links, so repeated Init clicks must not
@@ -69,7 +76,8 @@ ViStatus ReopenSession(ViSession rm, const QString &resource, ViSession &vi);
 
 // A typed value as the set-ups read it, locale-free: text that is not a
 // finite number ("", "abc", "nan", "inf", an overflow) gives 0, so no
-// command ever carries "inf" or "nan".
+// command ever carries "inf" or "nan". A decimal comma is read as the
+// decimal point it stands for ("0,027" is 0.027): a German desktop types it.
 double SetupValue(const QString &text);
 
 // A real value as commands carry it: "g" style, 6 significant digits,

@@ -1,30 +1,26 @@
+#include "app/initstatus.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
-#include "instruments/setupcommands.h"
-#include "instruments/visasession.h"
+#include "instruments/instrumentsetup.h"
+#include "instruments/setupsequence.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 
 void MainWindow::on_VaInit_clicked()
 {
     form->VaInit->setText(QStringLiteral("Init"));
-    QCoreApplication::processEvents(); // repaint the button before the blocking I/O
+    ShowInitBusy(this, form->VaIp->text());
 
-    SetupFlags flags;
-    flags.reset = form->VaRst->checkState() != Qt::Unchecked;
+    VaSetupRequest request;
+    request.resource = form->VaIp->text();
+    request.reset = form->VaRst->checkState() != Qt::Unchecked;
+    request.threshold = SetupValue(form->VaThres->text());
+    const SetupOutcome outcome = SetUpVideoAnalyzer(RmHdl, VaHdl, request);
+    VaUsed = request;
 
-    // Unlike the other two, every failure from the open on ends this set-up.
-    ViStatus status = ReopenSession(RmHdl, form->VaIp->text(), VaHdl);
-    if (status == VI_SUCCESS)
-        status = VisaSetAttribute(VaHdl, VI_ATTR_TMO_VALUE, VaIoTimeoutMs);
-    if (status == VI_SUCCESS) {
-        const double threshold = SetupValue(form->VaThres->text());
-        status = RunSetupSequence(VaHdl, VaSteps(threshold), flags);
-    }
-
-    form->VaInit->setText(status == VI_SUCCESS ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    form->VaInit->setText(outcome.ready() ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    ShowInitDone(this, QStringLiteral("Video analyzer"), outcome);
     UndimStart();
 }

@@ -1,7 +1,4 @@
 #include "measurement/runrecord.h"
-#include "measurement/resultsfile.h"
-
-#include <QSaveFile>
 
 KeptTraces KeepTraces(int count, const QVector<double> &d1, const QVector<double> &d2, const QVector<double> &d3)
 {
@@ -26,23 +23,85 @@ QVector<double> Widen(const QVector<float> &samples)
     return out;
 }
 
-int WriteRunFiles(const QString &dataDir, const QString &stamp, const RunRecord &run,
-                  double avgSrc2Rf, double avgSrc2Hd, double avgSrc2Snk,
-                  const std::function<int(const QString &, const QVector<double> &, int)> &saveBin)
-{
-    // Written under a temporary name and renamed on commit: never half a file.
-    QSaveFile results(ResultsFileName(dataDir, stamp));
-    if (!results.open(QIODevice::WriteOnly))
-        return -1;
-    results.write(ResultsText(run.Src2RfArr, avgSrc2Rf, run.Src2HdArr, avgSrc2Hd, run.Src2SnkArr, avgSrc2Snk));
-    if (!results.commit())
-        return -1;
+namespace {
 
-    for (int k = 1; k <= run.traces.size(); ++k) {
-        const KeptTraces &kept = run.traces[k - 1];
-        saveBin(TraceFileName(dataDir, stamp, k, TraceKind::Source), Widen(kept.src), kept.count);
-        saveBin(TraceFileName(dataDir, stamp, k, TraceKind::Rf), kept.rf, kept.count);
-        saveBin(TraceFileName(dataDir, stamp, k, TraceKind::Sink), Widen(kept.snk), kept.count);
+template <typename Field> QVector<double> Column(const QVector<Measurement> &ms, Field field)
+{
+    QVector<double> out;
+    out.reserve(ms.size());
+    for (const Measurement &m : ms)
+        out.append(m.*field);
+    return out;
+}
+
+} // namespace
+
+QVector<double> RunRecord::Src2RfArr() const { return Column(measurements, &Measurement::src2Rf); }
+QVector<double> RunRecord::Src2HdArr() const { return Column(measurements, &Measurement::src2Hd); }
+QVector<double> RunRecord::Src2SnkArr() const { return Column(measurements, &Measurement::src2Snk); }
+
+QString RetakeReasonText(RetakeReason reason)
+{
+    switch (reason) {
+    case RetakeReason::NoNewTrace:
+        return QStringLiteral("no new trace");
+    case RetakeReason::OutsideWindow:
+        return QStringLiteral("first sample outside the window");
     }
-    return 0;
+    return QString();
+}
+
+QString DelayGapText(DelayGap gap)
+{
+    switch (gap) {
+    case DelayGap::None:
+        return QString();
+    case DelayGap::EdgeNotFound:
+        return QStringLiteral("edge not found");
+    case DelayGap::TraceNotRead:
+        return QStringLiteral("trace not read");
+    case DelayGap::NotMeasured:
+        return QStringLiteral("not measured");
+    case DelayGap::NoReading:
+        return QStringLiteral("no reading");
+    }
+    return QString();
+}
+
+QString RunSummary(const RunRecord &run)
+{
+    const int kept = run.measurements.size();
+    QString text;
+    switch (run.end) {
+    case RunEnd::Completed:
+        text = QStringLiteral("%1 of %2 measurements").arg(kept).arg(run.requested);
+        break;
+    case RunEnd::Canceled:
+        text = QStringLiteral("Canceled after %1 of %2 measurements").arg(kept).arg(run.requested);
+        break;
+    case RunEnd::Interrupted:
+        text = QStringLiteral("Interrupted after %1 of %2 measurements").arg(kept).arg(run.requested);
+        break;
+    case RunEnd::Rejected:
+    case RunEnd::ConnectionLost:
+    case RunEnd::SpoolFailed:
+        text = QStringLiteral("Stopped after %1 of %2 measurements: %3").arg(kept).arg(run.requested).arg(run.endReason);
+        break;
+    }
+    if (run.retakes.isEmpty())
+        return text;
+    int noTrace = 0;
+    int outside = 0;
+    for (const Retake &r : run.retakes)
+        (r.reason == RetakeReason::NoNewTrace ? noTrace : outside)++;
+    QStringList why;
+    if (outside > 0)
+        why << QStringLiteral("%1 %2").arg(outside).arg(RetakeReasonText(RetakeReason::OutsideWindow));
+    if (noTrace > 0)
+        why << QStringLiteral("%1 %2").arg(noTrace).arg(RetakeReasonText(RetakeReason::NoNewTrace));
+    return QStringLiteral("%1; %2 acquisition%3 taken again (%4)")
+        .arg(text)
+        .arg(run.retakes.size())
+        .arg(run.retakes.size() == 1 ? QString() : QStringLiteral("s"))
+        .arg(why.join(QStringLiteral(", ")));
 }

@@ -1,12 +1,15 @@
-// What one run keeps of its accepted measurements: the delays and, for the
-// trace files, each measurement's own three traces.
+// What one run took: every kept measurement with its delays, edge times and
+// (for the trace files) its own traces, every acquisition taken again and
+// why, and how the run ended. Plain data, filled by the measurement run and
+// read by the results files, the statistics, the window and the command line.
 #pragma once
+
+#include "shared/benchsettings.h"
+#include "shared/visatypes.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QVector>
-
-#include <functional>
 
 // The source and sink traces arrive as float32 samples widened to double, so
 // keeping them as float is lossless and halves their memory; the RF trace is
@@ -23,18 +26,92 @@ struct KeptTraces
 KeptTraces KeepTraces(int count, const QVector<double> &d1, const QVector<double> &d2, const QVector<double> &d3);
 QVector<double> Widen(const QVector<float> &samples);
 
-struct RunRecord
-{
-    QVector<double> Src2RfArr;  // ms, NaN where an edge was not found
-    QVector<double> Src2HdArr;  // the video analyzer's reading; 0 with the option off, NaN when it failed
-    QVector<double> Src2SnkArr; // ms, NaN where an edge was not found
-    QVector<KeptTraces> traces;
+// Why a delay has no value.
+enum class DelayGap {
+    None,         // measured
+    EdgeNotFound, // a trace was read but an edge in it was not found
+    TraceNotRead, // the RF or sink trace could not be read
+    NotMeasured,  // the path is switched off (HDMI delay without the option)
+    NoReading,    // the video analyzer had no valid reading
 };
 
-// Writes the results file atomically, then the trace files of every
-// measurement under its own index through saveBin (which returns -1 for a
-// file it could not write; such a file is skipped). Returns 0, or -1 when the
-// results file could not be written, in which case no trace file is written.
-int WriteRunFiles(const QString &dataDir, const QString &stamp, const RunRecord &run,
-                  double avgSrc2Rf, double avgSrc2Hd, double avgSrc2Snk,
-                  const std::function<int(const QString &, const QVector<double> &, int)> &saveBin);
+// The video analyzer's answers for one measurement, as far as they came.
+struct HdmiReading
+{
+    bool statusRead = false;
+    ViInt32 status = 0;
+    bool countRead = false;
+    ViInt32 count = 0;
+    bool valueRead = false;
+    double value = 0.0;
+};
+
+struct Measurement
+{
+    int index = 0;            // 1 .. requested
+    QDateTime acquired;       // when its acquisition was accepted
+    int retakenBefore = 0;    // acquisitions taken again just before it
+    double src2Rf = 0.0;      // ms, NaN without a value
+    double src2Hd = 0.0;      // the video analyzer's reading; 0 when not measured, NaN without a reading
+    double src2Snk = 0.0;     // ms, NaN without a value
+    DelayGap rfGap = DelayGap::None;
+    DelayGap hdGap = DelayGap::None;
+    DelayGap snkGap = DelayGap::None;
+    double tsrc = 0.0, trf = 0.0, tsnk = 0.0; // edge times, s; NaN where not found
+    HdmiReading hdmi;
+    KeptTraces traces; // empty unless the run keeps every measurement's traces
+};
+
+enum class RetakeReason {
+    NoNewTrace,    // a command of the acquisition or the channel-1 read failed
+    OutsideWindow, // the source trace did not start between -0.05 V and 0.3 V
+};
+
+struct Retake
+{
+    int forMeasurement = 0; // the measurement (1-based) it was taken for
+    RetakeReason reason = RetakeReason::NoNewTrace;
+    QString detail; // the failing exchange, or the first sample's value
+};
+
+enum class RunEnd {
+    Completed,
+    Canceled,       // the operator's Cancel
+    Interrupted,    // SIGINT / SIGTERM on the command line
+    Rejected,       // too many acquisitions in a row were taken again
+    ConnectionLost, // an instrument closed the connection
+    SpoolFailed,    // "Trace.tmp" could not be created or written
+};
+
+struct RunRecord
+{
+    // Set by whoever starts the run: what it was set up with.
+    BenchSettings settings; // the values the set-ups and the run used
+    QString saIdentity;     // the analyzer's "*IDN?" reply, if it gave one
+    QString label;          // the command line's --label
+
+    int requested = 0;
+    QDateTime started, ended;
+    QVector<Measurement> measurements;
+    QVector<Retake> retakes;
+    RunEnd end = RunEnd::Completed;
+    QString endReason; // in words, for every end but Completed and Canceled
+
+    // Time axis of the trace files: samples, time of the first, interval (s).
+    int recordLength = 0;
+    double firstSampleTime = 0.0;
+    double sampleInterval = 0.0;
+
+    // The delays as the results file lists them, in measurement order.
+    QVector<double> Src2RfArr() const;
+    QVector<double> Src2HdArr() const;
+    QVector<double> Src2SnkArr() const;
+};
+
+QString RetakeReasonText(RetakeReason reason);
+QString DelayGapText(DelayGap gap);
+
+// One line for the status bar and the console: "10 of 10 measurements",
+// "Canceled after 49 of 1000 measurements", "Stopped after 3 of 10
+// measurements: <reason>"; plus how many acquisitions were taken again and why.
+QString RunSummary(const RunRecord &run);

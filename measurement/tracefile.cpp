@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "measurement/runfiles.h"
 #include "measurement/tracefileformat.h"
 
 #include <QFile>
@@ -6,12 +7,7 @@
 
 int MainWindow::SaveBinFile(QString fnam, QVector<double> d, ViInt32 cnt)
 {
-    QFile file(fnam);
-    if (!file.open(QIODevice::WriteOnly))
-        return -1;
-    file.write(EncodeTrace(d, cnt)); // a short write is not reported
-    file.close();
-    return 0;
+    return SaveTraceFile(fnam, d, cnt);
 }
 
 int MainWindow::LoadBinFile(QString fnam, QVector<double> *d, ViInt32 *cnt)

@@ -17,3 +17,5 @@ double AvgSrc2Snk = 0.0;
 
 int OsTypIdx = 0;
 bool MeasHdmi = false;
+
+RunRecord LastRun;

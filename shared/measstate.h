@@ -2,6 +2,8 @@
 // at process start, used only on the GUI thread.
 #pragma once
 
+#include "measurement/runrecord.h"
+
 #include <QVector>
 
 extern QVector<double> d1; // source trace, oscilloscope channel 1, volts
@@ -19,3 +21,7 @@ extern double AvgSrc2Snk; // ms
 
 extern int OsTypIdx;  // 0 = Orvix, any other value = Benlo
 extern bool MeasHdmi; // HDMI delay measurement on, mirrors VaHdmi
+
+// The last run: its measurements, retakes and how it ended, for the
+// statistics and the run's record.
+extern RunRecord LastRun;

@@ -62,6 +62,7 @@ typedef ViUInt64 ViAttrState;
 #define VI_ERROR_FILE_ACCESS ((ViStatus)0xBFFF00A1L)
 #define VI_ERROR_FILE_IO ((ViStatus)0xBFFF00A2L)
 #define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6L)
+#define VI_ERROR_MACHINE_NAVAIL ((ViStatus)0xBFFF00A7L) /* the host refused the connection */
 
 /* Attributes. */
 #define VI_ATTR_TMO_VALUE ((ViAttr)0x3FFF001AUL) /* I/O time-out in ms, default 2000 */

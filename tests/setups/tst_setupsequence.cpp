@@ -135,7 +135,12 @@ void TstSetupSequence::typedValues_data()
     QTest::newRow("blanks around") << " 35.0 " << 35.0;
     QTest::newRow("empty") << "" << 0.0;
     QTest::newRow("letters") << "abc" << 0.0;
-    QTest::newRow("decimal comma is not a number") << "0,035" << 0.0;
+    // A German desktop types a decimal comma; it means the decimal point.
+    QTest::newRow("decimal comma") << "0,035" << 0.035;
+    QTest::newRow("decimal comma, exponent") << "5,192e9" << 5.192e9;
+    QTest::newRow("decimal comma, threshold") << "12,5" << 12.5;
+    QTest::newRow("two commas") << "1,2,3" << 0.0;
+    QTest::newRow("comma and point") << "1,000.5" << 0.0;
     QTest::newRow("nan") << "nan" << 0.0;
     QTest::newRow("inf") << "-inf" << 0.0;
     QTest::newRow("overflow") << "1e999" << 0.0;

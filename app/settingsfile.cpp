@@ -1,0 +1,90 @@
+#include "app/settingsfile.h"
+
+#include "app/mainwindowform.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+
+namespace {
+
+// The keys in the order both operations handle them. Qt's INI encoding
+// escapes the spaces (%20) and writes the group General as [%General].
+const QString OsIpKey = QStringLiteral("Oscilloscope/IP Address");
+const QString OsRstKey = QStringLiteral("Oscilloscope/Reset");
+const QString OsTypKey = QStringLiteral("Oscilloscope/Type");
+const QString OsTrgLvlKey = QStringLiteral("Oscilloscope/Trigger Level");
+const QString SaIpKey = QStringLiteral("Spectrum Analyzer/IP Address");
+const QString SaRstKey = QStringLiteral("Spectrum Analyzer/Reset");
+const QString SaFrqKey = QStringLiteral("Spectrum Analyzer/Center Frequency");
+const QString SaIfDemKey = QStringLiteral("Spectrum Analyzer/IF Demod");
+const QString VaIpKey = QStringLiteral("Video Analyzer/IP Address");
+const QString VaRstKey = QStringLiteral("Video Analyzer/Reset");
+const QString VaThresKey = QStringLiteral("Video Analyzer/Threshold");
+const QString VaHdmiKey = QStringLiteral("Video Analyzer/HDMI Delay");
+const QString SaveDataKey = QStringLiteral("General/Save Data");
+
+// A check box is stored as its check state, the integer 0 or 2; reading it
+// back as a boolean gives checked for anything but empty, "0" or "false".
+int CheckState(bool checked)
+{
+    return checked ? 2 : 0;
+}
+
+// QSettings says only that writing failed; the file system says why.
+QString WriteError(const QString &fnam)
+{
+    QSaveFile probe(fnam);
+    if (!probe.open(QIODevice::WriteOnly))
+        return probe.errorString();
+    probe.cancelWriting();
+    return QStringLiteral("the file could not be written");
+}
+
+} // namespace
+
+BenchSettings ReadBenchSettings(const QString &fnam)
+{
+    QSettings s(fnam, QSettings::IniFormat);
+    BenchSettings b;
+    b.osIp = s.value(OsIpKey, QString::fromLatin1(DefaultOsIp)).toString();
+    b.osReset = s.value(OsRstKey, false).toBool();
+    b.osType = s.value(OsTypKey, 1).toInt();
+    b.trgLevel = s.value(OsTrgLvlKey, 0.027).toDouble();
+    b.saIp = s.value(SaIpKey, QString::fromLatin1(DefaultSaIp)).toString();
+    b.saReset = s.value(SaRstKey, false).toBool();
+    b.centerFreq = s.value(SaFrqKey, 5.192e9).toDouble();
+    b.ifDemod = s.value(SaIfDemKey, false).toBool();
+    b.vaIp = s.value(VaIpKey, QString::fromLatin1(DefaultVaIp)).toString();
+    b.vaReset = s.value(VaRstKey, false).toBool();
+    b.threshold = s.value(VaThresKey, 35.0).toDouble();
+    b.hdmi = s.value(VaHdmiKey, false).toBool();
+    b.saveData = s.value(SaveDataKey, false).toBool();
+    return b;
+}
+
+bool WriteBenchSettings(const QString &fnam, const BenchSettings &b, QString *error)
+{
+    QSettings s(fnam, QSettings::IniFormat);
+    s.setValue(OsIpKey, b.osIp);
+    s.setValue(OsRstKey, CheckState(b.osReset));
+    s.setValue(OsTypKey, b.osType);
+    s.setValue(OsTrgLvlKey, b.trgLevel);
+    s.setValue(SaIpKey, b.saIp);
+    s.setValue(SaRstKey, CheckState(b.saReset));
+    s.setValue(SaFrqKey, b.centerFreq);
+    s.setValue(SaIfDemKey, CheckState(b.ifDemod));
+    s.setValue(VaIpKey, b.vaIp);
+    s.setValue(VaRstKey, CheckState(b.vaReset));
+    s.setValue(VaThresKey, b.threshold);
+    s.setValue(VaHdmiKey, b.hdmi);
+    s.setValue(SaveDataKey, CheckState(b.saveData));
+    // Writes the file, creating missing directories on its path; foreign
+    // keys and sections read from it are written back unchanged.
+    s.sync();
+    if (s.status() == QSettings::NoError)
+        return true;
+    if (error)
+        *error = WriteError(fnam);
+    return false;
+}

@@ -1,0 +1,127 @@
+#include "instruments/instrumentsetup.h"
+
+#include "instruments/setupcommands.h"
+#include "instruments/visasession.h"
+#include "instruments/visastatustext.h"
+
+namespace {
+
+// Keeps the first failure of the steps that explain an outcome.
+struct FirstFailure
+{
+    SetupOutcome &outcome;
+
+    bool note(ViStatus status, const QString &step, ViUInt32 timeoutMs)
+    {
+        if (status == VI_SUCCESS)
+            return true;
+        if (outcome.failedStatus == VI_SUCCESS) {
+            outcome.failedStep = step;
+            outcome.failedStatus = status;
+            outcome.failedTimeoutMs = timeoutMs;
+        }
+        return false;
+    }
+};
+
+// The table's outcome, noting the step that ended it.
+ViStatus RunNoted(ViSession hdl, const SetupTable &steps, const SetupFlags &flags, FirstFailure &first,
+                  ViUInt32 timeoutMs)
+{
+    SetupStep failed{SendWhen::Always, QString(), OnFail::End};
+    const ViStatus status = RunSetupSequence(hdl, steps, flags, &failed);
+    first.note(status, SetupStepText(failed), timeoutMs);
+    return status;
+}
+
+// Opening and the I/O time-out; false at the first that fails.
+bool Open(ViSession rm, const QString &resource, ViSession &hdl, ViUInt32 ioTimeoutMs, FirstFailure &first)
+{
+    return first.note(ReopenSession(rm, resource, hdl), QStringLiteral("open"), SetupOpenTimeoutMs)
+           && first.note(VisaSetAttribute(hdl, VI_ATTR_TMO_VALUE, ioTimeoutMs), QStringLiteral("I/O time-out"),
+                         ioTimeoutMs);
+}
+
+} // namespace
+
+SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupRequest &request)
+{
+    SetupOutcome outcome;
+    FirstFailure first{outcome};
+    SetupFlags flags;
+    flags.reset = request.reset;
+
+    // Opening, the time-out, the error query and the reset never decide the
+    // outcome: the type sequence runs anyway and fails on a dead session.
+    if (Open(rm, request.resource, hdl, SetupIoTimeoutMs, first))
+        RunNoted(hdl, OsCheckSteps(), flags, first, SetupIoTimeoutMs);
+
+    flags.ifDemod = request.ifDemod;
+    const SetupTable steps = request.osTypIdx == 0 ? OrvixSteps(request.trgLevel) : BenloSteps(request.trgLevel);
+    outcome.status = RunNoted(hdl, steps, flags, first, SetupIoTimeoutMs);
+    return outcome;
+}
+
+SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &request)
+{
+    SetupOutcome outcome;
+    FirstFailure first{outcome};
+
+    // Identity block: each step needs the one before; none decides the outcome.
+    if (Open(rm, request.resource, hdl, SetupIoTimeoutMs, first)) {
+        QString reply;
+        if (request.reset)
+            VisaQuery(hdl, QStringLiteral("*RST;*OPC?\n"), reply); // status ignored, as on the other two
+        QString identity;
+        const ViStatus idn = VisaQuery(hdl, QStringLiteral("*IDN?\n"), identity);
+        if (first.note(idn, QStringLiteral("*IDN?"), SetupIoTimeoutMs)) {
+            outcome.identity = identity.trimmed();
+            if (SaIsBriska(identity))
+                VisaQuery(hdl, QStringLiteral("FREQ:MODE SW;*OPC?\n"), reply); // status ignored
+        }
+    }
+
+    SetupFlags flags;
+    flags.deskal = SaIsDeskal(outcome.identity);
+    // A failure in the first block only skips the rest of that block; it is
+    // still the likely cause when a later block fails.
+    RunNoted(hdl, SaSettingSteps(request.centerFreq), flags, first, SetupIoTimeoutMs);
+    ViStatus status = RunNoted(hdl, SaSweepSteps(SaSweepTime(request.osTypIdx)), flags, first, SetupIoTimeoutMs);
+    if (status == VI_SUCCESS) {
+        RunSetupSequence(hdl, SaOutputSteps(), flags);
+        status = VisaGpibControlREN(hdl, VI_GPIB_REN_ADDRESS_GTL);
+        first.note(status, QStringLiteral("go to local"), SetupIoTimeoutMs);
+    }
+    outcome.status = status;
+    return outcome;
+}
+
+SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupRequest &request)
+{
+    SetupOutcome outcome;
+    FirstFailure first{outcome};
+    SetupFlags flags;
+    flags.reset = request.reset;
+
+    // Unlike the other two, every failure from the open on ends this set-up.
+    if (!Open(rm, request.resource, hdl, VaIoTimeoutMs, first)) {
+        outcome.status = outcome.failedStatus;
+        return outcome;
+    }
+    outcome.status = RunNoted(hdl, VaSteps(request.threshold), flags, first, VaIoTimeoutMs);
+    return outcome;
+}
+
+QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome)
+{
+    if (outcome.ready()) {
+        if (outcome.identity.isEmpty())
+            return QStringLiteral("%1: ready").arg(instrument);
+        return QStringLiteral("%1: ready (%2)").arg(instrument, outcome.identity);
+    }
+    // The sequence can fail after an earlier step already said why.
+    const ViStatus status = outcome.failedStatus != VI_SUCCESS ? outcome.failedStatus : outcome.status;
+    const QString step = outcome.failedStep.isEmpty() ? QStringLiteral("set-up") : outcome.failedStep;
+    return QStringLiteral("%1: Init failed at %2: %3")
+        .arg(instrument, step, VisaStatusText(status, outcome.failedTimeoutMs));
+}

@@ -1,0 +1,53 @@
+// The three instrument set-ups without a window: what the Init buttons and
+// the command-line mode both run. Each opens a fresh session (closing the
+// one held before), sends its table and says how it went.
+#pragma once
+
+#include "shared/visatypes.h"
+
+#include <QString>
+
+struct OscSetupRequest
+{
+    QString resource;
+    bool reset = false;
+    double trgLevel = 0.0; // volts
+    bool ifDemod = false;  // "Use IF/Video-Demod": the Orvix type sets up channel 3
+    int osTypIdx = 1;      // 0 Orvix, any other value Benlo
+};
+
+struct SaSetupRequest
+{
+    QString resource;
+    bool reset = false;
+    double centerFreq = 0.0; // hertz
+    int osTypIdx = 1;        // the sweep time follows the oscilloscope's window
+};
+
+struct VaSetupRequest
+{
+    QString resource;
+    bool reset = false;
+    double threshold = 0.0; // percent of the video level
+};
+
+struct SetupOutcome
+{
+    ViStatus status = VI_SUCCESS; // exactly VI_SUCCESS: the instrument is ready
+    // The first failure that explains the outcome: the step ("open",
+    // "I/O time-out", a command as in SetupStepText) and its status.
+    QString failedStep;
+    ViStatus failedStatus = VI_SUCCESS;
+    ViUInt32 failedTimeoutMs = 0; // the time-out that applied to that step
+    QString identity;             // the "*IDN?" reply, where the set-up reads one
+
+    bool ready() const { return status == VI_SUCCESS; }
+};
+
+SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupRequest &request);
+SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &request);
+SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupRequest &request);
+
+// One line for the operator: "<instrument>: ready" (with the identity where
+// one was read) or "<instrument>: Init failed at <step>: <reason>".
+QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome);

@@ -1,0 +1,76 @@
+#include "measurement/runfiles.h"
+
+#include "measurement/resultsfile.h"
+#include "measurement/tracefileformat.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+int SaveTraceFile(const QString &fnam, const QVector<double> &d, int count, QString *error)
+{
+    QFile file(fnam);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return -1;
+    }
+    const QByteArray bytes = EncodeTrace(d, count);
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    if (!written && error)
+        *error = file.errorString();
+    file.close();
+    return written ? 0 : -1;
+}
+
+QStringList RunFilesReport::problems() const
+{
+    QStringList out;
+    if (!resultsError.isEmpty())
+        out << QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(resultsFile), resultsError);
+    if (traceFailed > 0)
+        out << QStringLiteral("Could not write %1 of %2 trace files in %3: %4")
+                   .arg(traceFailed)
+                   .arg(traceFiles)
+                   .arg(QDir::toNativeSeparators(traceFolder), traceError);
+    return out;
+}
+
+RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunRecord &run,
+                             double avgSrc2Rf, double avgSrc2Hd, double avgSrc2Snk, bool withTraces)
+{
+    RunFilesReport report;
+    report.resultsFile = ResultsFileName(dataDir, stamp);
+    report.traceFolder = QFileInfo(report.resultsFile).absolutePath();
+
+    // Written under a temporary name and renamed on commit: never half a file.
+    QSaveFile results(report.resultsFile);
+    if (!results.open(QIODevice::WriteOnly)) {
+        report.resultsError = results.errorString();
+        return report;
+    }
+    results.write(ResultsText(run.Src2RfArr(), avgSrc2Rf, run.Src2HdArr(), avgSrc2Hd, run.Src2SnkArr(), avgSrc2Snk));
+    if (!results.commit()) {
+        report.resultsError = results.errorString();
+        return report;
+    }
+
+    if (!withTraces)
+        return report;
+    auto save = [&report](const QString &name, const QVector<double> &d, int count) {
+        ++report.traceFiles;
+        QString why;
+        if (SaveTraceFile(name, d, count, &why) != 0) {
+            if (report.traceFailed++ == 0)
+                report.traceError = why;
+        }
+    };
+    for (int k = 1; k <= run.measurements.size(); ++k) {
+        const KeptTraces &kept = run.measurements[k - 1].traces;
+        save(TraceFileName(dataDir, stamp, k, TraceKind::Source), Widen(kept.src), kept.count);
+        save(TraceFileName(dataDir, stamp, k, TraceKind::Rf), kept.rf, kept.count);
+        save(TraceFileName(dataDir, stamp, k, TraceKind::Sink), Widen(kept.snk), kept.count);
+    }
+    return report;
+}

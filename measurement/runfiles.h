@@ -1,0 +1,33 @@
+// The files a run leaves when Save Data is on, and what could not be written.
+#pragma once
+
+#include "measurement/runrecord.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// Writes `count` samples of d as a trace file. Returns 0, or -1 with the
+// system's reason in *error when the file could not be written in full.
+int SaveTraceFile(const QString &fnam, const QVector<double> &d, int count, QString *error = nullptr);
+
+struct RunFilesReport
+{
+    QString resultsFile;
+    QString resultsError; // empty when the results file was written
+    int traceFiles = 0;   // trace files attempted
+    int traceFailed = 0;  // of those, not written
+    QString traceFolder;  // where they go
+    QString traceError;   // the first failure's reason
+
+    bool ok() const { return resultsError.isEmpty() && traceFailed == 0; }
+    // One message per kind of failure, naming the file or folder and the
+    // system's reason; empty when everything was written.
+    QStringList problems() const;
+};
+
+// The results file (atomically), then each kept measurement's three trace
+// files under its own index when withTraces. A results file that cannot be
+// written means no trace file either, as it always has.
+RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunRecord &run,
+                             double avgSrc2Rf, double avgSrc2Hd, double avgSrc2Snk, bool withTraces);
