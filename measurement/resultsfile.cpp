@@ -48,6 +48,16 @@ QString ResultsFileName(const QString &dataDir, const QString &stamp)
     return dataDir + stamp + QStringLiteral("Results.txt");
 }
 
+QString RunRecordFileName(const QString &dataDir, const QString &stamp)
+{
+    return dataDir + stamp + QStringLiteral("Run.json");
+}
+
+QString DelaysCsvFileName(const QString &dataDir, const QString &stamp)
+{
+    return dataDir + stamp + QStringLiteral("Delays.csv");
+}
+
 QString TraceFileName(const QString &dataDir, const QString &stamp, int k, TraceKind kind)
 {
     const char *suffix = kind == TraceKind::Source ? "_src" : kind == TraceKind::Rf ? "_rf" : "_snk";

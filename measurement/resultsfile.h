@@ -20,6 +20,11 @@ QString RunStamp(const QDateTime &when);
 // files lie next to the data directory and start with its last component.
 QString ResultsFileName(const QString &dataDir, const QString &stamp);
 
+// Next to the results file, with the same stamp: the run's record and its
+// spreadsheet table.
+QString RunRecordFileName(const QString &dataDir, const QString &stamp);
+QString DelaysCsvFileName(const QString &dataDir, const QString &stamp);
+
 enum class TraceKind { Source, Rf, Sink };
 
 // k counts from 1, padded to at least three digits: 001, ..., 999, 1000.

@@ -1,6 +1,8 @@
 #include "measurement/runfiles.h"
 
 #include "measurement/resultsfile.h"
+#include "measurement/runjson.h"
+#include "measurement/runstats.h"
 #include "measurement/tracefileformat.h"
 
 #include <QDir>
@@ -29,6 +31,8 @@ QStringList RunFilesReport::problems() const
     QStringList out;
     if (!resultsError.isEmpty())
         out << QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(resultsFile), resultsError);
+    if (!recordError.isEmpty())
+        out << QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(recordFile), recordError);
     if (traceFailed > 0)
         out << QStringLiteral("Could not write %1 of %2 trace files in %3: %4")
                    .arg(traceFailed)
@@ -56,21 +60,35 @@ RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const
         return report;
     }
 
-    if (!withTraces)
-        return report;
-    auto save = [&report](const QString &name, const QVector<double> &d, int count) {
-        ++report.traceFiles;
-        QString why;
-        if (SaveTraceFile(name, d, count, &why) != 0) {
+    RunFileNames names;
+    names.results = QFileInfo(report.resultsFile).fileName();
+    if (withTraces) {
+        auto save = [&report](const QString &name, const QVector<double> &d, int count) {
+            ++report.traceFiles;
+            QString why;
+            if (SaveTraceFile(name, d, count, &why) == 0)
+                return QFileInfo(name).fileName();
             if (report.traceFailed++ == 0)
                 report.traceError = why;
+            return QString();
+        };
+        for (int k = 1; k <= run.measurements.size(); ++k) {
+            const KeptTraces &kept = run.measurements[k - 1].traces;
+            names.traces.append(QStringList{
+                save(TraceFileName(dataDir, stamp, k, TraceKind::Source), Widen(kept.src), kept.count),
+                save(TraceFileName(dataDir, stamp, k, TraceKind::Rf), kept.rf, kept.count),
+                save(TraceFileName(dataDir, stamp, k, TraceKind::Sink), Widen(kept.snk), kept.count)});
         }
-    };
-    for (int k = 1; k <= run.measurements.size(); ++k) {
-        const KeptTraces &kept = run.measurements[k - 1].traces;
-        save(TraceFileName(dataDir, stamp, k, TraceKind::Source), Widen(kept.src), kept.count);
-        save(TraceFileName(dataDir, stamp, k, TraceKind::Rf), kept.rf, kept.count);
-        save(TraceFileName(dataDir, stamp, k, TraceKind::Sink), Widen(kept.snk), kept.count);
     }
+
+    report.recordFile = RunRecordFileName(dataDir, stamp);
+    QSaveFile record(report.recordFile);
+    if (!record.open(QIODevice::WriteOnly)) {
+        report.recordError = record.errorString();
+        return report;
+    }
+    record.write(RunRecordJson(run, ComputeRunStats(run), stamp, names));
+    if (!record.commit())
+        report.recordError = record.errorString();
     return report;
 }

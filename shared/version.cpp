@@ -1,0 +1,4 @@
+#include "shared/version.h"
+
+QString ToolName() { return QStringLiteral("QuenviaCodecTiming"); }
+QString ToolVersion() { return QStringLiteral(QUENVIA_VERSION); }
