@@ -1,0 +1,52 @@
+#include "measurement/runprogress.h"
+
+#include "measurement/delaycalc.h"
+
+#include <QStringList>
+
+#include <cmath>
+#include <limits>
+
+RunProgress ProgressOf(int index, int count, const RunRecord &sofar, qint64 elapsedMs)
+{
+    RunProgress p;
+    p.index = index;
+    p.count = count;
+    p.kept = sofar.measurements.size();
+    p.retaken = sofar.retakes.size();
+    p.meanRf = FiniteMean(sofar.Src2RfArr());
+    p.meanSnk = FiniteMean(sofar.Src2SnkArr());
+    QVector<double> hd;
+    for (const Measurement &m : sofar.measurements)
+        if (m.hdGap != DelayGap::NotMeasured)
+            hd.append(m.src2Hd);
+    p.hdMeasured = !hd.isEmpty();
+    p.meanHd = FiniteMean(hd);
+    p.secondsLeft = p.kept > 0 ? elapsedMs / 1000.0 / p.kept * (count - p.kept)
+                               : std::numeric_limits<double>::quiet_NaN();
+    return p;
+}
+
+QString RunningMeansText(const RunProgress &p)
+{
+    auto ms = [](double v) { return std::isfinite(v) ? QString::number(v, 'f', 1) + QStringLiteral(" ms") : QStringLiteral("nan"); };
+    if (p.kept == 0)
+        return QStringLiteral("no value yet");
+    QStringList parts{QStringLiteral("Source->RF %1").arg(ms(p.meanRf))};
+    if (p.hdMeasured)
+        parts << QStringLiteral("Source->HDMI %1").arg(std::isfinite(p.meanHd) ? QString::number(p.meanHd, 'g', 4) : QStringLiteral("nan"));
+    parts << QStringLiteral("Source->Sink %1").arg(ms(p.meanSnk));
+    return parts.join(QStringLiteral(", "));
+}
+
+QString TimeLeftText(const RunProgress &p)
+{
+    if (!std::isfinite(p.secondsLeft))
+        return QString();
+    const double s = p.secondsLeft;
+    if (s < 90)
+        return QStringLiteral("about %1 s left").arg(qRound(s));
+    if (s < 90 * 60)
+        return QStringLiteral("about %1 min left").arg(qRound(s / 60));
+    return QStringLiteral("about %1 h left").arg(s / 3600, 0, 'f', 1);
+}
