@@ -81,21 +81,24 @@ AddrList resolve(const std::string &host, const std::string &port, const Deadlin
     return AddrList(lookup->result);
 }
 
-// Non-blocking connect, waited for with poll() until the deadline.
-int connectOne(const addrinfo *ai, const Deadline &deadline)
+// Non-blocking connect, waited for with poll() until the deadline. On
+// failure *err says why (ETIMEDOUT when the deadline passed).
+int connectOne(const addrinfo *ai, const Deadline &deadline, int *err)
 {
     const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+    *err = errno;
     if (fd < 0)
         return -1;
     int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+    *err = rc == 0 ? 0 : errno;
     if (rc != 0 && errno == EINPROGRESS) {
         pollfd p{fd, POLLOUT, 0};
         do {
             rc = ::poll(&p, 1, deadline.pollMs());
         } while (rc < 0 && errno == EINTR);
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (rc == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0)
+        socklen_t len = sizeof *err;
+        *err = ETIMEDOUT;
+        if (rc == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, err, &len) == 0 && *err == 0)
             rc = 0;
         else
             rc = -1;
@@ -120,11 +123,18 @@ int tcpConnect(const std::string &host, uint16_t port, ViUInt32 timeoutMs, ViSta
     for (const addrinfo *ai = addrs.get(); ai; ai = ai->ai_next) {
         if (ai != addrs.get() && deadline.expired())
             break;
-        const int fd = connectOne(ai, deadline);
+        int err = 0;
+        const int fd = connectOne(ai, deadline, &err);
         if (fd >= 0) {
             *status = VI_SUCCESS;
             return fd;
         }
+        // The host is there and said no, or never answered: the caller can
+        // tell the operator which, rather than "not found".
+        if (err == ECONNREFUSED)
+            *status = VI_ERROR_MACHINE_NAVAIL;
+        else if (err == ETIMEDOUT && *status == VI_ERROR_RSRC_NFOUND)
+            *status = VI_ERROR_TMO;
     }
     return -1;
 }

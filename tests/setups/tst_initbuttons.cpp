@@ -4,6 +4,9 @@
 // Re-initialising keeps one link per instrument.
 #include "setupbench.h"
 
+#include <QElapsedTimer>
+#include <QStatusBar>
+
 using benchsim::Fault;
 
 class TstInitButtons : public QObject
@@ -15,6 +18,9 @@ private slots:
     void followsSetups_data();
     void followsSetups();
     void reinitKeepsOneLink();
+    void statusBarSaysWhatHappened_data();
+    void statusBarSaysWhatHappened();
+    void decimalCommaReachesInstruments();
 
 private:
     QTemporaryDir home;
@@ -87,6 +93,81 @@ void TstInitButtons::reinitKeepsOneLink()
     QCOMPARE(b.form->SaInit->text(), QStringLiteral("Ready"));
     QCOMPARE(b.form->VaInit->text(), QStringLiteral("Ready"));
     QCOMPARE(b.vxi11->linkCount(), 3);
+}
+
+// After every Init the status bar names the instrument and the outcome: the
+// identity it gave, or the step that failed and why, in words.
+void TstInitButtons::statusBarSaysWhatHappened_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("resource"); // empty: the simulated instrument
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("withinMs");
+
+    QTest::newRow("oscilloscope ready") << "OsInit" << "" << "Oscilloscope: ready" << 5000;
+    QTest::newRow("analyzer ready, with its identity")
+        << "SaInit" << "" << "Spectrum analyzer: ready (Benchsim,SA-ZS1,000101,1.0)" << 5000;
+    QTest::newRow("typo in the resource string")
+        << "OsInit" << "TCPIP::127.0.0.1::5025::SOCKT"
+        << "Oscilloscope: Init failed at open: unknown resource-string form" << 2000;
+    QTest::newRow("nobody listening") << "SaInit" << RefusedResource()
+                                      << "Spectrum analyzer: Init failed at open: connection refused" << 3000;
+    // Accepts the connection and never answers: the error query and the
+    // first command of the sequence each wait out the 5 s time-out.
+    QTest::newRow("silent instrument") << "OsInit" << "silent"
+                                       << "Oscilloscope: Init failed at SYST:ERR?: no answer within 5 s" << 11000;
+}
+
+void TstInitButtons::statusBarSaysWhatHappened()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, resource);
+    QFETCH(QString, message);
+    QFETCH(int, withinMs);
+
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    SetupBench b(scenario);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QTcpServer silent; // its backlog completes connections nobody reads
+    if (resource == "silent") {
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        resource = QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
+    }
+    auto *init = b.window->findChild<QPushButton *>(button);
+    if (!resource.isEmpty())
+        (button == "OsInit" ? b.form->OsIp : b.form->SaIp)->setText(resource);
+
+    QElapsedTimer clock;
+    clock.start();
+    b.click(init);
+
+    QVERIFY2(clock.elapsed() < withinMs, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(b.window->statusBar()->currentMessage(), message);
+    QCOMPARE(init->text(), message.endsWith("ready") || message.contains("ready (") ? Ready : Init);
+    QVERIFY(!QApplication::overrideCursor()); // the busy cursor is gone
+}
+
+// A German desktop types decimal commas; the instruments get the number meant.
+void TstInitButtons::decimalCommaReachesInstruments()
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    SetupBench b(scenario);
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.enableVa();
+    b.form->OsTrgLvl->setText("0,027");
+    b.form->SaFrq->setText("5,192e9");
+    b.form->VaThres->setText("12,5");
+
+    b.click(b.form->OsInit);
+    b.click(b.form->SaInit);
+    b.click(b.form->VaInit);
+
+    QVERIFY(b.sent("osc").contains("TRIG:A:LEV1 0.027;*OPC?"));
+    QVERIFY(b.sent("sa").contains("FREQ:CENT 5.192e+09;*OPC?"));
+    QVERIFY(b.sent("va").contains("CONF:AVDA:TTV:APL:THR 12.5;*OPC?"));
+    QVERIFY(b.form->Start->isEnabled());
 }
 
 QTEST_MAIN(TstInitButtons)

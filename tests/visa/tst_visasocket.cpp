@@ -157,10 +157,11 @@ void VisaSocketTest::openFailures_data()
 
     QTest::newRow("unparsable") << "COM1" << int(VI_ERROR_INV_RSRC_NAME);
     QTest::newRow("empty") << "" << int(VI_ERROR_INV_RSRC_NAME);
+    // The host is there and refuses: not the same as a host that is not.
     QTest::newRow("refused") << QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(closedPort())
-                             << int(VI_ERROR_RSRC_NFOUND);
+                             << int(VI_ERROR_MACHINE_NAVAIL);
     QTest::newRow("refused by name") << QStringLiteral("TCPIP::localhost::%1::SOCKET").arg(closedPort())
-                                     << int(VI_ERROR_RSRC_NFOUND);
+                                     << int(VI_ERROR_MACHINE_NAVAIL);
     QTest::newRow("unknown host") << "TCPIP::no-such-host.invalid::5025::SOCKET" << int(VI_ERROR_RSRC_NFOUND);
 }
 
@@ -204,7 +205,8 @@ void VisaSocketTest::openTimeoutBoundsConnect()
     ::close(lfd);
     if (status == VI_SUCCESS)
         QSKIP("this kernel accepts connections beyond the listen backlog");
-    QCOMPARE(status, VI_ERROR_RSRC_NFOUND);
+    // Something is there but did not answer in time.
+    QCOMPARE(status, VI_ERROR_TMO);
     QVERIFY2(elapsed >= 250 && elapsed < 2300, QByteArray::number(elapsed));
 }
 
