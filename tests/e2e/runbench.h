@@ -28,6 +28,60 @@
 #include <functional>
 #include <memory>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// A folder nobody may write into while the object lives, root included:
+// its mode goes to 0555 and, where that does not stop root, the file
+// system's immutable flag is set. ok() is false where neither works.
+class Unwritable
+{
+public:
+    explicit Unwritable(const QString &path) : path_(path.toLocal8Bit())
+    {
+        ::chmod(path_.constData(), 0555);
+        if (writable())
+            setImmutable(true);
+        ok_ = !writable();
+    }
+    ~Unwritable()
+    {
+        setImmutable(false);
+        ::chmod(path_.constData(), 0755);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool writable() const
+    {
+        const QByteArray probe = path_ + "/.probe";
+        const int fd = ::open(probe.constData(), O_CREAT | O_WRONLY, 0644);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        ::unlink(probe.constData());
+        return true;
+    }
+    void setImmutable(bool on)
+    {
+        const int fd = ::open(path_.constData(), O_RDONLY | O_DIRECTORY);
+        if (fd < 0)
+            return;
+        int flags = 0;
+        if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        }
+        ::close(fd);
+    }
+
+    QByteArray path_;
+    bool ok_ = false;
+};
+
 // What the graph dialog showed when it came up.
 struct GraphSeen
 {
@@ -126,9 +180,11 @@ public:
 
     ~RunBench()
     {
-        const QString cfg = window->CfgFile;
-        window.reset();
-        QFile::remove(cfg);
+        if (window) {
+            const QString cfg = window->CfgFile;
+            window.reset();
+            QFile::remove(cfg);
+        }
         bench.stop();
         QDir::setCurrent(previousDir);
     }

@@ -80,6 +80,8 @@ private slots:
     void videoAnalyzerWithoutReading_data();
     void videoAnalyzerWithoutReading();
     void unwritableResultsFile();
+    void readOnlyDataFolder();
+    void readOnlyWorkingFolder();
 
 private:
     QTemporaryDir home;
@@ -154,6 +156,8 @@ void TestMeasFaults::cancelEndsAfterTheCurrentExchange()
     QCOMPARE(Lines(ResultsOf(b), "Source2RF Delay:"), acquired - 1);
     QCOMPARE(b.written("data*.bin").size(), 3 * (acquired - 1));
     QVERIFY(b.watcher.boxTexts.isEmpty());
+    QCOMPARE(b.window->statusBar()->currentMessage(),
+             QStringLiteral("Canceled after %1 of 5 measurements").arg(acquired - 1));
     QCOMPARE(b.sent("osc").last(), QStringLiteral("RUNC;*OPC?"));
     QCOMPARE(b.sent("sa").last(), QStringLiteral("INIT:CONT ON;*OPC?"));
     QVERIFY(b.watcher.graph.shown);
@@ -334,6 +338,63 @@ void TestMeasFaults::unwritableResultsFile()
     QVERIFY(QDir(b.dir.path()).entryList({"*Results*", "*.bin"}, QDir::Files).isEmpty());
     QVERIFY(std::isfinite(AvgSrc2Snk));
     QCOMPARE(b.sent("osc").last(), QStringLiteral("RUNC;*OPC?"));
+}
+
+// Save Data into a folder that cannot be written: the run and its graph
+// stand, and the operator is told which file failed and why; leaving then
+// says the settings could not be saved either, and still closes.
+void TestMeasFaults::readOnlyDataFolder()
+{
+    RunBench b(Orvix(), false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    const QString folder = b.dir.filePath("ro");
+    QVERIFY(QDir().mkpath(folder));
+    b.window->DataDir = folder + "/data";
+    b.window->CfgFile = folder + "/settings.cfg";
+    Unwritable readOnly(folder);
+    if (!readOnly.ok())
+        QSKIP("cannot make a folder read-only here");
+
+    b.start(3);
+
+    QVERIFY(b.watcher.graph.shown);
+    QCOMPARE(b.watcher.boxTexts.size(), 1);
+    const QString text = b.watcher.boxTexts.first();
+    QVERIFY2(text.startsWith("Could not write " + folder + "/data") && text.contains("Results.txt: "), qPrintable(text));
+    QCOMPARE(b.window->statusBar()->currentMessage(), QStringLiteral("3 of 3 measurements"));
+    QVERIFY(std::isfinite(AvgSrc2Snk));
+
+    b.window.reset();
+    QCOMPARE(b.watcher.boxTitles.size(), 2);
+    QCOMPARE(b.watcher.boxTitles.last(), QStringLiteral("Settings Not Saved"));
+    QVERIFY2(b.watcher.boxTexts.last().startsWith("Could not write " + folder + "/settings.cfg: "),
+             qPrintable(b.watcher.boxTexts.last()));
+}
+
+// "Trace.tmp" that cannot be created is the working folder's fault, not the
+// instrument's: the run stops at the first block and says so.
+void TestMeasFaults::readOnlyWorkingFolder()
+{
+    RunBench b(Orvix(), false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    QTemporaryDir data; // the results still have somewhere to go
+    b.window->DataDir = data.filePath("data");
+    Unwritable readOnly(b.dir.path());
+    if (!readOnly.ok())
+        QSKIP("cannot make a folder read-only here");
+
+    b.start(3);
+
+    QCOMPARE(b.sent("osc").count("*TRG;*OPC?"), 1);
+    QCOMPARE(b.sent("osc").last(), QStringLiteral("RUNC;*OPC?"));
+    QCOMPARE(b.watcher.boxTexts.size(), 1);
+    const QString text = b.watcher.boxTexts.first();
+    QVERIFY2(text.contains("after 0 of 3 measurements: could not write Trace.tmp in " + QDir(b.dir.path()).absolutePath() + ": "),
+             qPrintable(text));
+    QVERIFY(!QFile::exists(b.dir.filePath("Trace.tmp")));
+    QCOMPARE(QDir(data.path()).entryList({"data*Results.txt"}, QDir::Files).size(), 1);
 }
 
 QTEST_MAIN(TestMeasFaults)
