@@ -67,14 +67,17 @@ ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlag
     return RunSetupSequence(SessionIo(vi), steps, flags, failedStep);
 }
 
-QString SetupStepText(const SetupStep &step)
+QString CommandShown(const QString &command)
 {
-    if (step.command.isEmpty())
-        return QStringLiteral("go to local");
-    QString text = step.command.trimmed();
+    QString text = command.trimmed();
     if (text.endsWith(QLatin1String(";*OPC?")))
         text.chop(6);
     return text;
+}
+
+QString SetupStepText(const SetupStep &step)
+{
+    return step.command.isEmpty() ? QStringLiteral("go to local") : CommandShown(step.command);
 }
 
 ViStatus ReopenSession(ViSession rm, const QString &resource, ViSession &vi)

@@ -65,8 +65,10 @@ ViStatus RunSetupSequence(const SetupIo &io, const SetupTable &steps, const Setu
 ViStatus RunSetupSequence(ViSession vi, const SetupTable &steps, const SetupFlags &flags,
                           SetupStep *failedStep = nullptr);
 
-// A step as the operator reads it in a message: the command without its
-// completion query and line feed ("TRIG:A:LEV1 0.035"), or "go to local".
+// A command as the operator reads it in a message: without its completion
+// query and line feed ("TRIG:A:LEV1 0.035").
+QString CommandShown(const QString &command);
+// A step as the operator reads it: its command shown, or "go to local".
 QString SetupStepText(const SetupStep &step);
 
 // Closes vi if it is open, then opens resource afresh into vi. LAN

@@ -1,6 +1,7 @@
 #include "measurement/measrun.h"
 
 #include "instruments/readblock.h"
+#include "instruments/setupsequence.h"
 #include "instruments/visasession.h"
 #include "instruments/visastatustext.h"
 #include "measurement/delaycalc.h"
@@ -37,10 +38,7 @@ bool StartsInWindow(const QVector<double> &d1, int pts)
 
 QString Shown(const char *command)
 {
-    QString text = QString::fromLatin1(command).trimmed();
-    if (text.endsWith(QLatin1String(";*OPC?")))
-        text.chop(6);
-    return text;
+    return CommandShown(QString::fromLatin1(command));
 }
 
 // Every exchange of the run goes through here: it notes the first failure
@@ -77,7 +75,7 @@ public:
     bool readBlock(Instrument which, const QString &command, QVector<double> *arr)
     {
         const BlockRead r = ReadBlock(session(which), command.toLatin1(), arr);
-        const QString shown = command.trimmed();
+        const QString shown = CommandShown(command);
         if (r.failure == BlockFailure::SpoolFile) {
             if (spoolError_.isEmpty())
                 spoolError_ = r.spoolError;
