@@ -29,18 +29,20 @@ bool RecordReader::waitReadable()
     }
 }
 
+// Calls come one at a time, each after the reply to the last: waiting
+// first saves the recv that would find nothing.
 bool RecordReader::fill()
 {
     begin_ = end_ = 0;
     for (;;) {
+        if (!waitReadable())
+            return false;
         const ssize_t n = ::recv(fd_, in_.data(), in_.size(), 0);
         if (n > 0) {
             end_ = size_t(n);
             return true;
         }
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-            return false;
-        if (!waitReadable())
             return false;
     }
 }
@@ -50,21 +52,21 @@ bool RecordReader::read(uint8_t *to, size_t n)
 {
     while (n > 0) {
         if (begin_ == end_) {
-            if (n >= in_.size()) {
+            if (n < in_.size()) {
+                if (!fill())
+                    return false;
+            } else {
+                if (!waitReadable())
+                    return false;
                 const ssize_t got = ::recv(fd_, to, n, 0);
+                if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                    return false;
                 if (got > 0) {
                     to += got;
                     n -= size_t(got);
-                    continue;
                 }
-                if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-                    return false;
-                if (!waitReadable())
-                    return false;
                 continue;
             }
-            if (!fill())
-                return false;
         }
         const size_t take = std::min(n, end_ - begin_);
         memcpy(to, in_.data() + begin_, take);
