@@ -19,6 +19,8 @@ namespace benchsim {
 namespace {
 // Bytes asked of the kernel per recv: a megabyte message comes in 16 reads.
 constexpr int kReceiveChunk = 64 * 1024;
+// How long a response delay goes on once the client has hung up.
+constexpr qint64 kHalfClosedGraceMs = 1000;
 } // namespace
 
 SocketServer::SocketServer(Endpoint *endpoint) : endpoint_(endpoint) {}
@@ -109,22 +111,26 @@ bool SocketServer::waitReadable(int fd)
 
 // Sleeps for a response's delay; stop() cuts it short, and so does the
 // client hanging up: a reply an hour late is not waited for by a thread and
-// a socket once nobody is there to read it. (TCP cannot tell a client that
-// only shut its sending side from one that is gone; both end here.)
+// a socket once nobody is there to read it. TCP cannot tell a client that
+// is gone from one that only shut its sending side ("nc -N"), so a reply
+// due within kHalfClosedGraceMs is still sent to either.
 bool SocketServer::waitDelay(int fd, int delayMs)
 {
     using Clock = std::chrono::steady_clock;
     const auto until = Clock::now() + std::chrono::milliseconds(delayMs);
+    bool clientGone = false;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         if (left <= 0)
             return true;
-        pollfd fds[2] = {{fd, POLLRDHUP, 0}, {wakeFd_, POLLIN, 0}};
-        const int n = poll(fds, 2, int(std::min<qint64>(left, 1 << 30)));
-        if (stopping_ || (n > 0 && fds[0].revents))
+        if (clientGone && left > kHalfClosedGraceMs)
             return false;
-        if (n < 0 && errno != EINTR)
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLRDHUP, 0}};
+        const int n = poll(fds, clientGone ? 1 : 2, int(std::min<qint64>(left, 1 << 30)));
+        if (stopping_ || (n < 0 && errno != EINTR))
             return false;
+        if (n > 0 && fds[1].revents)
+            clientGone = true;
     }
 }
 

@@ -68,6 +68,8 @@ qint64 residentKiB()
 int connectRaw(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{10, 0}; // no test waits longer for an answer
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
@@ -489,6 +491,7 @@ void TestSimSocket::abandonedWaitsEnd()
 {
     Bench bench{Scenario()};
     bench.addFault(fault("osc", "*IDN?", Fault::Kind::Late, 3600000));
+    bench.addFault(fault("osc", "*OPC?", Fault::Kind::Late, 300));
     QVERIFY(bench.start());
     const int threads = entriesIn("/proc/self/task");
     const int fds = entriesIn("/proc/self/fd");
@@ -503,6 +506,14 @@ void TestSimSocket::abandonedWaitsEnd()
         ::close(fd);
     QTRY_COMPARE_WITH_TIMEOUT(entriesIn("/proc/self/task"), threads, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(entriesIn("/proc/self/fd"), fds, 5000);
+    // A client that only shuts its sending side still gets a reply due soon.
+    const int halfClosed = connectRaw(bench.port("osc"));
+    QVERIFY(sendRaw(halfClosed, "*OPC?\n"));
+    ::shutdown(halfClosed, SHUT_WR);
+    char answer[3] = {};
+    QCOMPARE(::recv(halfClosed, answer, 3, MSG_WAITALL), ssize_t(2));
+    QCOMPARE(QByteArray(answer), QByteArray("1\n"));
+    ::close(halfClosed);
     // The instrument answers the next client (without the fault's hour).
     bench.clearFaults();
     QTcpSocket s;
