@@ -3,7 +3,8 @@
 // hand-made ONC RPC calls on VXI-11. Prints medians of:
 //   - "*OPC?" round trips (raw socket, VXI-11);
 //   - 20 MB "CHAN1:DATA?" blocks (5 M points, REAL,32) on both transports;
-//   - the set-up of one acquisition ("*TRG") at 5 M and 10 M points.
+//   - the set-up of one acquisition at 5 M and 10 M points: "*TRG" alone,
+//     and "*TRG" with the first read, which makes the record's samples.
 //
 // Usage: sim_throughput [iterations]   (default 30)
 #include "sim/bench.h"
@@ -206,17 +207,19 @@ int main(int argc, char **argv)
     const QString vxiResource = bench.vxi11Resource(QStringLiteral("osc"));
     const quint16 corePort = quint16(vxiResource.section(QLatin1Char(','), 1).section(QLatin1Char(':'), 0, 0).toUInt());
 
-    // Acquisition set-up, in process: the time the instrument is held per "*TRG".
+    // Acquisition set-up, in process: the time the instrument is held.
     benchsim::Endpoint *osc = bench.endpoint(QStringLiteral("osc"));
     for (int points : {5000000, 10000000}) {
         osc->handle("ACQ:POIN " + QByteArray::number(points) + ";FORM REAL,32");
-        std::vector<double> t;
-        for (int i = 0; i < std::min(iterations, 10); ++i) {
-            const auto t0 = Clock::now();
-            osc->handle("*TRG");
-            t.push_back(seconds(Clock::now() - t0) * 1e3);
+        for (const char *message : {"*TRG", "*TRG;CHAN1:DATA?"}) {
+            std::vector<double> t;
+            for (int i = 0; i < std::min(iterations, 10); ++i) {
+                const auto t0 = Clock::now();
+                osc->handle(message);
+                t.push_back(seconds(Clock::now() - t0) * 1e3);
+            }
+            printf("%-16s at %8d points   median %8.3f ms\n", message, points, median(t));
         }
-        printf("*TRG at %8d points            median %8.1f ms\n", points, median(t));
     }
     osc->handle("ACQ:POIN 5000000;FORM REAL,32;*TRG");
 

@@ -68,15 +68,25 @@ void Oscilloscope::reset()
 
 void Oscilloscope::acquire()
 {
-    // Should memory run out half-way, no half-made record is ever answered.
-    hasAcquisition_ = false;
+    hasAcquisition_ = hasSamples_ = false;
     for (int c = 0; c < 3; ++c) {
         asciiReply_[c].clear();
         asciiTooLong_[c] = false;
     }
-    makeAcquisition(scenario_, truths_->count(), recordLength_, &last_);
+    planAcquisition(scenario_, truths_->count(), recordLength_, &last_);
     truths_->add(last_.truth, last_.rfTime);
     hasAcquisition_ = true;
+}
+
+const QByteArray &Oscilloscope::realReply(int index)
+{
+    // Should memory run out half-way, no half-made record is ever answered:
+    // the next read makes the samples again.
+    if (!hasSamples_) {
+        makeSamples(scenario_, &last_);
+        hasSamples_ = true;
+    }
+    return last_.block[index];
 }
 
 const QByteArray &Oscilloscope::asciiReply(int index)
@@ -84,7 +94,7 @@ const QByteArray &Oscilloscope::asciiReply(int index)
     QByteArray &reply = asciiReply_[index];
     if (reply.isNull() && !asciiTooLong_[index]) {
         QByteArray text;
-        const char *samples = last_.block[index].constData() + last_.dataOffset;
+        const char *samples = realReply(index).constData() + last_.dataOffset;
         if (appendAsciiList(samples, last_.truth.points, MaxResponseBytes - 1, &text)) {
             text.append('\n');
             reply = text;
@@ -143,7 +153,7 @@ void Oscilloscope::answerData(int channel, Context &ctx)
     if (!on || channel > 3) {
         ctx.addTerminated(zeroReply());
     } else if (!ascii_) {
-        ctx.addTerminated(last_.block[channel - 1]);
+        ctx.addTerminated(realReply(channel - 1));
     } else {
         const QByteArray &text = asciiReply(channel - 1);
         if (text.isNull())

@@ -25,6 +25,7 @@ private:
     bool executeBenlo(const QByteArray &pattern, int channel, const Command &cmd, Context &ctx);
     void acquire();
     void answerData(int channel, Context &ctx);
+    const QByteArray &realReply(int index);
     const QByteArray &asciiReply(int index);
     const QByteArray &zeroReply();
     bool setChannel(int channel, const Command &cmd, Context &ctx);
@@ -42,6 +43,7 @@ private:
     QByteArray runState_ = "RUN";
     bool hasAcquisition_ = false;
     Acquisition last_;
+    bool hasSamples_ = false; // last_.block holds last_'s samples (made at its first read)
     // Made at the first read of the current acquisition and kept for the
     // next: each channel's FORM ASC response (null until made, or when it
     // would pass MaxResponseBytes), and the zero record of a channel that is

@@ -141,7 +141,26 @@ double sweepTime(int i, int points, double span)
     return (i * span) / (points - 1) - span / 2;
 }
 
-void makeAcquisition(const Scenario &s, int index, int points, Acquisition *a)
+namespace {
+
+// How the three channels are drawn: channel c steps from low to high at edge.
+struct ChannelPlan {
+    Stream stream;
+    int edge;
+    double low, high;
+};
+
+void channelPlans(const Scenario &s, const Truth &tr, ChannelPlan out[3])
+{
+    const double offset = tr.index < s.rejectFirst ? kRejectOffsetV : 0.0;
+    out[0] = {Channel1, tr.srcIndex, offset, offset + kSourceStepV};
+    out[1] = {Channel2, tr.snkIndex, 0.0, kSinkHighV};
+    out[2] = {Channel3, tr.rfIndex, 0.0, kRfHighV};
+}
+
+} // namespace
+
+void planAcquisition(const Scenario &s, int index, int points, Acquisition *a)
 {
     const bool benlo = s.isBenlo();
     Truth &tr = a->truth;
@@ -157,18 +176,25 @@ void makeAcquisition(const Scenario &s, int index, int points, Acquisition *a)
     tr.rfIndex = firstSampleAtOrAfter(points, benlo, a->rfTime);
     tr.snkIndex = firstSampleAtOrAfter(points, benlo, tr.src2SnkMs / 1000.0);
 
-    const QByteArray header = blockHeader(qint64(points) * 4);
-    const int size = header.size() + points * 4 + 1;
+    // The first channel-1 sample, drawn as makeSamples() will draw it, and
+    // compared as the application does, after widening it to double.
+    ChannelPlan plans[3];
+    channelPlans(s, tr, plans);
+    Random noise(s.seed, index, plans[0].stream);
+    char le[4];
+    writeSamples(le, 1, plans[0].edge, plans[0].low, plans[0].high, s.noiseV, noise);
+    const double first = qFromLittleEndian<float>(le);
+    tr.accepted = first > -0.05 && first < 0.3;
+}
+
+void makeSamples(const Scenario &s, Acquisition *a)
+{
+    const Truth &tr = a->truth;
+    const QByteArray header = blockHeader(qint64(tr.points) * 4);
+    const int size = header.size() + tr.points * 4 + 1;
     a->dataOffset = header.size();
-    const double offset = index < s.rejectFirst ? kRejectOffsetV : 0.0;
-    struct Plan {
-        Stream stream;
-        int edge;
-        double low, high;
-    };
-    const Plan plans[3] = {{Channel1, tr.srcIndex, offset, offset + kSourceStepV},
-                           {Channel2, tr.snkIndex, 0.0, kSinkHighV},
-                           {Channel3, tr.rfIndex, 0.0, kRfHighV}};
+    ChannelPlan plans[3];
+    channelPlans(s, tr, plans);
     for (int c = 0; c < 3; ++c) {
         QByteArray &block = a->block[c];
         // A block still being sent to a client keeps its bytes; otherwise its pages are reused.
@@ -177,12 +203,9 @@ void makeAcquisition(const Scenario &s, int index, int points, Acquisition *a)
         char *data = block.data();
         memcpy(data, header.constData(), size_t(header.size()));
         data[size - 1] = '\n';
-        Random noise(s.seed, index, plans[c].stream);
-        writeSamples(data + a->dataOffset, points, plans[c].edge, plans[c].low, plans[c].high, s.noiseV, noise);
+        Random noise(s.seed, tr.index, plans[c].stream);
+        writeSamples(data + a->dataOffset, tr.points, plans[c].edge, plans[c].low, plans[c].high, s.noiseV, noise);
     }
-    // Compared as the application does, after widening the sample to double.
-    const double first = qFromLittleEndian<float>(a->block[0].constData() + a->dataOffset);
-    tr.accepted = first > -0.05 && first < 0.3;
 }
 
 QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double rfTime, int n, double span,

@@ -44,10 +44,16 @@ struct Acquisition {
     int dataOffset = 0; // where the samples start in each block
 };
 
-// Acquisition number index of the scenario with the given record length,
-// written into *a. Reproducible: the same scenario, index and length give
-// the same samples. Buffers of *a that nobody else holds are reused.
-void makeAcquisition(const Scenario &s, int index, int points, Acquisition *a);
+// Acquisition number index of the scenario with the given record length:
+// its truth (delays played, edge samples, whether its first sample lies in
+// the window) and burst time, into *a. No sample is made, so a message of a
+// thousand "*TRG" at 10 million points does not hold the instrument for
+// minutes; the blocks are left as they were.
+void planAcquisition(const Scenario &s, int index, int points, Acquisition *a);
+// The samples of the acquisition planned in *a, written into a->block.
+// Reproducible: the same scenario, index and length give the same samples.
+// Buffers that nobody else holds are reused.
+void makeSamples(const Scenario &s, Acquisition *a);
 
 // The analyzer's zero-span trace for an acquisition: n points over span
 // seconds in dBm, burst from rfTime on. *rfIndex gets the burst's first
