@@ -68,8 +68,9 @@ void Oscilloscope::reset()
 
 void Oscilloscope::acquire()
 {
-    hasAcquisition_ = hasSamples_ = false;
+    hasAcquisition_ = false;
     for (int c = 0; c < 3; ++c) {
+        hasSamples_[c] = false;
         asciiReply_[c].clear();
         asciiTooLong_[c] = false;
     }
@@ -82,9 +83,9 @@ const QByteArray &Oscilloscope::realReply(int index)
 {
     // Should memory run out half-way, no half-made record is ever answered:
     // the next read makes the samples again.
-    if (!hasSamples_) {
-        makeSamples(scenario_, &last_);
-        hasSamples_ = true;
+    if (!hasSamples_[index]) {
+        makeSamples(scenario_, index, &last_);
+        hasSamples_[index] = true;
     }
     return last_.block[index];
 }
@@ -94,7 +95,8 @@ const QByteArray &Oscilloscope::asciiReply(int index)
     QByteArray &reply = asciiReply_[index];
     if (reply.isNull() && !asciiTooLong_[index]) {
         QByteArray text;
-        const char *samples = realReply(index).constData() + last_.dataOffset;
+        const QByteArray &block = realReply(index);
+        const char *samples = block.constData() + last_.dataOffset;
         if (appendAsciiList(samples, last_.truth.points, MaxResponseBytes - 1, &text)) {
             text.append('\n');
             reply = text;

@@ -43,7 +43,7 @@ private:
     QByteArray runState_ = "RUN";
     bool hasAcquisition_ = false;
     Acquisition last_;
-    bool hasSamples_ = false; // last_.block holds last_'s samples (made at its first read)
+    bool hasSamples_[3] = {false, false, false}; // last_.block[c] holds its samples (made at its first read)
     // Made at the first read of the current acquisition and kept for the
     // next: each channel's FORM ASC response (null until made, or when it
     // would pass MaxResponseBytes), and the zero record of a channel that is

@@ -72,39 +72,59 @@ double normalQuantile(double p)
     return x - u / (1 + x * u / 2);
 }
 
-// Normal noise at 65536 equally likely levels, clipped at 3 sigma so no
-// sample ever reaches a detection threshold by chance: 16 random bits pick
-// a level, so a sample costs a table look-up, not a logarithm and a cosine.
-constexpr int kLevelBits = 16;
-using NormalTable = std::array<double, 1 << kLevelBits>;
+// Normal noise at 4096 equally likely levels (finer than the 8 to 12 bits
+// of an oscilloscope's converter), clipped at 3 sigma so no sample ever
+// reaches a detection threshold by chance. 12 random bits pick a level, so
+// a sample costs a look-up in a table that stays in the first-level cache,
+// not a logarithm, a root and a cosine.
+constexpr int kLevelBits = 12;
+constexpr int kLevels = 1 << kLevelBits;
+constexpr int kDrawsPerWord = 64 / kLevelBits;
+using NormalTable = std::array<double, kLevels>;
 
 const NormalTable &clippedNormal()
 {
     static const NormalTable table = [] {
         NormalTable t{};
-        const int n = int(t.size());
-        for (int i = 0; i < n / 2; ++i) {
-            const double z = std::fmax(-3.0, normalQuantile((i + 0.5) / n));
+        for (int i = 0; i < kLevels / 2; ++i) {
+            const double z = std::fmax(-3.0, normalQuantile((i + 0.5) / kLevels));
             t[size_t(i)] = z;
-            t[size_t(n - 1 - i)] = -z; // exactly symmetric: the noise has no offset
+            t[size_t(kLevels - 1 - i)] = -z; // exactly symmetric: the noise has no offset
         }
         return t;
     }();
     return table;
 }
 
+// The one expression every sample goes through, so a sample drawn alone
+// equals the same sample drawn in its record.
+float noisySample(double level, double sigma, quint64 bits)
+{
+    return float(level + sigma * clippedNormal()[size_t(bits & (kLevels - 1))]);
+}
+
 // points samples of level before, then after from edgeIndex on (never when
 // it is -1), each with noise of sigma, as little-endian float32 at out.
 void writeSamples(char *out, int points, int edgeIndex, double before, double after, double sigma, Random &random)
 {
-    const NormalTable &z = clippedNormal();
+    float low[kLevels], high[kLevels];
+    for (int i = 0; i < kLevels; ++i) {
+        low[i] = noisySample(before, sigma, quint64(i));
+        high[i] = noisySample(after, sigma, quint64(i));
+    }
     const int edge = edgeIndex < 0 ? points : edgeIndex;
-    int j = 0;
-    while (j < points) {
+    // Sample j takes the (j % kDrawsPerWord)-th 12 bits of word j / kDrawsPerWord.
+    for (int j = 0; j < points; j += kDrawsPerWord) {
         quint64 bits = random.next();
-        for (int k = 0; k < 64 / kLevelBits && j < points; ++k, ++j, bits >>= kLevelBits) {
-            const double level = j < edge ? before : after;
-            qToLittleEndian(float(level + sigma * z[bits & ((1u << kLevelBits) - 1)]), out + 4 * qint64(j));
+        char *at = out + 4 * qint64(j);
+        if (j + kDrawsPerWord <= points && (j + kDrawsPerWord <= edge || j >= edge)) {
+            // A whole word on one side of the edge: no test per sample.
+            const float *table = j >= edge ? high : low;
+            for (int k = 0; k < kDrawsPerWord; ++k, bits >>= kLevelBits)
+                qToLittleEndian(table[bits & (kLevels - 1)], at + 4 * k);
+        } else {
+            for (int k = 0; k < kDrawsPerWord && j + k < points; ++k, bits >>= kLevelBits)
+                qToLittleEndian((j + k < edge ? low : high)[bits & (kLevels - 1)], at + 4 * k);
         }
     }
 }
@@ -175,37 +195,34 @@ void planAcquisition(const Scenario &s, int index, int points, Acquisition *a)
     tr.srcIndex = firstSampleAtOrAfter(points, benlo, 0.0);
     tr.rfIndex = firstSampleAtOrAfter(points, benlo, a->rfTime);
     tr.snkIndex = firstSampleAtOrAfter(points, benlo, tr.src2SnkMs / 1000.0);
+    a->dataOffset = blockHeader(qint64(points) * 4).size();
 
     // The first channel-1 sample, drawn as makeSamples() will draw it, and
     // compared as the application does, after widening it to double.
     ChannelPlan plans[3];
     channelPlans(s, tr, plans);
     Random noise(s.seed, index, plans[0].stream);
-    char le[4];
-    writeSamples(le, 1, plans[0].edge, plans[0].low, plans[0].high, s.noiseV, noise);
-    const double first = qFromLittleEndian<float>(le);
+    const double first = noisySample(plans[0].edge == 0 ? plans[0].high : plans[0].low, s.noiseV, noise.next());
     tr.accepted = first > -0.05 && first < 0.3;
 }
 
-void makeSamples(const Scenario &s, Acquisition *a)
+void makeSamples(const Scenario &s, int channel, Acquisition *a)
 {
     const Truth &tr = a->truth;
     const QByteArray header = blockHeader(qint64(tr.points) * 4);
     const int size = header.size() + tr.points * 4 + 1;
-    a->dataOffset = header.size();
     ChannelPlan plans[3];
     channelPlans(s, tr, plans);
-    for (int c = 0; c < 3; ++c) {
-        QByteArray &block = a->block[c];
-        // A block still being sent to a client keeps its bytes; otherwise its pages are reused.
-        if (block.size() != size || !block.isDetached())
-            block = QByteArray(size, Qt::Uninitialized);
-        char *data = block.data();
-        memcpy(data, header.constData(), size_t(header.size()));
-        data[size - 1] = '\n';
-        Random noise(s.seed, tr.index, plans[c].stream);
-        writeSamples(data + a->dataOffset, tr.points, plans[c].edge, plans[c].low, plans[c].high, s.noiseV, noise);
-    }
+    const ChannelPlan &plan = plans[channel];
+    QByteArray &block = a->block[channel];
+    // A block still being sent to a client keeps its bytes; otherwise its pages are reused.
+    if (block.size() != size || !block.isDetached())
+        block = QByteArray(size, Qt::Uninitialized);
+    char *data = block.data();
+    memcpy(data, header.constData(), size_t(header.size()));
+    data[size - 1] = '\n';
+    Random noise(s.seed, tr.index, plan.stream);
+    writeSamples(data + a->dataOffset, tr.points, plan.edge, plan.low, plan.high, s.noiseV, noise);
 }
 
 QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double rfTime, int n, double span,

@@ -41,7 +41,7 @@ struct Acquisition {
     // as little-endian float32 (volts), "\n". Made once per acquisition and
     // sent as they are, however often they are read.
     QByteArray block[3];
-    int dataOffset = 0; // where the samples start in each block
+    int dataOffset = 0; // where the samples start in each block (the header's size)
 };
 
 // Acquisition number index of the scenario with the given record length:
@@ -50,10 +50,10 @@ struct Acquisition {
 // thousand "*TRG" at 10 million points does not hold the instrument for
 // minutes; the blocks are left as they were.
 void planAcquisition(const Scenario &s, int index, int points, Acquisition *a);
-// The samples of the acquisition planned in *a, written into a->block.
-// Reproducible: the same scenario, index and length give the same samples.
-// Buffers that nobody else holds are reused.
-void makeSamples(const Scenario &s, Acquisition *a);
+// The samples of channel (0..2) of the acquisition planned in *a, written
+// into a->block[channel]. Reproducible: the same scenario, index and length
+// give the same samples. A buffer that nobody else holds is reused.
+void makeSamples(const Scenario &s, int channel, Acquisition *a);
 
 // The analyzer's zero-span trace for an acquisition: n points over span
 // seconds in dBm, burst from rfTime on. *rfIndex gets the burst's first
