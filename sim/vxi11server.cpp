@@ -257,8 +257,13 @@ private:
             *reply = oncrpc::encodeReply(h.xid, oncrpc::ProcUnavail);
             return;
         }
-        *reply = r.ok() ? oncrpc::encodeReply(h.xid, oncrpc::Success, w.bytes())
-                        : oncrpc::encodeReply(h.xid, oncrpc::GarbageArgs);
+        if (r.ok()) {
+            *reply = oncrpc::encodeReply(h.xid, oncrpc::Success, w.bytes());
+        } else {
+            *reply = oncrpc::encodeReply(h.xid, oncrpc::GarbageArgs);
+            out->tail.clear(); // results only follow a success
+            out->keep.clear();
+        }
     }
 
     Vxi11Server::Private *d_;
