@@ -116,6 +116,12 @@ QList<QByteArray> Bench::commands(const QString &instrument) const
     return out;
 }
 
+quint64 Bench::logDropped(const QString &instrument) const
+{
+    const Instrument *i = d->instrument(instrument);
+    return i ? i->logDropped() : 0;
+}
+
 void Bench::clearLog()
 {
     d->osc.clearLog();

@@ -29,16 +29,28 @@ constexpr char GoToRemoteCommand[] = "&REN"; // device_remote
 // Replies are kept up to this many bytes: a demo reading 80 kB blocks for
 // hours would otherwise hold every block it ever sent.
 constexpr int LogReplyBytes = 256;
+// Program messages likewise: every message the application sends is far
+// shorter, but a client may send a megabyte per message.
+constexpr int LogCommandBytes = 1024;
+// Each instrument keeps its latest this many entries (at most about 1.3 kB
+// each), counting the ones it let go: hours of a demo or a flood of
+// messages must not grow the log without end. The --log file gets them all.
+constexpr int LogEntries = 10000;
 
 struct LogEntry {
     QString instrument;  // "osc", "sa" or "va"
-    QByteArray command;  // the program message as received
+    QByteArray command;  // the first LogCommandBytes bytes of the program message as received
+    int commandSize = 0; // size of the whole message
     QByteArray reply;    // the first LogReplyBytes bytes sent back (terminator included); empty when none
     int replySize = 0;   // size of the whole reply
     bool unknown = false; // at least one command of the message was not understood
     QString fault;       // name of the fault kind applied, empty when none
     quint64 sequence = 0; // arrival order across all instruments
 };
+
+// The bench keeps the truths of this many latest acquisitions: one message
+// can hold a hundred thousand "*TRG".
+constexpr int KeptTruths = 100000;
 
 // Ground truth of one oscilloscope acquisition ("*TRG"). Edge indices are the
 // first samples at or after the true edge time; -1 when the edge lies outside
@@ -91,10 +103,13 @@ public:
     // the order of exchanges between instruments as well.
     QVector<LogEntry> log() const;
     QList<QByteArray> commands(const QString &instrument) const;
+    // Entries the instrument let go of to stay within LogEntries.
+    quint64 logDropped(const QString &instrument) const;
     void clearLog();
     // Called for every log entry as it is made, on a server thread.
     void setLogListener(std::function<void(const LogEntry &)> listener);
 
+    // The latest KeptTruths acquisitions, oldest first.
     QVector<Truth> truths() const;
 
     void addFault(const Fault &fault);

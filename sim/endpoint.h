@@ -13,6 +13,17 @@ namespace benchsim {
 // flags them as unknown), so it cannot make the simulator hold all it sends.
 constexpr int MaxProgramMessage = 1 << 20;
 
+// Longest response an instrument builds for one message: the longest record
+// (10 million points, 40 MB as REAL,32) with room to spare. A message whose
+// queries would answer more ("CHAN1:DATA?" sixty times) gets no response and
+// an error in the queue, instead of gigabytes built in memory.
+constexpr qint64 MaxResponseBytes = qint64(64) << 20;
+
+// Connections one listener serves at a time; more are closed as they come.
+// A LAN instrument takes a handful; this bounds the threads and buffers
+// clients can make the simulator hold.
+constexpr int MaxConnections = 64;
+
 // What a transport does with one received program message.
 struct Response {
     enum class Action {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <new>
 
 namespace benchsim {
 
@@ -19,6 +20,55 @@ std::atomic<quint64> nextSequence{1};
 } // namespace
 
 Instrument::Instrument(const QString &name, int latencyMs) : name_(name), latencyMs_(latencyMs) {}
+
+bool Instrument::Context::fits(qint64 unitBytes)
+{
+    // Each unit brings one byte more: the ";" before the next or the final line feed.
+    if (!refused_ && size_ + unitBytes + 1 <= MaxResponseBytes)
+        return true;
+    refuse();
+    return false;
+}
+
+void Instrument::Context::refuse()
+{
+    refused_ = true;
+    units_.clear();
+    size_ = 0;
+}
+
+bool Instrument::Context::add(const QByteArray &unit)
+{
+    if (!fits(unit.size()))
+        return false;
+    units_.append({unit, false});
+    size_ += unit.size() + 1;
+    return true;
+}
+
+bool Instrument::Context::addTerminated(const QByteArray &unitAndLineFeed)
+{
+    if (!fits(unitAndLineFeed.size() - 1))
+        return false;
+    units_.append({unitAndLineFeed, true});
+    size_ += unitAndLineFeed.size();
+    return true;
+}
+
+QByteArray Instrument::Context::message() const
+{
+    if (units_.size() == 1 && units_[0].terminated)
+        return units_[0].bytes;
+    QByteArray out;
+    out.reserve(int(size_));
+    for (const Unit &u : units_) {
+        out.append(u.bytes.constData(), u.bytes.size() - (u.terminated ? 1 : 0));
+        out.append(';');
+    }
+    if (!out.isEmpty())
+        out[out.size() - 1] = '\n';
+    return out;
+}
 
 void Instrument::trigger(Context &) {}
 
@@ -41,7 +91,7 @@ void Instrument::pushError(int code, const char *text)
 void Instrument::storeOrRecall(const Command &cmd, Context &ctx)
 {
     if (cmd.query) {
-        ctx.units.append(settings_.value(cmd.header.chopped(1), "0"));
+        ctx.add(settings_.value(cmd.header.chopped(1), "0"));
     } else {
         settings_.insert(cmd.header, cmd.args);
     }
@@ -51,9 +101,9 @@ bool Instrument::executeCommon(const Command &cmd, Context &ctx)
 {
     const QByteArray &h = cmd.header;
     if (h == "*IDN?") {
-        ctx.units.append(identity());
+        ctx.add(identity());
     } else if (h == "*OPC?") {
-        ctx.units.append("1");
+        ctx.add("1");
     } else if (h == "*OPC" || h == "*WAI") {
         // Commands run one after the other here, so both are already satisfied.
     } else if (h == "*RST") {
@@ -66,12 +116,12 @@ bool Instrument::executeCommon(const Command &cmd, Context &ctx)
     } else if (h == GoToLocalCommand || h == GoToRemoteCommand) {
         // A VXI-11 link's device_local/device_remote, logged; no front panel to lock.
     } else if (h == "*ESR?" || h == "*STB?") {
-        ctx.units.append("0");
+        ctx.add("0");
     } else if (h == "SYST:ERR?" || h == "SYST:ERR:NEXT?") {
         if (errors_.empty()) {
-            ctx.units.append("0,\"No error\"");
+            ctx.add("0,\"No error\"");
         } else {
-            ctx.units.append(errors_.front());
+            ctx.add(errors_.front());
             errors_.pop_front();
         }
     } else {
@@ -87,22 +137,36 @@ Response Instrument::handle(const QByteArray &message)
     Response response;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        Context ctx;
         bool unknown = false;
-        for (const Command &cmd : splitMessage(message)) {
-            if (executeCommon(cmd, ctx) || execute(cmd, ctx))
-                continue;
-            unknown = true;
-            pushError(-113, "Undefined header");
+        try {
+            Context ctx;
+            bool refusalQueued = false;
+            CommandReader reader(message);
+            for (Command cmd; reader.next(&cmd);) {
+                if (!executeCommon(cmd, ctx) && !execute(cmd, ctx)) {
+                    unknown = true;
+                    pushError(-113, "Undefined header");
+                }
+                if (ctx.refused() && !refusalQueued) {
+                    pushError(-225, "Out of memory;response too long");
+                    refusalQueued = true;
+                }
+            }
+            if (ctx.hasUnits() && !ctx.stalled) {
+                response.action = Response::Action::Reply;
+                response.bytes = ctx.message();
+            }
+            response.delayMs = addDelay(latencyMs_, ctx.delayMs);
+        } catch (const std::bad_alloc &) {
+            // This message is refused; the instrument and its other clients go on.
+            response = Response();
+            response.delayMs = latencyMs_;
+            pushError(-225, "Out of memory");
         }
-        if (!ctx.units.isEmpty() && !ctx.stalled) {
-            response.action = Response::Action::Reply;
-            response.bytes = ctx.units.join(';') + '\n';
-        }
-        response.delayMs = addDelay(latencyMs_, ctx.delayMs);
 
         entry.instrument = name_;
-        entry.command = message;
+        entry.command = message.left(LogCommandBytes);
+        entry.commandSize = message.size();
         entry.unknown = unknown;
         entry.sequence = nextSequence++;
         if (const Fault *fault = matchFault(message)) {
@@ -113,12 +177,21 @@ Response Instrument::handle(const QByteArray &message)
             entry.reply = response.bytes.left(LogReplyBytes);
             entry.replySize = response.bytes.size();
         }
-        log_.append(entry);
+        appendLog(entry);
         listener = listener_;
     }
     if (listener)
         listener(entry);
     return response;
+}
+
+void Instrument::appendLog(const LogEntry &entry)
+{
+    if (int(log_.size()) >= LogEntries) {
+        log_.pop_front();
+        ++logDropped_;
+    }
+    log_.push_back(entry);
 }
 
 const Fault *Instrument::matchFault(const QByteArray &message)
@@ -136,8 +209,8 @@ const Fault *Instrument::matchFault(const QByteArray &message)
 
 void Instrument::applyFault(const Fault &fault, Response &response)
 {
-    const QByteArray payload = blockPayload(response.bytes);
-    const QByteArray count = QByteArray::number(payload.size());
+    // Only the block faults take the data apart: a 40 MB reply is not copied for the others.
+    const auto payload = [&response] { return blockPayload(response.bytes); };
     auto reply = [&response](const QByteArray &bytes) {
         response.action = Response::Action::Reply;
         response.bytes = bytes;
@@ -158,20 +231,27 @@ void Instrument::applyFault(const Fault &fault, Response &response)
         reply(kGarbage);
         break;
     case Fault::Kind::BlockDigit0:
-        reply("#0" + payload + '\n');
+        reply("#0" + payload() + '\n');
         break;
-    case Fault::Kind::BlockNonDigit:
-        reply("#x" + count + payload + '\n');
+    case Fault::Kind::BlockNonDigit: {
+        const QByteArray data = payload();
+        reply("#x" + QByteArray::number(data.size()) + data + '\n');
         break;
-    case Fault::Kind::BlockShortLength:
+    }
+    case Fault::Kind::BlockShortLength: {
         // One length digit more announced than follow; no data.
+        const QByteArray count = QByteArray::number(payload().size());
         reply("#" + QByteArray::number(count.size() + 1) + count + '\n');
         break;
-    case Fault::Kind::BlockShortData:
-        reply("#" + QByteArray::number(count.size()) + count + payload.left(payload.size() / 2) + '\n');
+    }
+    case Fault::Kind::BlockShortData: {
+        const QByteArray data = payload();
+        const QByteArray count = QByteArray::number(data.size());
+        reply("#" + QByteArray::number(count.size()) + count + data.left(data.size() / 2) + '\n');
         break;
+    }
     case Fault::Kind::BlockHugeCount:
-        reply(QByteArray("#9") + kHugeCount + payload + '\n');
+        reply(QByteArray("#9") + kHugeCount + payload() + '\n');
         break;
     case Fault::Kind::DeviceIoTimeout:
     case Fault::Kind::DeviceIoError:
@@ -185,13 +265,24 @@ void Instrument::applyFault(const Fault &fault, Response &response)
 QVector<LogEntry> Instrument::log() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return log_;
+    QVector<LogEntry> out;
+    out.reserve(int(log_.size()));
+    for (const LogEntry &e : log_)
+        out.append(e);
+    return out;
+}
+
+quint64 Instrument::logDropped() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return logDropped_;
 }
 
 void Instrument::clearLog()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.clear();
+    logDropped_ = 0;
 }
 
 void Instrument::setLogListener(std::function<void(const LogEntry &)> listener)

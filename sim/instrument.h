@@ -25,17 +25,44 @@ public:
     Response handle(const QByteArray &message) override;
 
     QVector<LogEntry> log() const;
+    quint64 logDropped() const;
     void clearLog();
     void setLogListener(std::function<void(const LogEntry &)> listener);
     void addFault(const Fault &fault);
     void clearFaults();
 
 protected:
-    // What a message's commands leave behind for the response.
-    struct Context {
-        QByteArrayList units; // one response unit per answered query
+    // What a message's commands leave behind for the response. The response
+    // is bounded by MaxResponseBytes: a unit that would pass it refuses the
+    // whole response (the message then gets none, and an error is queued).
+    class Context {
+    public:
+        // Adds one response unit; false, adding nothing, once refused.
+        bool add(const QByteArray &unit);
+        // The same for a unit that carries its line feed already (a block
+        // kept for its acquisition): a response of this unit alone is that
+        // very buffer, not a copy.
+        bool addTerminated(const QByteArray &unitAndLineFeed);
+        // Refuses the response (a unit could not be made).
+        void refuse();
+        bool refused() const { return refused_; }
+        bool hasUnits() const { return !units_.isEmpty(); }
+        // The units joined by ";" and ended by a line feed.
+        QByteArray message() const;
+
         int delayMs = 0;      // time until the commands are done
         bool stalled = false; // the commands never complete ("*OPC?" gets no answer)
+
+    private:
+        // Whether a unit of this many bytes still fits; false refuses the response.
+        bool fits(qint64 unitBytes);
+        struct Unit {
+            QByteArray bytes;
+            bool terminated;
+        };
+        QVector<Unit> units_;
+        qint64 size_ = 0; // of the response so far, separators and terminator included
+        bool refused_ = false;
     };
 
     // A command outside the common set; called with the instrument locked.
@@ -64,6 +91,7 @@ private:
     bool executeCommon(const Command &cmd, Context &ctx);
     const Fault *matchFault(const QByteArray &message);
     static void applyFault(const Fault &fault, Response &response);
+    void appendLog(const LogEntry &entry);
 
     QString name_;
     int latencyMs_;
@@ -71,7 +99,8 @@ private:
     std::deque<QByteArray> errors_;
     QHash<QByteArray, QByteArray> settings_;
     QVector<ArmedFault> faults_;
-    QVector<LogEntry> log_;
+    std::deque<LogEntry> log_; // the latest LogEntries
+    quint64 logDropped_ = 0;
     std::function<void(const LogEntry &)> listener_;
 };
 

@@ -1,5 +1,9 @@
 #include "sim/oscilloscope.h"
 
+#include "sim/scpi.h"
+
+#include <cstring>
+
 namespace benchsim {
 
 namespace {
@@ -64,9 +68,66 @@ void Oscilloscope::reset()
 
 void Oscilloscope::acquire()
 {
-    last_ = makeAcquisition(scenario_, truths_->count(), recordLength_);
+    hasAcquisition_ = false;
+    for (int c = 0; c < 3; ++c) {
+        hasSamples_[c] = false;
+        asciiReply_[c].clear();
+        asciiTooLong_[c] = false;
+    }
+    planAcquisition(scenario_, truths_->count(), recordLength_, &last_);
     truths_->add(last_.truth, last_.rfTime);
     hasAcquisition_ = true;
+}
+
+const QByteArray &Oscilloscope::realReply(int index)
+{
+    // Should memory run out half-way, no half-made record is ever answered:
+    // the next read makes the samples again.
+    if (!hasSamples_[index]) {
+        makeSamples(scenario_, index, &last_);
+        hasSamples_[index] = true;
+    }
+    return last_.block[index];
+}
+
+const QByteArray &Oscilloscope::asciiReply(int index)
+{
+    QByteArray &reply = asciiReply_[index];
+    if (reply.isNull() && !asciiTooLong_[index]) {
+        QByteArray text;
+        const QByteArray &block = realReply(index);
+        const char *samples = block.constData() + last_.dataOffset;
+        if (appendAsciiList(samples, last_.truth.points, MaxResponseBytes - 1, &text)) {
+            text.append('\n');
+            reply = text;
+        } else {
+            asciiTooLong_[index] = true;
+        }
+    }
+    return reply;
+}
+
+const QByteArray &Oscilloscope::zeroReply()
+{
+    const int points = last_.truth.points;
+    if (zeroPoints_ != points) {
+        zeroReply_[0].clear();
+        zeroReply_[1].clear();
+        zeroPoints_ = points;
+    }
+    QByteArray &reply = zeroReply_[ascii_ ? 1 : 0];
+    if (reply.isNull()) {
+        if (ascii_) {
+            reply = QByteArray("0,").repeated(points);
+            reply[reply.size() - 1] = '\n';
+        } else {
+            const QByteArray header = blockHeader(qint64(points) * 4);
+            reply = QByteArray(header.size() + points * 4 + 1, '\0');
+            memcpy(reply.data(), header.constData(), size_t(header.size()));
+            reply[reply.size() - 1] = '\n';
+        }
+    }
+    return reply;
 }
 
 void Oscilloscope::trigger(Context &ctx)
@@ -85,23 +146,30 @@ void Oscilloscope::answerData(int channel, Context &ctx)
 {
     if (!hasAcquisition_)
         acquire(); // the screen always shows a record
-    QVector<float> samples;
-    if (channel <= 3 && channelOn_[channel - 1]) {
-        samples = last_.channel[channel - 1];
+    const bool on = channelOn_[channel - 1];
+    if (!on)
+        pushError(-221, "Settings conflict;channel off");
+    if (ctx.refused())
+        return; // nothing more is built for a response that is refused anyway
+    // A channel that is off (or channel 4, which carries no signal) was not recorded: zeros.
+    if (!on || channel > 3) {
+        ctx.addTerminated(zeroReply());
+    } else if (!ascii_) {
+        ctx.addTerminated(realReply(channel - 1));
     } else {
-        // A channel that is off (or channel 4, which carries no signal) was not recorded.
-        samples.fill(0.0f, last_.truth.points);
-        if (!channelOn_[channel - 1])
-            pushError(-221, "Settings conflict;channel off");
+        const QByteArray &text = asciiReply(channel - 1);
+        if (text.isNull())
+            ctx.refuse();
+        else
+            ctx.addTerminated(text);
     }
-    ctx.units.append(ascii_ ? asciiList(samples) : floatBlock(samples));
 }
 
 bool Oscilloscope::setChannel(int channel, const Command &cmd, Context &ctx)
 {
     bool &on = channelOn_[channel - 1];
     if (cmd.query) {
-        ctx.units.append(on ? "1" : "0");
+        ctx.add(on ? "1" : "0");
     } else if (!parseBool(cmd.args, &on)) {
         pushError(-224, "Illegal parameter value");
     }
@@ -111,7 +179,7 @@ bool Oscilloscope::setChannel(int channel, const Command &cmd, Context &ctx)
 bool Oscilloscope::setTriggerLevel(const Command &cmd, Context &ctx)
 {
     if (cmd.query) {
-        ctx.units.append(QByteArray::number(triggerLevel_, 'g', 6));
+        ctx.add(QByteArray::number(triggerLevel_, 'g', 6));
         return true;
     }
     bool ok = false;
@@ -126,7 +194,7 @@ bool Oscilloscope::setTriggerLevel(const Command &cmd, Context &ctx)
 bool Oscilloscope::setRunState(const QByteArray &state, const Command &cmd, Context &ctx)
 {
     if (cmd.query)
-        ctx.units.append(runState_);
+        ctx.add(runState_);
     else
         runState_ = state;
     return true;
@@ -147,7 +215,7 @@ bool Oscilloscope::execute(const Command &cmd, Context &ctx)
     }
     if (pattern == "FORM" || pattern == "FORM?") {
         if (cmd.query)
-            ctx.units.append(ascii_ ? "ASC,0" : "REAL,32");
+            ctx.add(ascii_ ? "ASC,0" : "REAL,32");
         else if (!parseDataFormat(cmd.args, &ascii_))
             pushError(-224, "Illegal parameter value");
         return true;
@@ -169,7 +237,7 @@ bool Oscilloscope::executeOrvix(const QByteArray &pattern, int channel, const Co
     if (base == "INIT:CONT") {
         bool on = true;
         if (cmd.query)
-            ctx.units.append(runState_ == "RUN" ? "1" : "0");
+            ctx.add(runState_ == "RUN" ? "1" : "0");
         else if (parseBool(cmd.args, &on))
             runState_ = on ? "RUN" : "SINGLE";
         else
@@ -180,7 +248,7 @@ bool Oscilloscope::executeOrvix(const QByteArray &pattern, int channel, const Co
         bool ok = false;
         const int n = cmd.args.toInt(&ok);
         if (cmd.query)
-            ctx.units.append(QByteArray::number(recordLength_));
+            ctx.add(QByteArray::number(recordLength_));
         else if (ok && n >= 2 && n <= kMaxRecordLength)
             recordLength_ = n;
         else
@@ -204,7 +272,7 @@ bool Oscilloscope::executeBenlo(const QByteArray &pattern, int channel, const Co
     if (pattern == "SING")
         return setRunState("SINGLE", cmd, ctx);
     if (pattern == "ACQ:POIN?") {
-        ctx.units.append(QByteArray::number(recordLength_));
+        ctx.add(QByteArray::number(recordLength_));
         return true;
     }
     if (inTable(kBenloSettings, base)) {

@@ -25,6 +25,9 @@ private:
     bool executeBenlo(const QByteArray &pattern, int channel, const Command &cmd, Context &ctx);
     void acquire();
     void answerData(int channel, Context &ctx);
+    const QByteArray &realReply(int index);
+    const QByteArray &asciiReply(int index);
+    const QByteArray &zeroReply();
     bool setChannel(int channel, const Command &cmd, Context &ctx);
     bool setTriggerLevel(const Command &cmd, Context &ctx);
     bool setRunState(const QByteArray &state, const Command &cmd, Context &ctx);
@@ -40,6 +43,15 @@ private:
     QByteArray runState_ = "RUN";
     bool hasAcquisition_ = false;
     Acquisition last_;
+    bool hasSamples_[3] = {false, false, false}; // last_.block[c] holds its samples (made at its first read)
+    // Made at the first read of the current acquisition and kept for the
+    // next: each channel's FORM ASC response (null until made, or when it
+    // would pass MaxResponseBytes), and the zero record of a channel that is
+    // off, as REAL,32 and ASC responses, for zeroPoints_ samples.
+    QByteArray asciiReply_[3];
+    bool asciiTooLong_[3] = {false, false, false};
+    QByteArray zeroReply_[2];
+    int zeroPoints_ = 0;
 };
 
 } // namespace benchsim

@@ -1,5 +1,6 @@
 #include "sim/rfanalyzer.h"
 
+#include "sim/scpi.h"
 #include "sim/waveform.h"
 
 namespace benchsim {
@@ -44,11 +45,17 @@ void SpectrumAnalyzer::answerTrace(const Command &cmd, Context &ctx)
     int index = -1;
     double rfTime = 0;
     const bool hasBurst = truths_->latest(&index, &rfTime);
-    int rfIndex = -1;
-    const QVector<float> trace = analyzerTrace(scenario_, index, hasBurst, rfTime, n, sweepTime_, &rfIndex);
-    if (hasBurst)
-        truths_->setAnalyzerTrace(index, n, sweepTime_ / (n - 1), rfIndex);
-    ctx.units.append(ascii_ ? asciiList(trace) : floatBlock(trace));
+    if (ctx.refused())
+        return; // nothing more is built for a response that is refused anyway
+    const TraceKey key{hasBurst ? index : -1, n, sweepTime_, ascii_};
+    if (traceReply_.isNull() || !(key == traceKey_)) {
+        traceReply_.clear();
+        const QVector<float> trace = analyzerTrace(scenario_, index, hasBurst, rfTime, n, sweepTime_, &traceRfIndex_);
+        traceReply_ = (ascii_ ? asciiList(trace) : floatBlock(trace)) + '\n';
+        traceKey_ = key;
+    }
+    if (ctx.addTerminated(traceReply_) && hasBurst)
+        truths_->setAnalyzerTrace(index, n, sweepTime_ / (n - 1), traceRfIndex_);
 }
 
 bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)
@@ -60,7 +67,7 @@ bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)
     } else if (base == "SWE:POIN") {
         const int n = cmd.args.toInt(&ok);
         if (cmd.query)
-            ctx.units.append(QByteArray::number(sweepPoints_));
+            ctx.add(QByteArray::number(sweepPoints_));
         else if (ok && n >= 2 && n <= kMaxSweepPoints)
             sweepPoints_ = n;
         else
@@ -68,21 +75,21 @@ bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)
     } else if (base == "SWE:TIME") {
         const double s = cmd.args.toDouble(&ok);
         if (cmd.query)
-            ctx.units.append(QByteArray::number(sweepTime_, 'g', 6));
+            ctx.add(QByteArray::number(sweepTime_, 'g', 6));
         else if (ok && s > 0 && s <= 3600)
             sweepTime_ = s;
         else
             pushError(-222, "Data out of range");
     } else if (base == "INIT:CONT") {
         if (cmd.query)
-            ctx.units.append(continuous_ ? "1" : "0");
+            ctx.add(continuous_ ? "1" : "0");
         else if (!parseBool(cmd.args, &continuous_))
             pushError(-224, "Illegal parameter value");
     } else if (base == "INIT" || base == "INIT:IMM") {
         // A single sweep: it waits for the oscilloscope's trigger output.
     } else if (base == "FORM") {
         if (cmd.query)
-            ctx.units.append(ascii_ ? "ASC,0" : "REAL,32");
+            ctx.add(ascii_ ? "ASC,0" : "REAL,32");
         else if (!parseDataFormat(cmd.args, &ascii_))
             pushError(-224, "Illegal parameter value");
     } else {

@@ -27,6 +27,21 @@ private:
     double sweepTime_ = 1.0; // seconds; starts matched to the oscilloscope's record
     bool continuous_ = true;
     bool ascii_ = true;
+
+    // The latest trace response, kept while the same trace is asked for again.
+    struct TraceKey {
+        int index = -2; // acquisition (-1: none yet)
+        int points = 0;
+        double span = 0;
+        bool ascii = false;
+        bool operator==(const TraceKey &o) const
+        {
+            return index == o.index && points == o.points && span == o.span && ascii == o.ascii;
+        }
+    };
+    TraceKey traceKey_;
+    QByteArray traceReply_;
+    int traceRfIndex_ = -1;
 };
 
 } // namespace benchsim

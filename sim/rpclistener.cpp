@@ -1,9 +1,11 @@
 #include "sim/rpclistener.h"
 
-#include "visa/rpcsocket.h"
+#include "sim/endpoint.h"
+#include "sim/recordstream.h"
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -99,7 +101,15 @@ bool TcpRecordServer::listen(const std::string &ip, uint16_t port, size_t maxRec
     maxRecord_ = maxRecord;
     factory_ = std::move(factory);
     stopping_ = false;
-    acceptThread_ = std::thread(&TcpRecordServer::acceptLoop, this);
+    try {
+        acceptThread_ = std::thread(&TcpRecordServer::acceptLoop, this);
+    } catch (const std::exception &e) {
+        *error = std::string("thread: ") + e.what();
+        closeFd(listenFd_);
+        closeFd(wakePipe_[0]);
+        closeFd(wakePipe_[1]);
+        return false;
+    }
     return true;
 }
 
@@ -118,6 +128,14 @@ void TcpRecordServer::acceptLoop()
         }
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        admit(fd);
+    }
+}
+
+void TcpRecordServer::admit(int fd)
+{
+    bool refused = false;
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         // Join the threads of connections that have ended since.
         for (auto it = conns_.begin(); it != conns_.end();) {
@@ -128,48 +146,69 @@ void TcpRecordServer::acceptLoop()
                 ++it;
             }
         }
-        if (stopping_) {
+        if (stopping_ || int(conns_.size()) >= MaxConnections) {
             ::close(fd);
-            break;
+            return;
         }
-        conns_.push_back(std::make_unique<Conn>());
-        Conn *c = conns_.back().get();
-        c->fd = fd;
-        c->thread = std::thread(&TcpRecordServer::serve, this, c, localAddressOf(fd));
+        Conn *c = nullptr;
+        try {
+            conns_.push_back(std::make_unique<Conn>());
+            c = conns_.back().get();
+            c->fd = fd;
+            c->thread = std::thread(&TcpRecordServer::serve, this, c, localAddressOf(fd));
+        } catch (const std::exception &) {
+            // No thread (or no memory) for one more connection: this one is
+            // refused, the others go on.
+            if (c)
+                conns_.pop_back();
+            ::close(fd);
+            refused = true;
+        }
+    }
+    if (refused) {
+        // Keeps a client that retries at once from turning refusals into a busy loop.
+        pollfd wake{wakePipe_[0], POLLIN, 0};
+        ::poll(&wake, 1, 100);
     }
 }
 
 void TcpRecordServer::serve(Conn *conn, std::string localIp)
 {
-    {
-        std::unique_ptr<RecordSession> session = factory_(localIp);
-        oncrpc::RecordAssembler assembler(maxRecord_);
-        oncrpc::Bytes record;
-        while (!stopping_ && oncrpc::receiveRecord(conn->fd, assembler, &record, oncrpc::Deadline::never()) ==
-                                 oncrpc::IoResult::Ok) {
-            oncrpc::Bytes reply;
-            RecordOutcome out = session->onRecord(record, &reply);
-            if (out.reply) {
-                oncrpc::Bytes frame = oncrpc::frameRecord(reply);
-                if (oncrpc::sendAll(conn->fd, frame.data(), frame.size(), oncrpc::Deadline::after(10000)) !=
-                    oncrpc::IoResult::Ok)
-                    break;
-            }
-            if (out.closeAfter) {
-                if (out.closeDelayMs > 0) {
-                    // Sleep, but let stop() cut it short: it shuts the socket down.
-                    pollfd p{conn->fd, POLLRDHUP, 0};
-                    ::poll(&p, 1, out.closeDelayMs);
-                }
-                break;
-            }
-        }
-        // The session (and every link it holds) ends with the connection.
+    try {
+        serveRecords(conn, localIp);
+    } catch (const std::exception &) {
+        // Out of memory while serving: this connection ends (its links with
+        // it), the server goes on.
     }
     std::lock_guard<std::mutex> lock(mutex_);
     ::shutdown(conn->fd, SHUT_RDWR);
     closeFd(conn->fd);
     conn->done = true;
+}
+
+void TcpRecordServer::serveRecords(Conn *conn, const std::string &localIp)
+{
+    // The session (and every link it holds) ends with the connection.
+    std::unique_ptr<RecordSession> session = factory_(localIp);
+    session->peerFd_ = conn->fd;
+    RecordReader reader(conn->fd, maxRecord_);
+    oncrpc::Bytes record, reply;
+    while (!stopping_ && reader.next(&record) == RecordReader::Status::Record) {
+        reply.clear();
+        RecordOutcome out = session->onRecord(record, &reply);
+        // A client that takes nothing for this long is given up.
+        const int stallMs = 10000;
+        if (out.reply && !sendRecord(conn->fd, reply, out.tail, stallMs))
+            break;
+        if (out.closeAfter) {
+            if (out.closeDelayMs > 0) {
+                // Sleep, but let stop() cut it short: it shuts the socket down.
+                pollfd p{conn->fd, POLLRDHUP, 0};
+                ::poll(&p, 1, out.closeDelayMs);
+            }
+            break;
+        }
+    }
 }
 
 void TcpRecordServer::stop()
@@ -211,7 +250,15 @@ bool UdpRecordServer::listen(const std::string &ip, uint16_t port, DatagramHandl
     }
     ip_ = ip;
     handler_ = std::move(handler);
-    thread_ = std::thread(&UdpRecordServer::loop, this);
+    try {
+        thread_ = std::thread(&UdpRecordServer::loop, this);
+    } catch (const std::exception &e) {
+        *error = std::string("thread: ") + e.what();
+        closeFd(fd_);
+        closeFd(wakePipe_[0]);
+        closeFd(wakePipe_[1]);
+        return false;
+    }
     return true;
 }
 
@@ -225,9 +272,13 @@ void UdpRecordServer::loop()
         ssize_t n = ::recvfrom(fd_, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &fromLen);
         if (n <= 0)
             continue;
-        oncrpc::Bytes out;
-        if (handler_(oncrpc::Bytes(buf, buf + n), ip_, &out))
-            ::sendto(fd_, out.data(), out.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), fromLen);
+        try {
+            oncrpc::Bytes out;
+            if (handler_(oncrpc::Bytes(buf, buf + n), ip_, &out))
+                ::sendto(fd_, out.data(), out.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), fromLen);
+        } catch (const std::exception &) {
+            // Out of memory: this datagram goes unanswered, as if lost.
+        }
     }
 }
 

@@ -6,6 +6,8 @@
 
 #include "visa/oncrpc.h"
 
+#include <QByteArray>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -22,6 +24,11 @@ struct RecordOutcome {
     bool reply = true;      // send *reply as one record
     bool closeAfter = false; // then drop the connection (injected fault)
     int closeDelayMs = 0;   // ... after this long
+    // XDR opaque data that ends the reply (*reply ends with its length),
+    // sent from where it lies instead of copied into *reply, then padded to
+    // a multiple of 4 bytes. It may point into keep, which holds it alive.
+    QByteArray tail;
+    QByteArray keep;
 };
 
 // The per-connection state: created when a client connects, destroyed when
@@ -30,6 +37,15 @@ class RecordSession {
 public:
     virtual ~RecordSession() = default;
     virtual RecordOutcome onRecord(const oncrpc::Bytes &record, oncrpc::Bytes *reply) = 0;
+
+protected:
+    // The connection's socket, for a call that waits long: it watches for
+    // the client hanging up. Set before the first record.
+    int peerFd() const { return peerFd_; }
+
+private:
+    friend class TcpRecordServer;
+    int peerFd_ = -1;
 };
 
 // localIp: the address the connection arrived on.
@@ -55,7 +71,9 @@ private:
         std::atomic<bool> done{false};
     };
     void acceptLoop();
+    void admit(int fd);
     void serve(Conn *conn, std::string localIp);
+    void serveRecords(Conn *conn, const std::string &localIp);
 
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};

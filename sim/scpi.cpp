@@ -2,6 +2,9 @@
 
 #include <QtEndian>
 
+#include <charconv>
+#include <limits>
+
 namespace benchsim {
 
 static Command parseCommand(const QByteArray &text)
@@ -17,29 +20,40 @@ static Command parseCommand(const QByteArray &text)
     return cmd;
 }
 
+bool CommandReader::next(Command *cmd)
+{
+    const char *data = message_.constData();
+    const int size = message_.size();
+    while (pos_ <= size) {
+        int end = pos_;
+        char quote = 0;
+        for (; end < size; ++end) {
+            const char c = data[end];
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == ';') {
+                break;
+            }
+        }
+        const QByteArray text = message_.mid(pos_, end - pos_).trimmed();
+        pos_ = end + 1;
+        if (!text.isEmpty()) {
+            *cmd = parseCommand(text);
+            return true;
+        }
+    }
+    return false;
+}
+
 QList<Command> splitMessage(const QByteArray &message)
 {
     QList<Command> commands;
-    QByteArray current;
-    char quote = 0;
-    for (char c : message) {
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == ';') {
-            const QByteArray text = current.trimmed();
-            if (!text.isEmpty())
-                commands.append(parseCommand(text));
-            current.clear();
-            continue;
-        }
-        current.append(c);
-    }
-    const QByteArray text = current.trimmed();
-    if (!text.isEmpty())
-        commands.append(parseCommand(text));
+    CommandReader reader(message);
+    for (Command cmd; reader.next(&cmd);)
+        commands.append(cmd);
     return commands;
 }
 
@@ -86,14 +100,16 @@ bool parseDataFormat(const QByteArray &args, bool *ascii)
     return false;
 }
 
+QByteArray blockHeader(qint64 count)
+{
+    const QByteArray digits = QByteArray::number(count);
+    return '#' + QByteArray::number(digits.size()) + digits;
+}
+
 QByteArray floatBlock(const QVector<float> &samples)
 {
-    const QByteArray count = QByteArray::number(qint64(samples.size()) * 4);
-    QByteArray out;
-    out.reserve(2 + count.size() + samples.size() * 4);
-    out.append('#');
-    out.append(char('0' + count.size()));
-    out.append(count);
+    QByteArray out = blockHeader(qint64(samples.size()) * 4);
+    out.reserve(out.size() + samples.size() * 4);
     for (float v : samples) {
         char le[4];
         qToLittleEndian(v, le);
@@ -102,15 +118,36 @@ QByteArray floatBlock(const QVector<float> &samples)
     return out;
 }
 
+bool appendAsciiList(const char *le32, qint64 count, qint64 maxBytes, QByteArray *out)
+{
+    const int start = out->size();
+    for (qint64 i = 0; i < count; ++i) {
+        // "%.7g" without the C library's locale: to_chars never writes a decimal comma.
+        char text[32];
+        char *end = text;
+        if (i)
+            *end++ = ',';
+        const double v = qFromLittleEndian<float>(le32 + 4 * i);
+        if (v == 0)
+            *end++ = '0'; // also for -0, as QByteArray::number writes it
+        else
+            end = std::to_chars(end, text + sizeof text, v, std::chars_format::general, 7).ptr;
+        if (out->size() - start + (end - text) > maxBytes) {
+            out->truncate(start);
+            return false;
+        }
+        out->append(text, int(end - text));
+    }
+    return true;
+}
+
 QByteArray asciiList(const QVector<float> &samples)
 {
+    QVector<char> le(samples.size() * 4);
+    for (int i = 0; i < samples.size(); ++i)
+        qToLittleEndian(samples[i], le.data() + 4 * i);
     QByteArray out;
-    out.reserve(samples.size() * 12);
-    for (int i = 0; i < samples.size(); ++i) {
-        if (i)
-            out.append(',');
-        out.append(QByteArray::number(double(samples[i]), 'g', 7));
-    }
+    appendAsciiList(le.constData(), samples.size(), std::numeric_limits<qint64>::max(), &out);
     return out;
 }
 

@@ -14,9 +14,22 @@ struct Command {
     bool query = false;
 };
 
-// Splits a program message at ";" outside quoted strings. Every command is
-// taken as a full header from the root: the application never relies on
-// SCPI's relative header paths. Empty commands (";;") are skipped.
+// Reads the commands of a program message one at a time, split at ";"
+// outside quoted strings, so a message of a megabyte of ";*IDN?" is never
+// held as a list. Every command is taken as a full header from the root:
+// the application never relies on SCPI's relative header paths. Empty
+// commands (";;") are skipped. The message must outlive the reader.
+class CommandReader {
+public:
+    explicit CommandReader(const QByteArray &message) : message_(message) {}
+    bool next(Command *cmd);
+
+private:
+    const QByteArray &message_;
+    int pos_ = 0;
+};
+
+// All commands of a message at once.
 QList<Command> splitMessage(const QByteArray &message);
 
 // The header with a channel suffix 1..4 after "CHAN" replaced by "#", so one
@@ -31,11 +44,18 @@ bool parseBool(const QByteArray &args, bool *value);
 // False for anything else.
 bool parseDataFormat(const QByteArray &args, bool *ascii);
 
+// "#<n><count>", the header of a definite-length block of count data bytes.
+QByteArray blockHeader(qint64 count);
 // "#<n><count><data>" of little-endian float32 samples (the instrument adds
 // the message terminator).
 QByteArray floatBlock(const QVector<float> &samples);
 // Samples as "v1,v2,...", 7 significant digits, locale-free.
 QByteArray asciiList(const QVector<float> &samples);
+// The same for count little-endian float32 samples at le32, appended to
+// *out. False, with *out as it was, when the list would pass maxBytes: a
+// record's text is only known once written, and a long one is refused
+// rather than held.
+bool appendAsciiList(const char *le32, qint64 count, qint64 maxBytes, QByteArray *out);
 
 // Data bytes of a definite-length block reply, or the reply itself without
 // its terminator when it is not a block. Used to build malformed blocks.

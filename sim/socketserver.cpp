@@ -9,9 +9,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <exception>
+#include <system_error>
 
 namespace benchsim {
+
+namespace {
+// Bytes asked of the kernel per recv: a megabyte message comes in 16 reads.
+constexpr int kReceiveChunk = 64 * 1024;
+// How long a response delay goes on once the client has hung up.
+constexpr qint64 kHalfClosedGraceMs = 1000;
+} // namespace
 
 SocketServer::SocketServer(Endpoint *endpoint) : endpoint_(endpoint) {}
 
@@ -50,7 +60,12 @@ bool SocketServer::listen(quint16 port, QString *error)
     if (getsockname(listenFd_, reinterpret_cast<sockaddr *>(&addr), &len) < 0)
         return fail("getsockname");
     port_ = ntohs(addr.sin_port);
-    acceptThread_ = std::thread([this] { acceptLoop(); });
+    try {
+        acceptThread_ = std::thread([this] { acceptLoop(); });
+    } catch (const std::system_error &e) {
+        errno = e.code().value();
+        return fail("thread");
+    }
     return true;
 }
 
@@ -79,12 +94,50 @@ void SocketServer::stop()
     listenFd_ = wakeFd_ = -1;
 }
 
-bool SocketServer::waitReadable(int fd, int timeoutMs)
+// Waits for input on fd (or a hang-up); false once stop() has begun.
+bool SocketServer::waitReadable(int fd)
 {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    const int n = poll(fds, fd >= 0 ? 2 : 1, timeoutMs);
-    (void)n;
-    return !stopping_ && fd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR));
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        const int n = poll(fds, 2, -1);
+        if (stopping_)
+            return false;
+        if (n > 0 && fds[0].revents)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+// Sleeps for a response's delay; stop() cuts it short, and so does the
+// client hanging up: a reply an hour late is not waited for by a thread and
+// a socket once nobody is there to read it. TCP cannot tell a client that
+// is gone from one that only shut its sending side ("nc -N"), so a reply
+// due within kHalfClosedGraceMs is still sent to either.
+bool SocketServer::waitDelay(int fd, int delayMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(delayMs);
+    bool clientGone = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return true;
+        if (clientGone && left > kHalfClosedGraceMs)
+            return false;
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLRDHUP, 0}};
+        const int n = poll(fds, clientGone ? 1 : 2, int(std::min<qint64>(left, 1 << 30)));
+        if (stopping_ || (n < 0 && errno != EINTR))
+            return false;
+        if (n > 0 && fds[1].revents)
+            clientGone = true;
+    }
+}
+
+void SocketServer::pause(int ms)
+{
+    pollfd wake = {wakeFd_, POLLIN, 0};
+    poll(&wake, 1, ms);
 }
 
 void SocketServer::reapFinished()
@@ -103,29 +156,51 @@ void SocketServer::reapFinished()
 void SocketServer::acceptLoop()
 {
     while (!stopping_) {
-        if (!waitReadable(listenFd_, -1))
+        if (!waitReadable(listenFd_))
             continue;
         const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             // Out of descriptors the pending connection stays, and with it a
             // readable listener: pause instead of spinning (stop() cuts it short).
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                pollfd wake = {wakeFd_, POLLIN, 0};
-                poll(&wake, 1, 100);
-            }
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                pause(100);
             continue;
         }
-        // Replies are whole messages: send them at once.
-        const int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         reapFinished();
-        auto conn = std::make_unique<Connection>();
-        conn->fd = fd;
-        Connection *raw = conn.get();
-        std::lock_guard<std::mutex> lock(mutex_);
-        connections_.push_back(std::move(conn));
-        raw->thread = std::thread([this, raw] { serve(raw); });
+        admit(fd);
     }
+}
+
+void SocketServer::admit(int fd)
+{
+    // Replies are whole messages: send them at once.
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    bool refused = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (int(connections_.size()) >= MaxConnections) {
+            ::close(fd);
+            return;
+        }
+        Connection *raw = nullptr;
+        try {
+            connections_.push_back(std::make_unique<Connection>());
+            raw = connections_.back().get();
+            raw->fd = fd;
+            raw->thread = std::thread([this, raw] { serve(raw); });
+        } catch (const std::exception &) {
+            // No thread (or no memory) for one more connection: this one is
+            // refused, the others go on.
+            if (raw)
+                connections_.pop_back();
+            ::close(fd);
+            refused = true;
+        }
+    }
+    // Keeps a client that retries at once from turning refusals into a busy loop.
+    if (refused)
+        pause(100);
 }
 
 bool SocketServer::sendAll(int fd, const QByteArray &bytes)
@@ -149,52 +224,66 @@ bool SocketServer::sendAll(int fd, const QByteArray &bytes)
 
 void SocketServer::serve(Connection *conn)
 {
-    const int fd = conn->fd;
+    try {
+        serveMessages(conn->fd);
+    } catch (const std::exception &) {
+        // Out of memory while serving: this connection ends, the server goes on.
+    }
+    shutdown(conn->fd, SHUT_RDWR);
+    ::close(conn->fd);
+    conn->done = true;
+}
+
+void SocketServer::serveMessages(int fd)
+{
+    // Received bytes; the next message starts at start, and no line feed
+    // lies between start and scanned. Handled bytes are dropped only before
+    // the next recv, so a buffer of many short messages is not shifted once
+    // per message.
     QByteArray pending;
-    bool open = true;
-    while (open && !stopping_) {
-        int lf = pending.indexOf('\n');
-        if (lf < 0 && pending.size() < MaxProgramMessage) {
-            if (!waitReadable(fd, -1))
-                continue;
-            char buf[65536];
-            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    int start = 0, scanned = 0;
+    while (!stopping_) {
+        int end = pending.indexOf('\n', scanned);
+        const bool terminated = end >= 0;
+        if (!terminated && pending.size() - start >= MaxProgramMessage)
+            end = start + MaxProgramMessage; // a message without end is handed over in pieces
+        if (end < 0) {
+            pending.remove(0, start);
+            scanned = pending.size();
+            start = 0;
+            if (!waitReadable(fd))
+                return;
+            const int had = pending.size();
+            pending.resize(had + kReceiveChunk);
+            const ssize_t n = recv(fd, pending.data() + had, kReceiveChunk, 0);
+            pending.resize(had + int(std::max<ssize_t>(n, 0)));
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-                break;
-            if (n > 0)
-                pending.append(buf, int(n));
+                return;
             continue;
         }
-        if (lf < 0)
-            lf = pending.size();
-        QByteArray message = pending.left(lf);
-        pending.remove(0, lf + 1);
+        QByteArray message = pending.mid(start, end - start);
+        start = scanned = end + (terminated ? 1 : 0);
         if (message.endsWith('\r'))
             message.chop(1);
         if (message.trimmed().isEmpty())
             continue;
 
         const Response r = endpoint_->handle(message);
-        // The instrument is busy until its response is ready; stop() cuts the wait short.
-        if (r.delayMs > 0) {
-            pollfd wake = {wakeFd_, POLLIN, 0};
-            poll(&wake, 1, r.delayMs);
-        }
+        // The instrument is busy until its response is ready.
+        if (r.delayMs > 0 && !waitDelay(fd, r.delayMs))
+            return;
         switch (r.action) {
         case Response::Action::Reply:
-            open = sendAll(fd, r.bytes);
+            if (!sendAll(fd, r.bytes))
+                return;
             break;
         case Response::Action::Close:
-            open = false;
-            break;
+            return;
         case Response::Action::None:
         case Response::Action::DeviceError:
             break;
         }
     }
-    shutdown(fd, SHUT_RDWR);
-    ::close(fd);
-    conn->done = true;
 }
 
 } // namespace benchsim

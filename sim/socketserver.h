@@ -35,9 +35,13 @@ private:
         std::atomic<bool> done{false};
     };
     void acceptLoop();
+    void admit(int fd);
     void serve(Connection *conn);
-    bool waitReadable(int fd, int timeoutMs);
+    void serveMessages(int fd);
+    bool waitReadable(int fd);
+    bool waitDelay(int fd, int delayMs);
     bool sendAll(int fd, const QByteArray &bytes);
+    void pause(int ms);
     void reapFinished();
 
     Endpoint *endpoint_;

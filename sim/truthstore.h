@@ -8,6 +8,7 @@
 
 #include <QVector>
 
+#include <deque>
 #include <mutex>
 
 namespace benchsim {
@@ -18,45 +19,59 @@ public:
     int add(const Truth &truth, double rfTime)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        truths_.append(truth);
-        rfTimes_.append(rfTime);
-        return truths_.size() - 1;
+        // A message can hold a hundred thousand "*TRG": only the latest are kept.
+        if (int(truths_.size()) >= KeptTruths) {
+            truths_.pop_front();
+            ++first_;
+        }
+        truths_.push_back({truth, rfTime});
+        return first_ + int(truths_.size()) - 1;
     }
+    // Acquisitions made so far, also those no longer kept.
     int count() const
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        return truths_.size();
+        return first_ + int(truths_.size());
     }
     // The latest acquisition's index and burst time; false when none yet.
     bool latest(int *index, double *rfTime) const
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (truths_.isEmpty())
+        if (truths_.empty())
             return false;
-        *index = truths_.size() - 1;
-        *rfTime = rfTimes_.last();
+        *index = first_ + int(truths_.size()) - 1;
+        *rfTime = truths_.back().rfTime;
         return true;
     }
     void setAnalyzerTrace(int index, int points, double timePerSample, int rfIndex)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (index < 0 || index >= truths_.size())
+        if (index < first_ || index - first_ >= int(truths_.size()))
             return;
-        Truth &t = truths_[index];
+        Truth &t = truths_[size_t(index - first_)].truth;
         t.saPoints = points;
         t.saTimePerSample = timePerSample;
         t.saRfIndex = rfIndex;
     }
+    // The kept acquisitions, oldest first; Truth::index numbers them all.
     QVector<Truth> all() const
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        return truths_;
+        QVector<Truth> out;
+        out.reserve(int(truths_.size()));
+        for (const Kept &k : truths_)
+            out.append(k.truth);
+        return out;
     }
 
 private:
+    struct Kept {
+        Truth truth;
+        double rfTime;
+    };
     mutable std::mutex mutex_;
-    QVector<Truth> truths_;
-    QVector<double> rfTimes_;
+    std::deque<Kept> truths_;
+    int first_ = 0; // index of truths_.front()
 };
 
 } // namespace benchsim

@@ -16,11 +16,11 @@ bool VideoAnalyzer::execute(const Command &cmd, Context &ctx)
 {
     const QByteArray &h = cmd.header;
     if (h == "READ:AVDA:TTV:STAT?") {
-        ctx.units.append(QByteArray::number(scenario_.vaStat));
+        ctx.add(QByteArray::number(scenario_.vaStat));
     } else if (h == "READ:AVDA:TTV:COUN?") {
-        ctx.units.append(QByteArray::number(scenario_.vaCount));
+        ctx.add(QByteArray::number(scenario_.vaCount));
     } else if (h == "READ:AVDA:TTV:VAL?") {
-        ctx.units.append(QByteArray::number(scenario_.vaValue, 'g', 12));
+        ctx.add(QByteArray::number(scenario_.vaValue, 'g', 12));
     } else if (h == "INIT:AVDA") {
         // Starts the analyzer's own delay measurement; the results are the scenario's.
     } else if (isSetting(cmd.query ? h.chopped(1) : h)) {

@@ -5,9 +5,16 @@
 
 #include <algorithm>
 
+#include <poll.h>
+
 namespace benchsim {
 
 using Clock = std::chrono::steady_clock;
+
+namespace {
+// How soon a waiting read notices that its client hung up.
+constexpr auto kHangUpCheck = std::chrono::milliseconds(200);
+} // namespace
 
 Vxi11Link::WriteResult Vxi11Link::write(const uint8_t *data, size_t len, bool end)
 {
@@ -52,7 +59,8 @@ Vxi11Link::WriteResult Vxi11Link::write(const uint8_t *data, size_t len, bool en
     return res;
 }
 
-Vxi11Link::ReadResult Vxi11Link::read(uint32_t requestSize, uint32_t ioTimeoutMs, bool termCharSet, uint8_t termChar)
+Vxi11Link::ReadResult Vxi11Link::read(uint32_t requestSize, uint32_t ioTimeoutMs, bool termCharSet, uint8_t termChar,
+                                       int peerFd)
 {
     ReadResult res;
     if (pendingError_) {
@@ -69,9 +77,24 @@ Vxi11Link::ReadResult Vxi11Link::read(uint32_t requestSize, uint32_t ioTimeoutMs
         aborted_ = false;
         auto wakeUp = [this] { return waker_->stopping || aborted_; };
         const auto until = hasOutput_ ? std::min(readyAt_, deadline) : deadline;
-        waker_->cv.wait_until(lock, until, wakeUp);
+        // A client gone does not say so on its own: look between slices of
+        // the wait, so a read nobody waits for does not hold its thread and
+        // socket until its io_timeout.
+        while (!wakeUp() && Clock::now() < until) {
+            waker_->cv.wait_until(lock, std::min(until, Clock::now() + kHangUpCheck), wakeUp);
+            if (peerFd >= 0 && !wakeUp()) {
+                lock.unlock();
+                pollfd p{peerFd, POLLRDHUP, 0};
+                const bool gone = ::poll(&p, 1, 0) > 0;
+                lock.lock();
+                if (gone) {
+                    res.dropConnection = true;
+                    return res;
+                }
+            }
+        }
         if (waker_->stopping) {
-            res.stopping = true;
+            res.dropConnection = true;
             return res;
         }
         if (aborted_) {
@@ -94,7 +117,12 @@ Vxi11Link::ReadResult Vxi11Link::read(uint32_t requestSize, uint32_t ioTimeoutMs
             res.reason |= vxi11::ReasonChr;
         }
     }
-    res.data = output_.mid(outputPos_, n);
+    if (outputPos_ == 0 && n == output_.size()) {
+        res.data = output_;
+    } else {
+        res.owner = output_;
+        res.data = QByteArray::fromRawData(res.owner.constData() + outputPos_, n);
+    }
     outputPos_ += n;
     if (outputPos_ == output_.size()) {
         // END goes with the last byte, also when the response is an exact

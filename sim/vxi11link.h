@@ -38,12 +38,19 @@ public:
     struct ReadResult {
         uint32_t error = 0;
         uint32_t reason = 0;
+        // The bytes read. A piece of the response points into it instead of
+        // copying it; owner keeps it alive, so data is valid while the
+        // result is.
         QByteArray data;
-        bool stopping = false; // the server is going down: answer nothing
+        QByteArray owner;
+        // The server is going down or the client hung up: answer nothing.
+        bool dropConnection = false;
     };
     // Blocks until the response is ready, ioTimeoutMs passes (io_timeout),
-    // an abort arrives or the server stops.
-    ReadResult read(uint32_t requestSize, uint32_t ioTimeoutMs, bool termCharSet, uint8_t termChar);
+    // an abort arrives, the server stops or, when peerFd is given, the
+    // client on that socket hangs up.
+    ReadResult read(uint32_t requestSize, uint32_t ioTimeoutMs, bool termCharSet, uint8_t termChar,
+                    int peerFd = -1);
 
     struct ControlResult {
         uint32_t error = 0;

@@ -22,6 +22,9 @@ constexpr size_t MaxDeviceName = 256;
 // Room for the call header around the largest write we accept, so an
 // oversized write is answered with a parameter error, not a dropped link.
 constexpr size_t RecordSlack = 64 * 1024;
+// Links open at once on the whole server. Each may hold an unfinished
+// message of up to MaxProgramMessage bytes; a LAN instrument allows a few.
+constexpr size_t MaxLinks = 64;
 } // namespace
 
 struct Vxi11Server::Private {
@@ -114,14 +117,19 @@ private:
             const std::string name = r.string(MaxDeviceName);
             const int dev = r.ok() ? d_->selectDevice(localIp_, name) : -1;
             uint32_t lid = 0;
+            uint32_t error = dev >= 0 ? vxi11::ErrNone : vxi11::ErrNotAccessible;
             if (dev >= 0) {
                 std::lock_guard<std::mutex> lock(d_->registryMutex);
-                lid = d_->nextLid++;
-                auto l = std::make_unique<Vxi11Link>(d_->devices[dev].endpoint, &d_->waker);
-                d_->registry[lid] = l.get();
-                links_[lid] = std::move(l);
+                if (d_->registry.size() >= MaxLinks) {
+                    error = vxi11::ErrOutOfResources;
+                } else {
+                    lid = d_->nextLid++;
+                    auto l = std::make_unique<Vxi11Link>(d_->devices[dev].endpoint, &d_->waker);
+                    links_[lid] = std::move(l);
+                    d_->registry[lid] = links_[lid].get();
+                }
             }
-            w.u32(dev >= 0 ? vxi11::ErrNone : vxi11::ErrNotAccessible);
+            w.u32(error);
             w.u32(lid);
             w.u32(d_->abortPort);
             w.u32(d_->options.maxRecvSize);
@@ -170,16 +178,19 @@ private:
                 w.opaque(nullptr, 0);
                 break;
             }
-            const Vxi11Link::ReadResult res =
-                l->read(requestSize, ioTimeout, flags & vxi11::FlagTermChrSet, static_cast<uint8_t>(termChar));
-            if (res.stopping) {
+            const Vxi11Link::ReadResult res = l->read(requestSize, ioTimeout, flags & vxi11::FlagTermChrSet,
+                                                      static_cast<uint8_t>(termChar), peerFd());
+            if (res.dropConnection) {
                 out->reply = false;
                 out->closeAfter = true;
                 return;
             }
             w.u32(res.error);
             w.u32(res.reason);
-            w.opaque(reinterpret_cast<const uint8_t *>(res.data.constData()), size_t(res.data.size()));
+            // The data goes out from the response itself, after the length.
+            w.u32(uint32_t(res.data.size()));
+            out->tail = res.data;
+            out->keep = res.owner;
             break;
         }
         case vxi11::DeviceReadStb: {
@@ -246,8 +257,13 @@ private:
             *reply = oncrpc::encodeReply(h.xid, oncrpc::ProcUnavail);
             return;
         }
-        *reply = r.ok() ? oncrpc::encodeReply(h.xid, oncrpc::Success, w.bytes())
-                        : oncrpc::encodeReply(h.xid, oncrpc::GarbageArgs);
+        if (r.ok()) {
+            *reply = oncrpc::encodeReply(h.xid, oncrpc::Success, w.bytes());
+        } else {
+            *reply = oncrpc::encodeReply(h.xid, oncrpc::GarbageArgs);
+            out->tail.clear(); // results only follow a success
+            out->keep.clear();
+        }
     }
 
     Vxi11Server::Private *d_;

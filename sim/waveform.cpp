@@ -1,40 +1,133 @@
 #include "sim/waveform.h"
 
+#include "sim/scpi.h"
+
+#include <QtEndian>
+
+#include <array>
 #include <cmath>
-#include <random>
+#include <cstring>
 
 namespace benchsim {
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
-
-// Deterministic draws on every platform: the engine is fully defined by the
-// standard, the distributions are written out here.
-class Noise {
+// SplitMix64: fully defined here, so draws are the same on every platform,
+// and cheap enough for tens of millions of samples per acquisition.
+class Random {
 public:
-    Noise(quint32 seed, int index, int stream)
+    Random(quint32 seed, int index, int stream)
+        : state_(mix(mix(seed) ^ (quint64(quint32(index)) << 8 | quint64(quint32(stream)))))
     {
-        std::seed_seq seq{seed, quint32(index), quint32(stream)};
-        engine_.seed(seq);
+    }
+    quint64 next()
+    {
+        state_ += 0x9E3779B97F4A7C15ull;
+        return mix(state_);
     }
     // Uniform in [-1, 1).
-    double uniform() { return double(engine_()) / 2147483648.0 - 1.0; }
-    // Normal with sigma, clipped at 3 sigma so no sample ever reaches a
-    // detection threshold by chance.
-    double gauss(double sigma)
-    {
-        if (sigma <= 0)
-            return 0;
-        const double u1 = (double(engine_()) + 1.0) / 4294967296.0;
-        const double u2 = double(engine_()) / 4294967296.0;
-        const double z = std::sqrt(-2.0 * std::log(u1)) * std::cos(kTwoPi * u2);
-        return sigma * std::fmax(-3.0, std::fmin(3.0, z));
-    }
+    double uniform() { return double(next() >> 11) * (2.0 / 9007199254740992.0) - 1.0; }
 
 private:
-    std::mt19937 engine_;
+    static quint64 mix(quint64 z)
+    {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    quint64 state_;
 };
+
+// Inverse of the standard normal distribution function: Acklam's rational
+// approximation, refined by one Halley step to full double precision.
+double normalQuantile(double p)
+{
+    static const double a[] = {-3.969683028665376e+01, 2.209460984245205e+02, -2.759285104469687e+02,
+                               1.383577518672690e+02,  -3.066479806614716e+01, 2.506628277459239e+00};
+    static const double b[] = {-5.447609879822406e+01, 1.615858368580409e+02, -1.556989798598866e+02,
+                               6.680131188771972e+01,  -1.328068155288572e+01};
+    static const double c[] = {-7.784894002430293e-03, -3.223964580411365e-01, -2.400758277161838e+00,
+                               -2.549732539343734e+00, 4.374664141464968e+00,  2.938163982698783e+00};
+    static const double d[] = {7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00,
+                               3.754408661907416e+00};
+    const double low = 0.02425;
+    double x;
+    if (p < low) {
+        const double q = std::sqrt(-2 * std::log(p));
+        x = (((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5])
+            / ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1);
+    } else if (p <= 1 - low) {
+        const double q = p - 0.5;
+        const double r = q * q;
+        x = (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) * q
+            / (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1);
+    } else {
+        const double q = std::sqrt(-2 * std::log1p(-p));
+        x = -(((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5])
+            / ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1);
+    }
+    const double e = 0.5 * std::erfc(-x / std::sqrt(2.0)) - p;
+    const double sqrtTwoPi = 2.5066282746310002;
+    const double u = e * sqrtTwoPi * std::exp(x * x / 2);
+    return x - u / (1 + x * u / 2);
+}
+
+// Normal noise at 4096 equally likely levels (finer than the 8 to 12 bits
+// of an oscilloscope's converter), clipped at 3 sigma so no sample ever
+// reaches a detection threshold by chance. 12 random bits pick a level, so
+// a sample costs a look-up in a table that stays in the first-level cache,
+// not a logarithm, a root and a cosine.
+constexpr int kLevelBits = 12;
+constexpr int kLevels = 1 << kLevelBits;
+constexpr int kDrawsPerWord = 64 / kLevelBits;
+using NormalTable = std::array<double, kLevels>;
+
+const NormalTable &clippedNormal()
+{
+    static const NormalTable table = [] {
+        NormalTable t{};
+        for (int i = 0; i < kLevels / 2; ++i) {
+            const double z = std::fmax(-3.0, normalQuantile((i + 0.5) / kLevels));
+            t[size_t(i)] = z;
+            t[size_t(kLevels - 1 - i)] = -z; // exactly symmetric: the noise has no offset
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The one expression every sample goes through, so a sample drawn alone
+// equals the same sample drawn in its record.
+float noisySample(double level, double sigma, quint64 bits)
+{
+    return float(level + sigma * clippedNormal()[size_t(bits & (kLevels - 1))]);
+}
+
+// points samples of level before, then after from edgeIndex on (never when
+// it is -1), each with noise of sigma, as little-endian float32 at out.
+void writeSamples(char *out, int points, int edgeIndex, double before, double after, double sigma, Random &random)
+{
+    float low[kLevels], high[kLevels];
+    for (int i = 0; i < kLevels; ++i) {
+        low[i] = noisySample(before, sigma, quint64(i));
+        high[i] = noisySample(after, sigma, quint64(i));
+    }
+    const int edge = edgeIndex < 0 ? points : edgeIndex;
+    // Sample j takes the (j % kDrawsPerWord)-th 12 bits of word j / kDrawsPerWord.
+    for (int j = 0; j < points; j += kDrawsPerWord) {
+        quint64 bits = random.next();
+        char *at = out + 4 * qint64(j);
+        if (j + kDrawsPerWord <= points && (j + kDrawsPerWord <= edge || j >= edge)) {
+            // A whole word on one side of the edge: no test per sample.
+            const float *table = j >= edge ? high : low;
+            for (int k = 0; k < kDrawsPerWord; ++k, bits >>= kLevelBits)
+                qToLittleEndian(table[bits & (kLevels - 1)], at + 4 * k);
+        } else {
+            for (int k = 0; k < kDrawsPerWord && j + k < points; ++k, bits >>= kLevelBits)
+                qToLittleEndian((j + k < edge ? low : high)[bits & (kLevels - 1)], at + 4 * k);
+        }
+    }
+}
 
 enum Stream { Jitter, Channel1, Channel2, Channel3, Analyzer };
 
@@ -45,12 +138,22 @@ double recordSpan(bool benlo)
     return benlo ? 1.2 : 1.0;
 }
 
-QVector<double> timeAxis(int points, bool benlo)
+double sampleTime(int j, int points, bool benlo)
 {
-    QVector<double> t(points);
-    for (int j = 0; j < points; ++j)
-        t[j] = benlo ? (j * 1.2) / (points - 1) - 0.6 : double(j) / (points - 1) - 0.5;
-    return t;
+    return benlo ? (j * 1.2) / (points - 1) - 0.6 : double(j) / (points - 1) - 0.5;
+}
+
+int firstSampleAtOrAfter(int points, bool benlo, double edge)
+{
+    int lo = 0, hi = points; // the answer lies in [lo, hi]; hi == points: none
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (sampleTime(mid, points, benlo) >= edge)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo < points ? lo : -1;
 }
 
 double sweepTime(int i, int points, double span)
@@ -58,48 +161,68 @@ double sweepTime(int i, int points, double span)
     return (i * span) / (points - 1) - span / 2;
 }
 
-int firstIndexAtOrAfter(const QVector<double> &t, double edge)
+namespace {
+
+// How the three channels are drawn: channel c steps from low to high at edge.
+struct ChannelPlan {
+    Stream stream;
+    int edge;
+    double low, high;
+};
+
+void channelPlans(const Scenario &s, const Truth &tr, ChannelPlan out[3])
 {
-    for (int j = 0; j < t.size(); ++j)
-        if (t[j] >= edge)
-            return j;
-    return -1;
+    const double offset = tr.index < s.rejectFirst ? kRejectOffsetV : 0.0;
+    out[0] = {Channel1, tr.srcIndex, offset, offset + kSourceStepV};
+    out[1] = {Channel2, tr.snkIndex, 0.0, kSinkHighV};
+    out[2] = {Channel3, tr.rfIndex, 0.0, kRfHighV};
 }
 
-Acquisition makeAcquisition(const Scenario &s, int index, int points)
+} // namespace
+
+void planAcquisition(const Scenario &s, int index, int points, Acquisition *a)
 {
     const bool benlo = s.isBenlo();
-    Acquisition a;
-    Truth &tr = a.truth;
-    Noise jitter(s.seed, index, Jitter);
+    Truth &tr = a->truth;
+    tr = Truth();
+    Random jitter(s.seed, index, Jitter);
     tr.index = index;
     tr.src2RfMs = s.src2RfMs + s.jitterMs * jitter.uniform();
     tr.src2SnkMs = s.src2SnkMs + s.jitterMs * jitter.uniform();
     tr.points = points;
     tr.timePerSample = recordSpan(benlo) / (points - 1);
-    a.rfTime = tr.src2RfMs / 1000.0;
+    a->rfTime = tr.src2RfMs / 1000.0;
+    tr.srcIndex = firstSampleAtOrAfter(points, benlo, 0.0);
+    tr.rfIndex = firstSampleAtOrAfter(points, benlo, a->rfTime);
+    tr.snkIndex = firstSampleAtOrAfter(points, benlo, tr.src2SnkMs / 1000.0);
+    a->dataOffset = blockHeader(qint64(points) * 4).size();
 
-    const QVector<double> t = timeAxis(points, benlo);
-    tr.srcIndex = firstIndexAtOrAfter(t, 0.0);
-    tr.rfIndex = firstIndexAtOrAfter(t, a.rfTime);
-    tr.snkIndex = firstIndexAtOrAfter(t, tr.src2SnkMs / 1000.0);
-
-    const double offset = index < s.rejectFirst ? kRejectOffsetV : 0.0;
-    Noise n1(s.seed, index, Channel1), n2(s.seed, index, Channel2), n3(s.seed, index, Channel3);
-    for (int c = 0; c < 3; ++c)
-        a.channel[c].resize(points);
-    for (int j = 0; j < points; ++j) {
-        const bool afterSrc = tr.srcIndex >= 0 && j >= tr.srcIndex;
-        const bool afterRf = tr.rfIndex >= 0 && j >= tr.rfIndex;
-        const bool afterSnk = tr.snkIndex >= 0 && j >= tr.snkIndex;
-        a.channel[0][j] = float(offset + (afterSrc ? kSourceStepV : 0.0) + n1.gauss(s.noiseV));
-        a.channel[1][j] = float((afterSnk ? kSinkHighV : 0.0) + n2.gauss(s.noiseV));
-        a.channel[2][j] = float((afterRf ? kRfHighV : 0.0) + n3.gauss(s.noiseV));
-    }
-    // Compared as the application does, after widening the sample to double.
-    const double first = a.channel[0][0];
+    // The first channel-1 sample, drawn as makeSamples() will draw it, and
+    // compared as the application does, after widening it to double.
+    ChannelPlan plans[3];
+    channelPlans(s, tr, plans);
+    Random noise(s.seed, index, plans[0].stream);
+    const double first = noisySample(plans[0].edge == 0 ? plans[0].high : plans[0].low, s.noiseV, noise.next());
     tr.accepted = first > -0.05 && first < 0.3;
-    return a;
+}
+
+void makeSamples(const Scenario &s, int channel, Acquisition *a)
+{
+    const Truth &tr = a->truth;
+    const QByteArray header = blockHeader(qint64(tr.points) * 4);
+    const int size = header.size() + tr.points * 4 + 1;
+    ChannelPlan plans[3];
+    channelPlans(s, tr, plans);
+    const ChannelPlan &plan = plans[channel];
+    QByteArray &block = a->block[channel];
+    // A block still being sent to a client keeps its bytes; otherwise its pages are reused.
+    if (block.size() != size || !block.isDetached())
+        block = QByteArray(size, Qt::Uninitialized);
+    char *data = block.data();
+    memcpy(data, header.constData(), size_t(header.size()));
+    data[size - 1] = '\n';
+    Random noise(s.seed, tr.index, plan.stream);
+    writeSamples(data + a->dataOffset, tr.points, plan.edge, plan.low, plan.high, s.noiseV, noise);
 }
 
 QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double rfTime, int n, double span,
@@ -114,12 +237,12 @@ QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double
             }
         }
     }
-    Noise noise(s.seed, index, Analyzer);
+    Random noise(s.seed, index, Analyzer);
     QVector<float> trace(n);
-    for (int i = 0; i < n; ++i) {
-        const bool burst = *rfIndex >= 0 && i >= *rfIndex;
-        trace[i] = float((burst ? kBurstDbm : kFloorDbm) + noise.gauss(kAnalyzerNoiseDb));
-    }
+    writeSamples(reinterpret_cast<char *>(trace.data()), n, *rfIndex, kFloorDbm, kBurstDbm, kAnalyzerNoiseDb, noise);
+    // Written little-endian; the trace is handed on in host order.
+    for (float &v : trace)
+        v = qFromLittleEndian<float>(&v);
     return trace;
 }
 

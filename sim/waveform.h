@@ -6,6 +6,7 @@
 #include "sim/bench.h"
 #include "sim/scenario.h"
 
+#include <QByteArray>
 #include <QVector>
 
 namespace benchsim {
@@ -24,23 +25,35 @@ constexpr double kAnalyzerNoiseDb = 1.0;
 
 // Record span in seconds: 1.0 (Orvix) or 1.2 (Benlo), trigger in the middle.
 double recordSpan(bool benlo);
-// Sample times exactly as the application builds its axis:
+// Time of sample j exactly as the application builds its axis:
 // j/(N-1) - 0.5, or (j*1.2)/(N-1) - 0.6.
-QVector<double> timeAxis(int points, bool benlo);
+double sampleTime(int j, int points, bool benlo);
+// First sample whose time is at or after edge, -1 when none. The axis rises
+// monotonically, so this is a binary search: no axis is built.
+int firstSampleAtOrAfter(int points, bool benlo, double edge);
 // Analyzer sweep of span seconds centred on the trigger: (i*span)/(n-1) - span/2.
 double sweepTime(int i, int points, double span);
-// First index whose time is at or after edge, -1 when none.
-int firstIndexAtOrAfter(const QVector<double> &t, double edge);
 
 struct Acquisition {
     Truth truth;
-    QVector<float> channel[3]; // channels 1..3, volts
-    double rfTime = 0;         // true burst start, seconds after the trigger
+    double rfTime = 0; // true burst start, seconds after the trigger
+    // Channels 1..3 as whole REAL,32 responses: "#<n><count>", the samples
+    // as little-endian float32 (volts), "\n". Made once per acquisition and
+    // sent as they are, however often they are read.
+    QByteArray block[3];
+    int dataOffset = 0; // where the samples start in each block (the header's size)
 };
 
-// Acquisition number index of the scenario with the given record length.
-// Reproducible: the same scenario, index and length give the same samples.
-Acquisition makeAcquisition(const Scenario &s, int index, int points);
+// Acquisition number index of the scenario with the given record length:
+// its truth (delays played, edge samples, whether its first sample lies in
+// the window) and burst time, into *a. No sample is made, so a message of a
+// thousand "*TRG" at 10 million points does not hold the instrument for
+// minutes; the blocks are left as they were.
+void planAcquisition(const Scenario &s, int index, int points, Acquisition *a);
+// The samples of channel (0..2) of the acquisition planned in *a, written
+// into a->block[channel]. Reproducible: the same scenario, index and length
+// give the same samples. A buffer that nobody else holds is reused.
+void makeSamples(const Scenario &s, int channel, Acquisition *a);
 
 // The analyzer's zero-span trace for an acquisition: n points over span
 // seconds in dBm, burst from rfTime on. *rfIndex gets the burst's first

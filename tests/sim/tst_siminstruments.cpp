@@ -42,6 +42,7 @@ private slots:
     void faults_data();
     void faults();
     void faultOccurrence();
+    void floodsStayBounded();
 };
 
 // What the application's set-ups and measurement run send, as sent.
@@ -357,6 +358,49 @@ void TestSimInstruments::faultOccurrence()
     for (const LogEntry &l : bench.log("osc"))
         faults << l.fault;
     QCOMPARE(faults, (QStringList{"", "", "NoReply", "", ""}));
+}
+
+// What one message can make an instrument build or keep is bounded, and
+// blocks are made once per acquisition, not once per read.
+void TestSimInstruments::floodsStayBounded()
+{
+    Bench bench(scenarioOf("Orvix"));
+    Endpoint *e = bench.endpoint("osc");
+    // Sixty 40 MB records in one response: refused whole, the error queued,
+    // nothing built past the first (which also makes the first acquisition).
+    const QByteArray amplifying = "ACQ:POIN 10000000;FORM REAL,32;" + QByteArray("CHAN1:DATA?;").repeated(60);
+    QCOMPARE(e->handle(amplifying).action, Response::Action::None);
+    QCOMPARE(reply(e, "SYST:ERR?;*OPC?"), QByteArray("-225,\"Out of memory;response too long\";1\n"));
+
+    // Two records fit, joined; one alone is the block kept for the acquisition, not a copy.
+    reply(e, "ACQ:POIN 2000000;*TRG");
+    const Response one = e->handle("CHAN1:DATA?");
+    QCOMPARE(one.bytes.size(), 2 + 7 + 8000000 + 1);
+    QCOMPARE(e->handle("CHAN1:DATA?").bytes.constData(), one.bytes.constData());
+    const QByteArray two = reply(e, "CHAN1:DATA?;CHAN2:DATA?");
+    QCOMPARE(two.size(), 2 * (9 + 8000000) + 2);
+    QCOMPARE(two.left(one.bytes.size() - 1), one.bytes.chopped(1));
+    QCOMPARE(two.at(one.bytes.size() - 1), ';');
+    QCOMPARE(reply(e, "SYST:ERR?"), QByteArray("-221,\"Settings conflict;channel off\"\n"));
+
+    // A message of a hundred thousand triggers keeps the latest truths only, numbered on.
+    const int triggers = KeptTruths + 10;
+    reply(e, "ACQ:POIN 2;" + QByteArray("*TRG;").repeated(triggers));
+    const QVector<Truth> truths = bench.truths();
+    QCOMPARE(truths.size(), KeptTruths);
+    QCOMPARE(truths.last().index, triggers + 1); // after the two acquisitions above
+    QCOMPARE(truths.first().index, triggers + 2 - KeptTruths);
+    QVERIFY(bench.endpoint("sa")->handle("FORM REAL,32;TRAC? TRACE1, 100").bytes.startsWith("#3400"));
+    QCOMPARE(bench.truths().last().saPoints, 100);
+
+    // The log keeps a head of every message and the latest LogEntries of them.
+    QCOMPARE(bench.log("osc").last().commandSize, 11 + 5 * triggers);
+    QCOMPARE(bench.log("osc").last().command.size(), LogCommandBytes);
+    for (int i = 0; i < LogEntries; ++i)
+        e->handle("*CLS");
+    QCOMPARE(bench.log("osc").size(), LogEntries);
+    QCOMPARE(bench.logDropped("osc"), quint64(8));
+    QCOMPARE(bench.log("osc").first().command, QByteArray("*CLS"));
 }
 
 QTEST_APPLESS_MAIN(TestSimInstruments)

@@ -1,6 +1,7 @@
 // The bench on its raw sockets: framing as a plain TCP client sees it, and
 // every injected fault as our VISA library reports it, within its time-out.
 #include "sim/bench.h"
+#include "sim/logline.h"
 #include "visa/visa.h"
 
 #include <QElapsedTimer>
@@ -44,6 +45,51 @@ Fault fault(const char *instrument, const char *pattern, Fault::Kind kind, int d
     f.kind = kind;
     f.delayMs = delayMs;
     return f;
+}
+
+// Threads or open descriptors of this process: /proc/self/task or /proc/self/fd.
+int entriesIn(const char *dir)
+{
+    return QDir(QLatin1String(dir)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+}
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+// A blocking client socket: floods are written straight, not through Qt's buffer.
+int connectRaw(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{10, 0}; // no test waits longer for an answer
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendRaw(int fd, const QByteArray &bytes)
+{
+    for (qint64 sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
 }
 
 struct Session {
@@ -104,6 +150,9 @@ private slots:
     void visaFaultStatuses();
     void visaBlockFaults_data();
     void visaBlockFaults();
+    void aliveAfterAmplifyingMessage();
+    void logBoundedAfterFlood();
+    void abandonedWaitsEnd();
 };
 
 void TestSimSocket::resources()
@@ -380,6 +429,98 @@ void TestSimSocket::visaBlockFaults()
     timer.start();
     QCOMPARE(int(s.read(&got, count + 10 > 100000 ? 100000 : count + 10)), dataStatus);
     QVERIFY(timer.elapsed() < 700 + 1000);
+}
+
+// One short message asking for sixty 40 MB records once built 2.4 GB and
+// killed the simulator.
+void TestSimSocket::aliveAfterAmplifyingMessage()
+{
+    Bench bench{Scenario()};
+    QVERIFY(bench.start());
+    QTcpSocket s;
+    s.connectToHost("127.0.0.1", bench.port("osc"));
+    QVERIFY(s.waitForConnected(3000));
+    s.write("ACQ:POIN 10000000;FORM REAL,32;" + QByteArray("CHAN1:DATA?;").repeated(60) + "\n");
+    QCOMPARE(readReply(s, 0, 1000), QByteArray());
+    s.write("SYST:ERR?\n");
+    QCOMPARE(readReply(s, 0, 10000), QByteArray("-225,\"Out of memory;response too long\"\n"));
+    // One record of the same acquisition still comes whole, and the link goes on.
+    s.write("CHAN1:DATA?\n");
+    const QByteArray block = readReply(s, 40000011, 20000);
+    QCOMPARE(block.size(), 40000011);
+    QVERIFY(block.startsWith("#840000000") && block.endsWith('\n'));
+    s.write("*IDN?\n");
+    QVERIFY(readReply(s).startsWith("Orvix,"));
+}
+
+// Three hundred messages of a megabyte once kept 300 MB in the log.
+void TestSimSocket::logBoundedAfterFlood()
+{
+    Bench bench{Scenario()};
+    QVERIFY(bench.start());
+    const int fd = connectRaw(bench.port("osc"));
+    QVERIFY(fd >= 0);
+    const QByteArray big = QByteArray(MaxProgramMessage - 1, 'X') + '\n';
+    const qint64 before = residentKiB();
+    for (int i = 0; i < 100; ++i)
+        QVERIFY(sendRaw(fd, big));
+    QVERIFY(sendRaw(fd, "*OPC?\n"));
+    char answer[2] = {};
+    QCOMPARE(::recv(fd, answer, 2, MSG_WAITALL), ssize_t(2)); // every message handled
+    const qint64 grown = residentKiB() - before;
+    ::close(fd);
+    const QVector<LogEntry> log = bench.log("osc");
+    QCOMPARE(log.size(), 101);
+    for (int i = 0; i < 100; ++i) {
+        QCOMPARE(log[i].command, big.left(LogCommandBytes));
+        QCOMPARE(log[i].commandSize, big.size() - 1);
+        QVERIFY(log[i].unknown);
+    }
+    QVERIFY(logLine(log[0]).contains("\"commandSize\":1048575"));
+    QVERIFY(!logLine(log[100]).contains("commandSize"));
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer holds freed memory in quarantine
+    QVERIFY2(grown < 40 * 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(grown)));
+#else
+    Q_UNUSED(grown);
+#endif
+}
+
+// A client that gives up on a late reply and hangs up takes the server's
+// thread and socket with it, instead of leaving them for the hour.
+void TestSimSocket::abandonedWaitsEnd()
+{
+    Bench bench{Scenario()};
+    bench.addFault(fault("osc", "*IDN?", Fault::Kind::Late, 3600000));
+    bench.addFault(fault("osc", "*OPC?", Fault::Kind::Late, 300));
+    QVERIFY(bench.start());
+    const int threads = entriesIn("/proc/self/task");
+    const int fds = entriesIn("/proc/self/fd");
+    QVector<int> clients;
+    for (int i = 0; i < 20; ++i) {
+        clients.append(connectRaw(bench.port("osc")));
+        QVERIFY(clients.last() >= 0 && sendRaw(clients.last(), "*IDN?\n"));
+    }
+    QTRY_COMPARE(bench.log("osc").size(), 20);
+    QVERIFY(entriesIn("/proc/self/task") >= threads + 20);
+    for (int fd : clients)
+        ::close(fd);
+    QTRY_COMPARE_WITH_TIMEOUT(entriesIn("/proc/self/task"), threads, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(entriesIn("/proc/self/fd"), fds, 5000);
+    // A client that only shuts its sending side still gets a reply due soon.
+    const int halfClosed = connectRaw(bench.port("osc"));
+    QVERIFY(sendRaw(halfClosed, "*OPC?\n"));
+    ::shutdown(halfClosed, SHUT_WR);
+    char answer[3] = {};
+    QCOMPARE(::recv(halfClosed, answer, 3, MSG_WAITALL), ssize_t(2));
+    QCOMPARE(QByteArray(answer), QByteArray("1\n"));
+    ::close(halfClosed);
+    // The instrument answers the next client (without the fault's hour).
+    bench.clearFaults();
+    QTcpSocket s;
+    s.connectToHost("127.0.0.1", bench.port("osc"));
+    QVERIFY(s.waitForConnected(3000));
+    s.write("*OPC?\n");
+    QCOMPARE(readReply(s), QByteArray("1\n"));
 }
 
 QTEST_MAIN(TestSimSocket)

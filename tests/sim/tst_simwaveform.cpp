@@ -75,6 +75,7 @@ private slots:
     void edges();
     void rejectedAcquisitions();
     void reproducible();
+    void noise();
 };
 
 void TestSimWaveform::edges_data()
@@ -191,6 +192,40 @@ void TestSimWaveform::reproducible()
     const auto b = record(s);
     QVERIFY(b.first != a.first);
     QVERIFY(b.second != a.second);
+}
+
+// The noise is normal with the scenario's sigma, without offset, and
+// clipped at 3 sigma so that no sample crosses a detection threshold.
+void TestSimWaveform::noise()
+{
+    Scenario s;
+    s.noiseV = 0.005;
+    Bench bench(s);
+    Endpoint *osc = bench.endpoint("osc");
+    osc->handle("ACQ:POIN 400000;FORM REAL,32;CHAN2 ON;*TRG");
+    const QVector<double> d = readBlock(osc, "CHAN1:DATA?");
+    const int edge = bench.truths().last().srcIndex;
+    double sum = 0, squares = 0, peak = 0;
+    int clipped = 0, beyondOneSigma = 0;
+    for (int i = 0; i < edge; ++i) {
+        sum += d[i];
+        squares += d[i] * d[i];
+        peak = std::max(peak, std::fabs(d[i]));
+        clipped += std::fabs(d[i]) > 0.0149999 ? 1 : 0;
+        beyondOneSigma += std::fabs(d[i]) > 0.005 ? 1 : 0;
+    }
+    const double mean = sum / edge;
+    const double sigma = std::sqrt(squares / edge - mean * mean);
+    QVERIFY2(std::fabs(mean) < 0.0001, qPrintable(QString::number(mean)));
+    QVERIFY2(std::fabs(sigma - 0.005) < 0.0002, qPrintable(QString::number(sigma)));
+    QVERIFY(peak <= 0.015 + 1e-9);
+    // 0.27 % of a normal distribution lies beyond 3 sigma, 31.7 % beyond 1.
+    QVERIFY2(clipped > edge / 1000 && clipped < edge / 200, qPrintable(QString::number(clipped)));
+    QVERIFY2(std::fabs(double(beyondOneSigma) / edge - 0.317) < 0.01, qPrintable(QString::number(beyondOneSigma)));
+    // Each channel draws its own noise.
+    const QVector<double> sink = readBlock(osc, "CHAN2:DATA?");
+    QVERIFY(sink.mid(0, 100) != d.mid(0, 100));
+    QVERIFY(std::fabs(sink[0]) <= 0.015 && sink[0] != 0);
 }
 
 QTEST_APPLESS_MAIN(TestSimWaveform)
