@@ -68,6 +68,13 @@ InstrLock::InstrLock(ViSession vi)
     status_ = session_->transport ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
 }
 
+ViByte *InstrLock::fileBuffer()
+{
+    if (!session_->fileBuffer)
+        session_->fileBuffer.reset(new ViByte[kFileBufferSize]);
+    return session_->fileBuffer.get();
+}
+
 } // namespace visa
 
 using namespace visa;
