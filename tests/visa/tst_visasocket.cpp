@@ -157,6 +157,7 @@ void VisaSocketTest::openFailures_data()
 
     QTest::newRow("unparsable") << "COM1" << int(VI_ERROR_INV_RSRC_NAME);
     QTest::newRow("empty") << "" << int(VI_ERROR_INV_RSRC_NAME);
+    QTest::newRow("malformed host") << "TCPIP::[a,b]::INSTR" << int(VI_ERROR_INV_RSRC_NAME);
     QTest::newRow("refused") << QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(closedPort())
                              << int(VI_ERROR_RSRC_NFOUND);
     QTest::newRow("refused by name") << QStringLiteral("TCPIP::localhost::%1::SOCKET").arg(closedPort())
