@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace visa;
@@ -100,8 +101,12 @@ extern "C" ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 
     // An existing file is replaced, never appended to; by a new file rather
     // than rewritten in place, which costs several times more (ext4, for
     // one, forces a truncated and rewritten file to disk when it is closed).
-    // A file we may not remove is left for open() to judge.
-    ::unlink(filename);
+    // Only a plain file with no other name: a device, a pipe, a symbolic
+    // link or a hard-linked file is written through as before, and a file
+    // we may not remove is left for open() to judge.
+    struct stat st {};
+    if (::lstat(filename, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
+        ::unlink(filename);
     const int fd = ::open(filename, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return VI_ERROR_FILE_ACCESS;
