@@ -98,6 +98,9 @@ extern "C" ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 
         return lock.status();
     if (!filename)
         return VI_ERROR_FILE_ACCESS;
+    ViByte *const buffer = lock.fileBuffer();
+    if (!buffer)
+        return VI_ERROR_ALLOC;
     // An existing file is replaced, never appended to; by a new file rather
     // than rewritten in place, which costs several times more (ext4, for
     // one, forces a truncated and rewritten file to disk when it is closed).
@@ -113,7 +116,7 @@ extern "C" ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 
 
     // One transport read with one time-out for the whole transfer; the data
     // go to the file as they arrive.
-    FileTarget file(fd, lock.fileBuffer(), kFileBufferSize);
+    FileTarget file(fd, buffer, kFileBufferSize);
     ViUInt32 total = 0;
     ViStatus status = lock.transport().read(file, cnt, &total, lock.timeoutMs());
     // What did arrive is kept, also when the read failed.

@@ -19,6 +19,7 @@ void RecordReader::reset()
     lastFragment_ = false;
     hdrHave_ = 0;
     pollFirst_ = true;
+    firstWait_ = false;
     aheadPos_ = aheadEnd_ = 0;
 }
 
@@ -33,20 +34,16 @@ IoResult RecordReader::receive(int fd, iovec *iov, int iovCount, size_t *got, co
         // cut off at the deadline too.
         if (deadline.expired())
             return IoResult::Timeout;
-        if (pollFirst_) {
-            pollfd p{fd, POLLIN, 0};
-            const int r = ::poll(&p, 1, deadline.pollMs());
-            if (r == 0)
-                return IoResult::Timeout;
-            if (r < 0 && errno != EINTR)
-                return IoResult::Closed;
-            if (r < 0)
-                continue;
-        }
         msghdr m{};
         m.msg_iov = iov;
         m.msg_iovlen = size_t(iovCount);
-        const ssize_t n = ::recvmsg(fd, &m, MSG_DONTWAIT);
+        ssize_t n;
+        if (pollFirst_) {
+            n = receiver_.receive(fd, &m, deadline.pollMs(), firstWait_);
+            firstWait_ = false;
+        } else {
+            n = ::recvmsg(fd, &m, MSG_DONTWAIT);
+        }
         if (n > 0) {
             *got = size_t(n);
             // A receive that filled all it was offered likely left more
@@ -60,6 +57,8 @@ IoResult RecordReader::receive(int fd, iovec *iov, int iovCount, size_t *got, co
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return IoResult::Closed;
+        if (pollFirst_ && deadline.expired())
+            return IoResult::Timeout;
         pollFirst_ = true;
     }
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "visa/rpcdeadline.h"
+#include "visa/timedreceive.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,10 @@ public:
     // On Timeout the reader stays where it is and a later call goes on.
     IoResult next(int fd, const Deadline &deadline);
 
+    // Takes fd over for receiving (see timedreceive.h).
+    void attach(int fd) { receiver_.attach(fd); }
+    // A call has gone out: the next wait is its reply's first.
+    void expectReply() { firstWait_ = true; }
     // Forget the stream (after the connection was closed).
     void reset();
 
@@ -57,6 +62,8 @@ private:
     uint8_t hdr_[4] = {};
     size_t hdrHave_ = 0;
     bool pollFirst_ = true; // the socket was found drained: wait before receiving
+    bool firstWait_ = false;
+    visa::TimedReceiver receiver_;
     uint8_t ahead_[kAhead];
     size_t aheadPos_ = 0;
     size_t aheadEnd_ = 0;

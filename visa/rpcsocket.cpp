@@ -196,6 +196,8 @@ IoResult receiveRecord(int fd, RecordAssembler &assembler, Bytes *out, Deadline 
 RpcClient::RpcClient(int fd, uint32_t firstXid)
     : fd_(fd), xid_(firstXid)
 {
+    if (fd_ >= 0)
+        reader_.attach(fd_);
 }
 
 RpcClient::~RpcClient() { close(); }
@@ -298,6 +300,7 @@ IoResult RpcClient::send(uint32_t prog, uint32_t vers, uint32_t proc, const Byte
                     {const_cast<uint8_t *>(opaque), opaque ? opaqueLen : 0},
                     {const_cast<uint8_t *>(zeros), pad}};
     size_t sent = 0;
+    reader_.expectReply();
     const IoResult io = sendVector(fd_, iov, opaque ? 3 : 1, deadline, &sent);
     if (io == IoResult::Timeout && sent > 0) {
         close(); // half a record on the wire: the stream cannot be resumed

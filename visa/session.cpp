@@ -1,6 +1,7 @@
 #include "visa/session.h"
 
 #include <map>
+#include <new>
 #include <vector>
 
 namespace visa {
@@ -70,9 +71,9 @@ InstrLock::InstrLock(ViSession vi)
 
 ViByte *InstrLock::fileBuffer()
 {
-    if (!session_->fileBuffer)
-        session_->fileBuffer.reset(new ViByte[kFileBufferSize]);
-    return session_->fileBuffer.get();
+    if (!session_->fileBuffer || !session_->fileBuffer->data())
+        session_->fileBuffer.reset(new (std::nothrow) ReceiveBuffer(kFileBufferSize));
+    return session_->fileBuffer ? session_->fileBuffer->data() : nullptr;
 }
 
 } // namespace visa

@@ -2,6 +2,7 @@
 // manager or instrument session, shared by every thread that calls VISA.
 #pragma once
 
+#include "visa/receivebuffer.h"
 #include "visa/transport.h"
 
 #include <atomic>
@@ -24,7 +25,7 @@ struct Session {
     std::unique_ptr<Transport> transport; // null for a resource manager and after close
     // viReadToFile's spooling buffer, kept for the session's next transfer
     // so that none of them pays for fresh pages; guarded by io.
-    std::unique_ptr<ViByte[]> fileBuffer;
+    std::unique_ptr<ReceiveBuffer> fileBuffer;
 
     bool isRm() const { return rm == 0; }
 };
@@ -40,7 +41,8 @@ public:
     ViStatus status() const { return status_; }
     Transport &transport() { return *session_->transport; }
     ViUInt32 timeoutMs() const { return session_->timeoutMs.load(); }
-    // The session's spooling buffer of kFileBufferSize bytes.
+    // The session's spooling buffer of kFileBufferSize bytes; null if it
+    // could not be had.
     ViByte *fileBuffer();
 
 private:

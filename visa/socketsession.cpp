@@ -2,7 +2,9 @@
 
 #include "visa/deadline.h"
 #include "visa/messagedelimiter.h"
+#include "visa/receivebuffer.h"
 #include "visa/tcpconnect.h"
+#include "visa/timedreceive.h"
 #include "visa/transport.h"
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <memory>
 
 #include <poll.h>
+#include <sys/uio.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,7 +29,8 @@ constexpr size_t kFirstPiece = 4 * 1024;
 
 class SocketTransport : public Transport {
 public:
-    explicit SocketTransport(int fd) : fd_(fd), rx_(new ViByte[kRxCapacity]) {}
+    explicit SocketTransport(int fd) : fd_(fd), rxBuffer_(kRxCapacity), rx_(rxBuffer_.data()) { receiver_.attach(fd); }
+    bool valid() const { return rx_ != nullptr; }
     ~SocketTransport() override { close(); }
 
     using Transport::read;
@@ -49,12 +53,15 @@ private:
     ViStatus discardStaleInput(const Deadline &deadline);
     // One receive of at most len bytes into dst, waiting until the deadline:
     // VI_SUCCESS with *got > 0, VI_ERROR_TMO, VI_ERROR_CONN_LOST or VI_ERROR_IO.
-    ViStatus receive(ViByte *dst, size_t len, const Deadline &deadline, size_t *got);
+    // firstWait: the read's first.
+    ViStatus receive(ViByte *dst, size_t len, const Deadline &deadline, bool firstWait, size_t *got);
 
     int fd_;
     bool peerClosed_ = false;
     bool pollFirst_ = true; // the socket was found drained: wait before receiving
-    std::unique_ptr<ViByte[]> rx_; // received, not yet delivered: rx_[rxPos_, rxEnd_)
+    TimedReceiver receiver_;
+    ReceiveBuffer rxBuffer_;
+    ViByte *rx_; // received, not yet delivered: rx_[rxPos_, rxEnd_)
     size_t rxPos_ = 0;
     size_t rxEnd_ = 0;
     MessageDelimiter delimiter_;
@@ -89,20 +96,25 @@ ViStatus waitFor(int fd, short events, const Deadline &deadline)
     return rc < 0 ? VI_ERROR_IO : VI_SUCCESS;
 }
 
-ViStatus SocketTransport::receive(ViByte *dst, size_t len, const Deadline &deadline, size_t *got)
+ViStatus SocketTransport::receive(ViByte *dst, size_t len, const Deadline &deadline, bool firstWait, size_t *got)
 {
     *got = 0;
     for (;;) {
+        ssize_t n;
         if (pollFirst_) {
-            const ViStatus status = waitFor(fd_, POLLIN, deadline);
-            if (status != VI_SUCCESS)
-                return status;
+            iovec v{dst, len};
+            msghdr m{};
+            m.msg_iov = &v;
+            m.msg_iovlen = 1;
+            n = receiver_.receive(fd_, &m, deadline.pollMs(), firstWait);
+            firstWait = false;
+        } else {
+            n = ::recv(fd_, dst, len, MSG_DONTWAIT);
         }
-        const ssize_t n = ::recv(fd_, dst, len, MSG_DONTWAIT);
         if (n > 0) {
             *got = size_t(n);
             // A receive that filled all it was offered likely left more
-            // waiting: try the next one before polling.
+            // waiting: try the next one before waiting.
             pollFirst_ = size_t(n) < len;
             return VI_SUCCESS;
         }
@@ -115,7 +127,7 @@ ViStatus SocketTransport::receive(ViByte *dst, size_t len, const Deadline &deadl
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return errnoStatus(errno);
         if (pollFirst_ && deadline.expired())
-            return VI_ERROR_TMO; // a zero time-out: nothing was there
+            return VI_ERROR_TMO;
         pollFirst_ = true;
     }
 }
@@ -129,7 +141,7 @@ ViStatus SocketTransport::discardStaleInput(const Deadline &deadline)
     delimiter_.reset();
     pollFirst_ = true; // the reply to what is sent next cannot be there yet
     while (true) {
-        const ssize_t n = ::recv(fd_, rx_.get(), kRxCapacity, MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd_, rx_, kRxCapacity, MSG_DONTWAIT);
         if (n > 0) {
             if (deadline.expired())
                 return VI_ERROR_TMO;
@@ -189,8 +201,8 @@ ViStatus SocketTransport::read(ReadTarget &to, ViUInt32 cnt, ViUInt32 *ret, ViUI
             size_t len = 0;
             ViByte *dst = to.room(std::min<size_t>(rxEnd_ - rxPos_, cnt - got), &len);
             bool ended = false;
-            const size_t n = delimiter_.scan(rx_.get() + rxPos_, len, &ended);
-            std::memcpy(dst, rx_.get() + rxPos_, n);
+            const size_t n = delimiter_.scan(rx_ + rxPos_, len, &ended);
+            std::memcpy(dst, rx_ + rxPos_, n);
             rxPos_ += n;
             got += ViUInt32(n);
             *ret = got;
@@ -208,13 +220,14 @@ ViStatus SocketTransport::read(ReadTarget &to, ViUInt32 cnt, ViUInt32 *ret, ViUI
         // sending must not hold the caller past the time-out.
         if (received && deadline.expired())
             return VI_ERROR_TMO;
+        const bool firstWait = !received;
         received = true;
 
         const uint64_t block = delimiter_.blockDataLeft();
         if (block == 0) {
             rxPos_ = rxEnd_ = 0;
             const size_t want = delimiter_.atMessageStart() ? kFirstPiece : kRxCapacity;
-            const ViStatus status = receive(rx_.get(), want, deadline, &rxEnd_);
+            const ViStatus status = receive(rx_, want, deadline, firstWait, &rxEnd_);
             if (status != VI_SUCCESS)
                 return status;
             continue;
@@ -224,7 +237,7 @@ ViStatus SocketTransport::read(ReadTarget &to, ViUInt32 cnt, ViUInt32 *ret, ViUI
         size_t len = 0;
         ViByte *dst = to.room(size_t(std::min<uint64_t>(cnt - got, block + 1)), &len);
         size_t n = 0;
-        ViStatus status = receive(dst, len, deadline, &n);
+        ViStatus status = receive(dst, len, deadline, firstWait, &n);
         if (status != VI_SUCCESS)
             return status;
         bool ended = false;
@@ -246,7 +259,12 @@ std::unique_ptr<Transport> openSocketTransport(const Resource &rsrc, ViUInt32 op
     const int fd = tcpConnect(rsrc.host, rsrc.port, openTimeoutMs, status);
     if (fd < 0)
         return nullptr;
-    return std::make_unique<SocketTransport>(fd);
+    auto t = std::make_unique<SocketTransport>(fd);
+    if (!t->valid()) {
+        *status = VI_ERROR_ALLOC;
+        return nullptr;
+    }
+    return t;
 }
 
 } // namespace visa
