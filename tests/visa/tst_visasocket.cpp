@@ -239,6 +239,13 @@ void VisaSocketTest::readsFollowMessageBoundaries_data()
                                  << QByteArrayList{"#1", "0", "\n"} << QList<int>{max, max, ok};
     QTest::newRow("not a block") << QByteArray("1.5,2.5\n") << QList<int>{2, 100}
                                  << QByteArrayList{"1.", "5,2.5\n"} << QList<int>{max, ok};
+    // Received straight into the caller's buffer, but not a byte past the end.
+    const QByteArray big = "#6100000" + QByteArray(100000, '\n') + "\n";
+    QTest::newRow("large block, next message behind") << big + "NEXT\n" << QList<int>{200000, 100}
+                                                      << QByteArrayList{big, "NEXT\n"} << QList<int>{ok, ok};
+    QTest::newRow("large block read in pieces") << big << QList<int>{8, 70000, 30000, 10}
+                                                << QByteArrayList{big.left(8), big.mid(8, 70000), big.mid(70008, 30000), "\n"}
+                                                << QList<int>{max, max, max, ok};
 }
 
 void VisaSocketTest::readsFollowMessageBoundaries()
