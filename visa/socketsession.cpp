@@ -7,14 +7,14 @@
 #include "visa/timedreceive.h"
 #include "visa/transport.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include <poll.h>
-#include <sys/uio.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace visa {
@@ -29,9 +29,13 @@ constexpr size_t kFirstPiece = 4 * 1024;
 
 class SocketTransport : public Transport {
 public:
-    explicit SocketTransport(int fd) : fd_(fd), rxBuffer_(kRxCapacity), rx_(rxBuffer_.data()) { receiver_.attach(fd); }
-    bool valid() const { return rx_ != nullptr; }
+    explicit SocketTransport(int fd) : fd_(fd), rxBuffer_(kRxCapacity), rx_(rxBuffer_.data())
+    {
+        receiver_.attach(fd);
+    }
     ~SocketTransport() override { close(); }
+    // False when the read-ahead could not be allocated.
+    bool valid() const { return rx_ != nullptr; }
 
     using Transport::read;
     ViStatus write(const ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) override;
