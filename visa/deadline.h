@@ -5,6 +5,7 @@
 #include "visa/visa.h"
 
 #include <chrono>
+#include <limits>
 
 namespace visa {
 
@@ -28,7 +29,9 @@ public:
         if (left <= std::chrono::steady_clock::duration::zero())
             return 0;
         const auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
-        return static_cast<int>((us + 999) / 1000);
+        // A time-out of weeks still fits poll()'s int.
+        const auto ms = (us + 999) / 1000;
+        return ms > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(ms);
     }
 
     // What is left, as a VISA time-out for a nested call.

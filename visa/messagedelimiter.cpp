@@ -12,6 +12,8 @@ void MessageDelimiter::reset()
 size_t MessageDelimiter::scan(const uint8_t *data, size_t n, bool *ended)
 {
     *ended = false;
+    if (n > 0)
+        started_ = true;
     size_t i = 0;
     while (i < n) {
         if (state_ == State::Data) {

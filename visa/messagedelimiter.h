@@ -20,6 +20,13 @@ public:
     // Forget any partly seen message.
     void reset();
 
+    // Bytes of a definite-length block still to come; 0 outside a block.
+    // These and the one byte after them belong to the current message
+    // whatever they hold, so they may be received without looking.
+    uint64_t blockDataLeft() const { return state_ == State::Data ? dataLeft_ : 0; }
+    // Nothing of the current message has been seen yet.
+    bool atMessageStart() const { return !started_; }
+
 private:
     enum class State { Text, Hash, LengthDigits, Data };
     // One byte in Text, Hash or LengthDigits state; returns true if it ends the message.
@@ -30,6 +37,7 @@ private:
     bool quoted_ = false;      // inside a "string": '#' is text
     int digitsLeft_ = 0;
     uint64_t dataLeft_ = 0;
+    bool started_ = false;
 };
 
 } // namespace visa

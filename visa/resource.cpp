@@ -3,6 +3,9 @@
 #include <cctype>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 namespace visa {
 
 namespace {
@@ -71,13 +74,59 @@ bool splitFields(const std::string &s, std::vector<std::string> *fields)
     }
 }
 
+bool isLabelChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+}
+
+// A host name or dotted IPv4 address: labels of letters, digits, '-' and
+// '_' (some lab networks use it) separated by single dots.
+bool validHostName(const std::string &s)
+{
+    if (s.empty() || s.size() > 253)
+        return false;
+    size_t label = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '.') {
+            if (label == 0)
+                return false;
+            label = 0;
+        } else if (!isLabelChar(s[i]) || ++label > 63) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The inside of "[...]": an IPv6 address, optionally with a zone ("%eth0").
+bool validIpv6(const std::string &s)
+{
+    const size_t pct = s.find('%');
+    const std::string addr = s.substr(0, pct);
+    in6_addr a{};
+    if (inet_pton(AF_INET6, addr.c_str(), &a) != 1)
+        return false;
+    if (pct == std::string::npos)
+        return true;
+    const std::string zone = s.substr(pct + 1);
+    if (zone.empty() || zone.size() > 64)
+        return false;
+    for (char c : zone) {
+        if (!isLabelChar(c) && c != '.')
+            return false;
+    }
+    return true;
+}
+
+// Checked here so that a malformed host ("[a,b]", "a..b") is a bad resource
+// name at viOpen, not a host that is looked up and not found.
 bool validHost(std::string *host)
 {
-    if (host->size() >= 2 && host->front() == '[' && host->back() == ']')
+    if (host->size() >= 2 && host->front() == '[' && host->back() == ']') {
         *host = host->substr(1, host->size() - 2);
-    else if (host->find(':') != std::string::npos)
-        return false;
-    return !host->empty() && !hasBlank(*host) && host->find_first_of("[]") == std::string::npos;
+        return validIpv6(*host);
+    }
+    return validHostName(*host);
 }
 
 std::string trimmed(const std::string &s)

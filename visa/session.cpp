@@ -1,6 +1,7 @@
 #include "visa/session.h"
 
 #include <map>
+#include <new>
 #include <vector>
 
 namespace visa {
@@ -66,6 +67,13 @@ InstrLock::InstrLock(ViSession vi)
     lock_ = std::unique_lock<std::mutex>(session_->io);
     // Closed by another thread while we waited for the lock.
     status_ = session_->transport ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
+}
+
+ViByte *InstrLock::fileBuffer()
+{
+    if (!session_->fileBuffer || !session_->fileBuffer->data())
+        session_->fileBuffer.reset(new (std::nothrow) ReceiveBuffer(kFileBufferSize));
+    return session_->fileBuffer ? session_->fileBuffer->data() : nullptr;
 }
 
 } // namespace visa

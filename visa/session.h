@@ -2,6 +2,7 @@
 // manager or instrument session, shared by every thread that calls VISA.
 #pragma once
 
+#include "visa/receivebuffer.h"
 #include "visa/transport.h"
 
 #include <atomic>
@@ -11,6 +12,10 @@
 namespace visa {
 
 constexpr ViUInt32 kDefaultTimeoutMs = 2000;
+// viReadToFile moves data to its file in pieces of this size: large enough
+// that a 20 MB trace takes a few dozen writes, small enough to stay in cache
+// between the receive and the write.
+constexpr size_t kFileBufferSize = 1024 * 1024;
 
 struct Session {
     ViSession handle = 0;
@@ -18,6 +23,9 @@ struct Session {
     std::atomic<ViUInt32> timeoutMs{kDefaultTimeoutMs};
     std::mutex io; // serialises I/O; guards transport
     std::unique_ptr<Transport> transport; // null for a resource manager and after close
+    // viReadToFile's spooling buffer, kept for the session's next transfer
+    // so that none of them pays for fresh pages; guarded by io.
+    std::unique_ptr<ReceiveBuffer> fileBuffer;
 
     bool isRm() const { return rm == 0; }
 };
@@ -33,6 +41,9 @@ public:
     ViStatus status() const { return status_; }
     Transport &transport() { return *session_->transport; }
     ViUInt32 timeoutMs() const { return session_->timeoutMs.load(); }
+    // The session's spooling buffer of kFileBufferSize bytes; null if it
+    // could not be had.
+    ViByte *fileBuffer();
 
 private:
     std::shared_ptr<Session> session_;

@@ -2,29 +2,44 @@
 
 #include "visa/deadline.h"
 #include "visa/messagedelimiter.h"
+#include "visa/receivebuffer.h"
 #include "visa/tcpconnect.h"
+#include "visa/timedreceive.h"
 #include "visa/transport.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace visa {
 
 namespace {
 
+// Read-ahead for text, where the end of a message is only known once its
+// line feed is seen: a short reply or a block header arrives in the first
+// piece, longer text in full-size ones.
+constexpr size_t kRxCapacity = 64 * 1024;
+constexpr size_t kFirstPiece = 4 * 1024;
+
 class SocketTransport : public Transport {
 public:
-    explicit SocketTransport(int fd) : fd_(fd) {}
+    explicit SocketTransport(int fd) : fd_(fd), rxBuffer_(kRxCapacity), rx_(rxBuffer_.data())
+    {
+        receiver_.attach(fd);
+    }
     ~SocketTransport() override { close(); }
+    // False when the read-ahead could not be allocated.
+    bool valid() const { return rx_ != nullptr; }
 
+    using Transport::read;
     ViStatus write(const ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) override;
-    ViStatus read(ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) override;
+    ViStatus read(ReadTarget &to, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) override;
 
     // A raw socket has no remote/local state and no message for it: the
     // instrument's front panel stays as it is. Nothing is sent.
@@ -40,16 +55,19 @@ public:
 
 private:
     ViStatus discardStaleInput(const Deadline &deadline);
-    // Waits until the socket is ready for events; VI_SUCCESS, VI_ERROR_TMO or VI_ERROR_IO.
-    ViStatus waitFor(short events, const Deadline &deadline);
-    // Appends what the socket holds to rx_; VI_SUCCESS (possibly nothing yet),
-    // VI_ERROR_CONN_LOST or VI_ERROR_IO.
-    ViStatus receive();
+    // One receive of at most len bytes into dst, waiting until the deadline:
+    // VI_SUCCESS with *got > 0, VI_ERROR_TMO, VI_ERROR_CONN_LOST or VI_ERROR_IO.
+    // firstWait: the read's first.
+    ViStatus receive(ViByte *dst, size_t len, const Deadline &deadline, bool firstWait, size_t *got);
 
     int fd_;
     bool peerClosed_ = false;
-    std::vector<ViByte> rx_; // received, not yet delivered
+    bool pollFirst_ = true; // the socket was found drained: wait before receiving
+    TimedReceiver receiver_;
+    ReceiveBuffer rxBuffer_;
+    ViByte *rx_; // received, not yet delivered: rx_[rxPos_, rxEnd_)
     size_t rxPos_ = 0;
+    size_t rxEnd_ = 0;
     MessageDelimiter delimiter_;
 };
 
@@ -69,9 +87,10 @@ ViStatus errnoStatus(int err)
     }
 }
 
-ViStatus SocketTransport::waitFor(short events, const Deadline &deadline)
+// Waits until the socket is ready for events; VI_SUCCESS, VI_ERROR_TMO or VI_ERROR_IO.
+ViStatus waitFor(int fd, short events, const Deadline &deadline)
 {
-    pollfd p{fd_, events, 0};
+    pollfd p{fd, events, 0};
     int rc;
     do {
         rc = ::poll(&p, 1, deadline.pollMs());
@@ -81,25 +100,40 @@ ViStatus SocketTransport::waitFor(short events, const Deadline &deadline)
     return rc < 0 ? VI_ERROR_IO : VI_SUCCESS;
 }
 
-ViStatus SocketTransport::receive()
+ViStatus SocketTransport::receive(ViByte *dst, size_t len, const Deadline &deadline, bool firstWait, size_t *got)
 {
-    if (rxPos_ == rx_.size()) {
-        rx_.clear();
-        rxPos_ = 0;
+    *got = 0;
+    for (;;) {
+        ssize_t n;
+        if (pollFirst_) {
+            iovec v{dst, len};
+            msghdr m{};
+            m.msg_iov = &v;
+            m.msg_iovlen = 1;
+            n = receiver_.receive(fd_, &m, deadline.pollMs(), firstWait);
+            firstWait = false;
+        } else {
+            n = ::recv(fd_, dst, len, MSG_DONTWAIT);
+        }
+        if (n > 0) {
+            *got = size_t(n);
+            // A receive that filled all it was offered likely left more
+            // waiting: try the next one before waiting.
+            pollFirst_ = size_t(n) < len;
+            return VI_SUCCESS;
+        }
+        if (n == 0) {
+            peerClosed_ = true;
+            return VI_ERROR_CONN_LOST;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return errnoStatus(errno);
+        if (pollFirst_ && deadline.expired())
+            return VI_ERROR_TMO;
+        pollFirst_ = true;
     }
-    ViByte chunk[64 * 1024];
-    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n > 0) {
-        rx_.insert(rx_.end(), chunk, chunk + n);
-        return VI_SUCCESS;
-    }
-    if (n == 0) {
-        peerClosed_ = true;
-        return VI_ERROR_CONN_LOST;
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-        return VI_SUCCESS;
-    return errnoStatus(errno);
 }
 
 // A reply that arrived after its query timed out, or the unread rest of a
@@ -107,12 +141,11 @@ ViStatus SocketTransport::receive()
 // Input that keeps arriving faster than it is dropped ends at the deadline.
 ViStatus SocketTransport::discardStaleInput(const Deadline &deadline)
 {
-    rx_.clear();
-    rxPos_ = 0;
+    rxPos_ = rxEnd_ = 0;
     delimiter_.reset();
-    ViByte scratch[64 * 1024];
+    pollFirst_ = true; // the reply to what is sent next cannot be there yet
     while (true) {
-        const ssize_t n = ::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd_, rx_, kRxCapacity, MSG_DONTWAIT);
         if (n > 0) {
             if (deadline.expired())
                 return VI_ERROR_TMO;
@@ -151,29 +184,35 @@ ViStatus SocketTransport::write(const ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, 
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return errnoStatus(errno);
-        const ViStatus status = waitFor(POLLOUT, deadline);
+        const ViStatus status = waitFor(fd_, POLLOUT, deadline);
         if (status != VI_SUCCESS)
             return status;
     }
     return VI_SUCCESS;
 }
 
-ViStatus SocketTransport::read(ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs)
+ViStatus SocketTransport::read(ReadTarget &to, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs)
 {
     *ret = 0;
     if (fd_ < 0)
         return VI_ERROR_CONN_LOST;
     const Deadline deadline(timeoutMs);
     ViUInt32 got = 0;
+    bool received = false;
     while (true) {
-        const size_t avail = std::min<size_t>(rx_.size() - rxPos_, cnt - got);
-        if (avail > 0) {
+        // Input already received goes first.
+        while (rxPos_ < rxEnd_ && got < cnt) {
+            size_t len = 0;
+            ViByte *dst = to.room(std::min<size_t>(rxEnd_ - rxPos_, cnt - got), &len);
             bool ended = false;
-            const size_t n = delimiter_.scan(rx_.data() + rxPos_, avail, &ended);
-            std::memcpy(buf + got, rx_.data() + rxPos_, n);
-            got += ViUInt32(n);
+            const size_t n = delimiter_.scan(rx_ + rxPos_, len, &ended);
+            std::memcpy(dst, rx_ + rxPos_, n);
             rxPos_ += n;
+            got += ViUInt32(n);
             *ret = got;
+            const ViStatus status = to.commit(n);
+            if (status != VI_SUCCESS)
+                return status;
             if (ended)
                 return VI_SUCCESS;
         }
@@ -181,11 +220,39 @@ ViStatus SocketTransport::read(ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt3
             return VI_SUCCESS_MAX_CNT; // the rest stays for the next read
         if (peerClosed_)
             return VI_ERROR_CONN_LOST;
-        ViStatus status = waitFor(POLLIN, deadline);
-        if (status == VI_SUCCESS)
-            status = receive();
+        // Also while data keeps arriving: an instrument that never stops
+        // sending must not hold the caller past the time-out.
+        if (received && deadline.expired())
+            return VI_ERROR_TMO;
+        const bool firstWait = !received;
+        received = true;
+
+        const uint64_t block = delimiter_.blockDataLeft();
+        if (block == 0) {
+            rxPos_ = rxEnd_ = 0;
+            const size_t want = delimiter_.atMessageStart() ? kFirstPiece : kRxCapacity;
+            const ViStatus status = receive(rx_, want, deadline, firstWait, &rxEnd_);
+            if (status != VI_SUCCESS)
+                return status;
+            continue;
+        }
+        // Inside a block its bytes, and the one after it, go straight to
+        // the target: they belong to this message whatever they hold.
+        size_t len = 0;
+        ViByte *dst = to.room(size_t(std::min<uint64_t>(cnt - got, block + 1)), &len);
+        size_t n = 0;
+        ViStatus status = receive(dst, len, deadline, firstWait, &n);
         if (status != VI_SUCCESS)
             return status;
+        bool ended = false;
+        delimiter_.scan(dst, n, &ended);
+        got += ViUInt32(n);
+        *ret = got;
+        status = to.commit(n);
+        if (status != VI_SUCCESS)
+            return status;
+        if (ended)
+            return VI_SUCCESS;
     }
 }
 
@@ -196,7 +263,12 @@ std::unique_ptr<Transport> openSocketTransport(const Resource &rsrc, ViUInt32 op
     const int fd = tcpConnect(rsrc.host, rsrc.port, openTimeoutMs, status);
     if (fd < 0)
         return nullptr;
-    return std::make_unique<SocketTransport>(fd);
+    auto t = std::make_unique<SocketTransport>(fd);
+    if (!t->valid()) {
+        *status = VI_ERROR_ALLOC;
+        return nullptr;
+    }
+    return t;
 }
 
 } // namespace visa

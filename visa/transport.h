@@ -6,9 +6,42 @@
 #include "visa/resource.h"
 #include "visa/visa.h"
 
+#include <cstddef>
 #include <memory>
 
 namespace visa {
+
+// Where a read delivers its bytes. A transport asks for room, receives into
+// it (straight from the socket where the framing allows, so the bytes are
+// copied once) and then commits what arrived there.
+class ReadTarget {
+public:
+    virtual ~ReadTarget() = default;
+    // Room for up to want (> 0) more bytes; *len gets its size, 1..want.
+    virtual ViByte *room(size_t want, size_t *len) = 0;
+    // The first n bytes of the last room() belong to the read. VI_SUCCESS,
+    // or the status that ends the read (a file that cannot be written).
+    virtual ViStatus commit(size_t n) = 0;
+};
+
+// The caller's buffer.
+class MemoryTarget : public ReadTarget {
+public:
+    explicit MemoryTarget(ViByte *buf) : next_(buf) {}
+    ViByte *room(size_t want, size_t *len) override
+    {
+        *len = want;
+        return next_;
+    }
+    ViStatus commit(size_t n) override
+    {
+        next_ += n;
+        return VI_SUCCESS;
+    }
+
+private:
+    ViByte *next_;
+};
 
 class Transport {
 public:
@@ -22,8 +55,16 @@ public:
     // VI_SUCCESS: the message ended (END); VI_SUCCESS_MAX_CNT: cnt was reached
     // first and the rest stays for the next read; VI_SUCCESS_TERM_CHAR: stopped
     // on a termination character. Errors: VI_ERROR_TMO, VI_ERROR_IO,
-    // VI_ERROR_CONN_LOST.
-    virtual ViStatus read(ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) = 0;
+    // VI_ERROR_CONN_LOST, or what the target's commit() returned. *ret counts
+    // the bytes committed. timeoutMs bounds the whole read, also while bytes
+    // keep arriving.
+    virtual ViStatus read(ReadTarget &to, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) = 0;
+
+    ViStatus read(ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs)
+    {
+        MemoryTarget to(buf);
+        return read(to, cnt, ret, timeoutMs);
+    }
 
     // Go to local (viGpibControlREN mode VI_GPIB_REN_ADDRESS_GTL).
     virtual ViStatus gotoLocal(ViUInt32 timeoutMs) = 0;
@@ -35,7 +76,9 @@ public:
 
 // Opens a transport for a parsed resource. openTimeoutMs bounds name
 // resolution, connect and any link set-up. On failure returns nullptr and
-// sets *status (VI_ERROR_RSRC_NFOUND for a host that cannot be reached).
+// sets *status: VI_ERROR_RSRC_NFOUND for a host that cannot be reached or
+// has no such device, VI_ERROR_TMO for one that took the connection but did
+// not answer in time.
 std::unique_ptr<Transport> openSocketTransport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
 std::unique_ptr<Transport> openVxi11Transport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
 

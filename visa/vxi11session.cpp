@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 #include <unistd.h>
 
@@ -26,8 +25,6 @@ using oncrpc::XdrWriter;
 constexpr ViUInt32 ReplyMarginMs = 1000;
 // destroy_link at close: a dead instrument must not hold up the caller long.
 constexpr ViUInt32 CloseTimeoutMs = 1000;
-// Room for the RPC and device_read headers around the data of one reply.
-constexpr size_t ReplyOverhead = 4096;
 
 ViStatus fromIo(IoResult io)
 {
@@ -77,12 +74,18 @@ uint32_t firstXid()
     return static_cast<uint32_t>(t) ^ (static_cast<uint32_t>(::getpid()) << 16);
 }
 
+// A device may announce any maxRecvSize; one write piece must still fit a
+// record fragment, so larger announcements are taken as this.
+constexpr uint32_t MaxWritePiece = 1u << 30;
+
 class Vxi11Transport : public Transport {
 public:
     Vxi11Transport(std::unique_ptr<oncrpc::RpcClient> rpc, uint32_t lid, uint32_t maxRecvSize)
-        : rpc_(std::move(rpc)), lid_(lid), maxRecvSize_(maxRecvSize)
+        : rpc_(std::move(rpc)), lid_(lid), maxRecvSize_(std::min(maxRecvSize, MaxWritePiece))
     {
     }
+
+    using Transport::read;
 
     ViStatus write(const ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) override
     {
@@ -101,9 +104,11 @@ public:
             w.u32(ioTimeout);
             w.u32(0); // lock_timeout
             w.u32(last ? vxi11::FlagEnd : 0);
-            w.opaque(buf + done, piece);
+            // The data goes out from the caller's buffer, not through a copy.
+            static const ViByte none = 0;
             Bytes res;
-            ViStatus st = call(vxi11::DeviceWrite, w.bytes(), replyDeadline(ioTimeout), &res);
+            ViStatus st = call(vxi11::DeviceWrite, w.bytes(), replyDeadline(ioTimeout), &res,
+                               piece ? buf + done : &none, piece);
             if (st != VI_SUCCESS)
                 return st;
             XdrReader r(res);
@@ -123,7 +128,7 @@ public:
         return VI_SUCCESS;
     }
 
-    ViStatus read(ViByte *buf, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) override
+    ViStatus read(ReadTarget &to, ViUInt32 cnt, ViUInt32 *ret, ViUInt32 timeoutMs) override
     {
         *ret = 0;
         if (cnt == 0)
@@ -133,6 +138,8 @@ public:
         // A device may send less than asked without END (its own buffer size):
         // ask again for the rest until END, the count or the time-out.
         for (;;) {
+            // All that is still wanted in one request: the reply's data is
+            // received straight into the target, so its size costs no memory.
             const ViUInt32 want = cnt - got;
             const ViUInt32 ioTimeout = remainingIoTimeout(overall, timeoutMs);
             XdrWriter w;
@@ -142,21 +149,40 @@ public:
             w.u32(0); // lock_timeout
             w.u32(0); // flags: no termination character
             w.u32(0); // termChar
-            rpc_->setMaxRecord(std::max<size_t>(size_t(want) + ReplyOverhead, 1u << 16));
-            Bytes res;
-            ViStatus st = call(vxi11::DeviceRead, w.bytes(), replyDeadline(ioTimeout), &res);
-            if (st != VI_SUCCESS)
-                return st;
-            XdrReader r(res);
-            const uint32_t error = r.u32();
-            const uint32_t reason = r.u32();
-            const Bytes data = r.opaque(want);
-            if (!r.ok())
+            const Deadline replyBy = replyDeadline(ioTimeout);
+            uint32_t xid = 0;
+            IoResult io = rpc_->send(vxi11::CoreProgram, vxi11::CoreVersion, vxi11::DeviceRead, w.bytes(), replyBy, &xid);
+            if (io == IoResult::Ok)
+                io = rpc_->awaitReply(xid, replyBy);
+            uint32_t error = 0, reason = 0, size = 0;
+            if (io == IoResult::Ok)
+                io = rpc_->readResult(&error, replyBy);
+            if (io == IoResult::Ok)
+                io = rpc_->readResult(&reason, replyBy);
+            if (io == IoResult::Ok)
+                io = rpc_->readResult(&size, replyBy);
+            if (io != IoResult::Ok)
+                return fromIo(io);
+            if (size > want) {
+                rpc_->endReply(replyBy); // more than asked: refused, the stream kept in step
                 return VI_ERROR_IO;
-            if (!data.empty())
-                std::memcpy(buf + got, data.data(), data.size());
-            got += static_cast<ViUInt32>(data.size());
-            *ret = got;
+            }
+            for (uint32_t done = 0; done < size;) {
+                size_t len = 0;
+                ViByte *dst = to.room(size - done, &len);
+                io = rpc_->readResults(dst, len, replyBy);
+                if (io != IoResult::Ok)
+                    return fromIo(io);
+                done += uint32_t(len);
+                got += ViUInt32(len);
+                *ret = got;
+                const ViStatus st = to.commit(len);
+                if (st != VI_SUCCESS)
+                    return st; // the rest of the reply is dropped by the next call
+            }
+            io = rpc_->endReply(replyBy);
+            if (io != IoResult::Ok)
+                return fromIo(io);
             if (error != vxi11::ErrNone)
                 return fromDeviceError(error);
             // END with the last requested byte is still the end of the
@@ -197,9 +223,11 @@ public:
     }
 
 private:
-    ViStatus call(uint32_t proc, const Bytes &args, Deadline deadline, Bytes *results)
+    ViStatus call(uint32_t proc, const Bytes &args, Deadline deadline, Bytes *results,
+                  const uint8_t *opaque = nullptr, size_t opaqueLen = 0)
     {
-        return fromIo(rpc_->call(vxi11::CoreProgram, vxi11::CoreVersion, proc, args, deadline, results));
+        return fromIo(rpc_->call(vxi11::CoreProgram, vxi11::CoreVersion, proc, args, deadline, results, opaque,
+                                 opaqueLen));
     }
 
     ViStatus errorOnlyCall(uint32_t proc, const Bytes &args, Deadline deadline)
@@ -218,9 +246,19 @@ private:
     uint32_t maxRecvSize_;
 };
 
-// Asks the host's portmapper (version 2, over TCP) for the core channel's port.
-uint16_t corePortFromPortmapper(const std::string &host, Deadline deadline)
+// What an unanswered exchange during the open means: the host took the
+// connection, so the instrument is there but silent (VI_ERROR_TMO); any other
+// failure says it cannot be reached as named.
+ViStatus openStatus(IoResult io)
 {
+    return io == IoResult::Timeout ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
+}
+
+// Asks the host's portmapper (version 2, over TCP) for the core channel's
+// port; 0 with *status set when there is none.
+uint16_t corePortFromPortmapper(const std::string &host, Deadline deadline, ViStatus *status)
+{
+    *status = VI_ERROR_RSRC_NFOUND;
     oncrpc::Address addr;
     if (!oncrpc::resolveHost(host, portmap::Port, deadline, &addr))
         return 0;
@@ -234,8 +272,11 @@ uint16_t corePortFromPortmapper(const std::string &host, Deadline deadline)
     w.u32(portmap::ProtoTcp);
     w.u32(0);
     Bytes res;
-    if (rpc.call(portmap::Program, portmap::Version2, portmap::GetPort, w.bytes(), deadline, &res) != IoResult::Ok)
+    const IoResult io = rpc.call(portmap::Program, portmap::Version2, portmap::GetPort, w.bytes(), deadline, &res);
+    if (io != IoResult::Ok) {
+        *status = openStatus(io);
         return 0;
+    }
     XdrReader r(res);
     const uint32_t port = r.u32();
     return r.ok() && port <= 0xffff ? static_cast<uint16_t>(port) : 0;
@@ -249,7 +290,7 @@ std::unique_ptr<Transport> openVxi11Transport(const Resource &rsrc, ViUInt32 ope
     const Deadline deadline =
         openTimeoutMs == VI_TMO_INFINITE ? Deadline::never() : Deadline::after(openTimeoutMs);
 
-    uint16_t port = rsrc.port ? rsrc.port : corePortFromPortmapper(rsrc.host, deadline);
+    uint16_t port = rsrc.port ? rsrc.port : corePortFromPortmapper(rsrc.host, deadline, status);
     if (port == 0)
         return nullptr;
     oncrpc::Address addr;
@@ -266,8 +307,11 @@ std::unique_ptr<Transport> openVxi11Transport(const Resource &rsrc, ViUInt32 ope
     w.u32(0);                                 // lock_timeout
     w.string(rsrc.device);
     Bytes res;
-    if (rpc->call(vxi11::CoreProgram, vxi11::CoreVersion, vxi11::CreateLink, w.bytes(), deadline, &res) != IoResult::Ok)
+    const IoResult io = rpc->call(vxi11::CoreProgram, vxi11::CoreVersion, vxi11::CreateLink, w.bytes(), deadline, &res);
+    if (io != IoResult::Ok) {
+        *status = openStatus(io);
         return nullptr;
+    }
     XdrReader r(res);
     const uint32_t error = r.u32();
     const uint32_t lid = r.u32();

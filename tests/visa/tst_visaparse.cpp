@@ -44,6 +44,8 @@ void VisaParseTest::resource_data()
     QTest::newRow("instr without class") << "TCPIP::host" << true << false << 0 << "host" << 0 << "inst0";
     QTest::newRow("ipv6 socket") << "TCPIP::[::1]::5025::SOCKET" << true << true << 0 << "::1" << 5025 << "inst0";
     QTest::newRow("surrounding blanks") << "  TCPIP::h::INSTR \n" << true << false << 0 << "h" << 0 << "inst0";
+    QTest::newRow("ipv6 instr, port") << "TCPIP::[fe80::1%eth0],1024::INSTR" << true << false << 0 << "fe80::1%eth0" << 1024 << "inst0";
+    QTest::newRow("underscore name") << "TCPIP::lab_scope-2.local::INSTR" << true << false << 0 << "lab_scope-2.local" << 0 << "inst0";
 
     QTest::newRow("empty") << "" << false << false << 0 << "" << 0 << "";
     QTest::newRow("garbage") << "hello" << false << false << 0 << "" << 0 << "";
@@ -58,6 +60,13 @@ void VisaParseTest::resource_data()
     QTest::newRow("too many fields") << "TCPIP::h::inst0::x::INSTR" << false << false << 0 << "" << 0 << "";
     QTest::newRow("unclosed bracket") << "TCPIP::[::1::INSTR" << false << false << 0 << "" << 0 << "";
     QTest::newRow("bad host,port") << "TCPIP::host,x::INSTR" << false << false << 0 << "" << 0 << "";
+    // Host forms that no look-up can resolve are refused at once.
+    QTest::newRow("bracketed list") << "TCPIP::[a,b]::INSTR" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("bracketed ipv4") << "TCPIP::[10.0.0.1]::INSTR" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("empty brackets") << "TCPIP::[]::5025::SOCKET" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("comma in socket host") << "TCPIP::a,b::5025::SOCKET" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("empty label") << "TCPIP::scope..lab::INSTR" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("percent in name") << "TCPIP::h%t::INSTR" << false << false << 0 << "" << 0 << "";
 }
 
 void VisaParseTest::resource()

@@ -1,6 +1,7 @@
 // The VISA C functions over the raw socket transport, against a scripted
 // instrument on the loopback interface.
 
+#include "tests/visa/peakmemory.h"
 #include "tests/visa/scriptedserver.h"
 #include "visa/visa.h"
 
@@ -8,7 +9,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <memory>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <netinet/in.h>
 
@@ -84,6 +92,8 @@ private slots:
     void queryfRejectsConversions();
     void readToFile();
     void endlessOutputIsBoundedByTimeout();
+    void endlessBlockIsBoundedByTimeout_data();
+    void endlessBlockIsBoundedByTimeout();
     void gotoLocalSendsNothing();
 };
 
@@ -157,6 +167,7 @@ void VisaSocketTest::openFailures_data()
 
     QTest::newRow("unparsable") << "COM1" << int(VI_ERROR_INV_RSRC_NAME);
     QTest::newRow("empty") << "" << int(VI_ERROR_INV_RSRC_NAME);
+    QTest::newRow("malformed host") << "TCPIP::[a,b]::INSTR" << int(VI_ERROR_INV_RSRC_NAME);
     // The host is there and refuses: not the same as a host that is not.
     QTest::newRow("refused") << QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(closedPort())
                              << int(VI_ERROR_MACHINE_NAVAIL);
@@ -230,6 +241,13 @@ void VisaSocketTest::readsFollowMessageBoundaries_data()
                                  << QByteArrayList{"#1", "0", "\n"} << QList<int>{max, max, ok};
     QTest::newRow("not a block") << QByteArray("1.5,2.5\n") << QList<int>{2, 100}
                                  << QByteArrayList{"1.", "5,2.5\n"} << QList<int>{max, ok};
+    // Received straight into the caller's buffer, but not a byte past the end.
+    const QByteArray big = "#6100000" + QByteArray(100000, '\n') + "\n";
+    QTest::newRow("large block, next message behind") << big + "NEXT\n" << QList<int>{200000, 100}
+                                                      << QByteArrayList{big, "NEXT\n"} << QList<int>{ok, ok};
+    QTest::newRow("large block read in pieces") << big << QList<int>{8, 70000, 30000, 10}
+                                                << QByteArrayList{big.left(8), big.mid(8, 70000), big.mid(70008, 30000), "\n"}
+                                                << QList<int>{max, max, max, ok};
 }
 
 void VisaSocketTest::readsFollowMessageBoundaries()
@@ -450,6 +468,81 @@ void VisaSocketTest::endlessOutputIsBoundedByTimeout()
     viClose(vi); // ends the flood
     QCOMPARE(st, VI_ERROR_TMO);
     QVERIFY2(elapsed < 1300, QByteArray::number(elapsed));
+}
+
+// A header claiming a block of about 10^9 bytes, then data that keep coming:
+// each read ends at its time-out, whether the data go to memory or to a file
+// on a disk slower than the instrument (a pipe drained slowly), where data
+// are always waiting in the socket; and the file's data never pile up in
+// memory.
+void VisaSocketTest::endlessBlockIsBoundedByTimeout_data()
+{
+    QTest::addColumn<bool>("toFile");
+    QTest::newRow("viRead") << false;
+    QTest::newRow("viReadToFile, slow disk") << true;
+}
+
+void VisaSocketTest::endlessBlockIsBoundedByTimeout()
+{
+    QFETCH(bool, toFile);
+    ScriptedServer server([toFile](ScriptedPeer &peer) {
+        peer.readLine();
+        peer.send("#9999999999");
+        // To memory about 32 MB/s: faster than any reader gives up on, slow
+        // enough not to need a huge buffer.
+        const std::string piece(64 * 1024, 'x');
+        QElapsedTimer running;
+        running.start();
+        while (running.elapsed() < 10000 && peer.send(piece))
+            if (!toFile)
+                ScriptedPeer::sleepMs(2);
+    });
+    const ViSession vi = open(server, 500);
+    QVERIFY(vi != 0);
+    QCOMPARE(writeText(vi, "DATA?\n"), VI_SUCCESS);
+    char header[11];
+    ViUInt32 got = 0;
+    QCOMPARE(viRead(vi, reinterpret_cast<ViByte *>(header), 11, &got), VI_SUCCESS_MAX_CNT);
+
+    QTemporaryDir dir;
+    const QByteArray path = dir.filePath("Trace.tmp").toLocal8Bit();
+    std::thread disk;
+    std::atomic<qint64> written{0};
+    if (toFile) {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        disk = std::thread([&path, &written] {
+            const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+            std::vector<char> chunk(64 * 1024);
+            ssize_t n;
+            while (fd >= 0 && (n = ::read(fd, chunk.data(), chunk.size())) > 0) {
+                written += n;
+                ScriptedPeer::sleepMs(10);
+            }
+            ::close(fd);
+        });
+    }
+    // Far more room than arrives before the time-out; the pages are only
+    // touched where data land.
+    std::unique_ptr<ViByte[]> buf(new ViByte[256 * 1024 * 1024]);
+    const bool peakReset = resetPeakResidentMemory();
+    const qint64 peakBefore = peakResidentMemoryKib();
+    QElapsedTimer timer;
+    timer.start();
+    const ViStatus st = toFile ? viReadToFile(vi, path.constData(), 999999999 + 1, &got)
+                               : viRead(vi, buf.get(), 256 * 1024 * 1024, &got);
+    const qint64 elapsed = timer.elapsed();
+    const qint64 peakGrowth = peakResidentMemoryKib() - peakBefore;
+    viClose(vi); // ends the flood
+    if (disk.joinable())
+        disk.join();
+    QCOMPARE(st, VI_ERROR_TMO);
+    QVERIFY2(elapsed < 500 + 1000, QByteArray::number(elapsed));
+    QVERIFY(got > 0);
+    if (toFile) {
+        QCOMPARE(written.load(), qint64(got));
+        if (peakReset)
+            QVERIFY2(peakGrowth < 16 * 1024, QByteArray::number(peakGrowth) + " KiB");
+    }
 }
 
 // A raw socket has no go-to-local message: nothing may reach the instrument.

@@ -1,8 +1,14 @@
 // XDR, RPC headers and record marking: the framing every VXI-11 exchange
 // rests on, including what a hostile or broken peer can send.
 #include "visa/oncrpc.h"
+#include "visa/recordreader.h"
 
 #include <QtTest>
+
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace oncrpc;
 
@@ -21,6 +27,8 @@ private slots:
     void recordsSplitAnywhere();
     void multiFragmentRecord();
     void oversizedRecordRefused();
+    void recordReaderSplitsAnywhere_data();
+    void recordReaderSplitsAnywhere();
 };
 
 void TestOncRpc::opaquePadding_data()
@@ -230,6 +238,81 @@ void TestOncRpc::oversizedRecordRefused()
     QVERIFY(b.failed());
     Bytes rec;
     QVERIFY(!b.next(&rec));
+}
+
+void TestOncRpc::recordReaderSplitsAnywhere_data()
+{
+    QTest::addColumn<int>("step"); // bytes per write on the other end
+    QTest::newRow("1") << 1;
+    QTest::newRow("3") << 3;
+    QTest::newRow("700") << 700;
+    QTest::newRow("4096") << 4096;
+    QTest::newRow("all at once") << (1 << 20);
+}
+
+// The client's reader against a stream cut into arbitrary pieces: data read
+// small (through its read-ahead) and large (straight into the caller's
+// memory, a fragment header taken along), an empty fragment in between, a
+// record that ends before what is asked, and a record dropped half read.
+void TestOncRpc::recordReaderSplitsAnywhere()
+{
+    QFETCH(int, step);
+    Bytes first(12000);
+    for (size_t i = 0; i < first.size(); ++i)
+        first[i] = uint8_t(i * 7);
+    XdrWriter w;
+    w.u32(10000);
+    w.raw(Bytes(first.begin(), first.begin() + 10000));
+    w.u32(0);
+    w.u32(LastFragment | 2000);
+    w.raw(Bytes(first.begin() + 10000, first.end()));
+    for (uint8_t r = 0; r < 2; ++r) // two more records of five bytes
+        w.raw(frameRecord(Bytes{r, 1, 2, 3, 4}));
+    const Bytes stream = w.take();
+
+    // The other end writes on its own thread; whatever the checks below
+    // say, it is stopped and both ends are closed when this returns.
+    struct Peer {
+        int sv[2] = {-1, -1};
+        std::thread writer;
+        ~Peer()
+        {
+            ::shutdown(sv[0], SHUT_RDWR);
+            if (writer.joinable())
+                writer.join();
+            ::close(sv[0]);
+            ::close(sv[1]);
+        }
+    } peer;
+    int *sv = peer.sv;
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    peer.writer = std::thread([&stream, sv, step] {
+        const size_t piece = size_t(step);
+        for (size_t pos = 0; pos < stream.size(); pos += piece) {
+            if (::send(sv[1], stream.data() + pos, std::min(piece, stream.size() - pos), MSG_NOSIGNAL) <= 0)
+                break;
+            if (piece >= 700 && piece < stream.size())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    RecordReader reader;
+    reader.attach(sv[0]);
+    const Deadline deadline = Deadline::after(10000);
+    Bytes got(12000 + 1);
+    QCOMPARE(int(reader.read(sv[0], got.data(), 10, deadline)), int(IoResult::Ok));
+    QCOMPARE(int(reader.read(sv[0], got.data() + 10, 9990, deadline)), int(IoResult::Ok));
+    QCOMPARE(int(reader.read(sv[0], got.data() + 10000, 2000, deadline)), int(IoResult::Ok));
+    QVERIFY(Bytes(got.begin(), got.begin() + 12000) == first);
+    QCOMPARE(int(reader.read(sv[0], got.data(), 1, deadline)), int(IoResult::Protocol));
+
+    QCOMPARE(int(reader.next(sv[0], deadline)), int(IoResult::Ok));
+    uint32_t word = 0;
+    QCOMPARE(int(reader.u32(sv[0], &word, deadline)), int(IoResult::Ok));
+    QCOMPARE(word, 0x00010203u);
+    QCOMPARE(int(reader.next(sv[0], deadline)), int(IoResult::Ok)); // drops the fifth byte
+    Bytes last;
+    QCOMPARE(int(reader.readRest(sv[0], &last, 100, deadline)), int(IoResult::Ok));
+    QVERIFY((last == Bytes{1, 1, 2, 3, 4}));
 }
 
 QTEST_APPLESS_MAIN(TestOncRpc)

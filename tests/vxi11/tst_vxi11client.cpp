@@ -2,7 +2,9 @@
 // loopback, no portmapper) and against a scripted core channel for the
 // replies the simulator never gives.
 #include "fakecore.h"
+#include "hostilecore.h"
 #include "scriptendpoint.h"
+#include "tests/visa/peakmemory.h"
 
 #include "sim/vxi11link.h"
 #include "sim/vxi11server.h"
@@ -77,6 +79,9 @@ private slots:
     void slowPiecesBoundedByTimeout_data();
     void slowPiecesBoundedByTimeout();
     void openTimeoutBoundsCreateLink();
+    void hostileCoreBoundedByTimeout_data();
+    void hostileCoreBoundedByTimeout();
+    void hugeStaleRepliesCostNoMemory();
 
 private:
     std::unique_ptr<ScriptEndpoint> osc_;
@@ -531,8 +536,86 @@ void TestVxi11Client::openTimeoutBoundsCreateLink()
     clock.start();
     auto t = openInstr(fake.resource(), &st, 500);
     QVERIFY(!t);
-    QCOMPARE(st, VI_ERROR_RSRC_NFOUND);
+    // The host took the connection: the instrument is there, but silent.
+    QCOMPARE(st, VI_ERROR_TMO);
     QVERIFY(clock.elapsed() < 1500);
+}
+
+// Bytes keep coming, but never the reply awaited: each VISA call still ends
+// at its time-out plus the second the client allows the device's own reply
+// (none at open and close), and the link goes on once the peer behaves.
+void TestVxi11Client::hostileCoreBoundedByTimeout_data()
+{
+    QTest::addColumn<uint>("proc");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("boundMs"); // time-out plus margin
+    using M = HostileCore::Mode;
+    const uint link = vxi11::CreateLink, read = vxi11::DeviceRead, destroy = vxi11::DestroyLink;
+    QTest::newRow("viOpen, other xids") << link << int(M::OtherXids) << "open" << 1000;
+    QTest::newRow("viOpen, empty fragments") << link << int(M::EmptyFragments) << "open" << 1000;
+    QTest::newRow("%d query, other xids") << read << int(M::OtherXids) << "query" << 2000 + 1000;
+    QTest::newRow("%d query, empty fragments") << read << int(M::EmptyFragments) << "query" << 2000 + 1000;
+    QTest::newRow("%d query, trickle") << read << int(M::Trickle) << "query" << 2000 + 1000;
+    QTest::newRow("viClose, other xids") << destroy << int(M::OtherXids) << "close" << 1000;
+    QTest::newRow("viClose, empty fragments") << destroy << int(M::EmptyFragments) << "close" << 1000;
+}
+
+void TestVxi11Client::hostileCoreBoundedByTimeout()
+{
+    QFETCH(uint, proc);
+    QFETCH(int, mode);
+    QFETCH(QString, call);
+    QFETCH(int, boundMs);
+    HostileCore core(proc, HostileCore::Mode(mode));
+    const QByteArray rsrc = core.resource().toLatin1();
+    ViSession rm = 0, vi = 0;
+    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    ViStatus st = viOpen(rm, rsrc.constData(), 0, call == "open" ? 1000 : 5000, &vi);
+    if (call == "open") {
+        QCOMPARE(st, VI_ERROR_TMO); // the host is there, but does not answer
+    } else {
+        QCOMPARE(st, VI_SUCCESS);
+        QCOMPARE(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000), VI_SUCCESS);
+        ViInt32 value = 0;
+        clock.restart();
+        if (call == "query") {
+            QCOMPARE(viQueryf(vi, "*OPC?\n", "%d", &value), VI_ERROR_TMO);
+            QVERIFY2(clock.elapsed() < boundMs + 1000, QByteArray::number(clock.elapsed()));
+            // What was left of the stream is dropped; the next query is answered.
+            QCOMPARE(viQueryf(vi, "*OPC?\n", "%d", &value), VI_SUCCESS);
+            QCOMPARE(value, 1);
+        }
+        clock.restart();
+        QCOMPARE(viClose(vi), VI_SUCCESS);
+    }
+    QVERIFY2(clock.elapsed() < boundMs + 1000, QByteArray::number(clock.elapsed()));
+    QCOMPARE(viClose(rm), VI_SUCCESS);
+}
+
+// Replies to other calls, 40 MB each, stream past a read that waits for its
+// own: none of them is held, and the read gets its reply.
+void TestVxi11Client::hugeStaleRepliesCostNoMemory()
+{
+    HostileCore core(vxi11::DeviceRead, HostileCore::Mode::HugeOtherXids);
+    ViStatus st;
+    auto t = openInstr(core.resource(), &st);
+    QVERIFY(t);
+    QCOMPARE(send(*t, "DATA?\n"), VI_SUCCESS);
+    const ViUInt32 count = 64u << 20; // asked for; its pages are only touched where data land
+    std::unique_ptr<ViByte[]> buf(new ViByte[count]);
+    const bool peakReset = resetPeakResidentMemory();
+    const qint64 peakBefore = peakResidentMemoryKib();
+    ViUInt32 ret = 0;
+    st = t->read(buf.get(), count, &ret, 10000);
+    const qint64 peakGrowth = peakResidentMemoryKib() - peakBefore;
+    QCOMPARE(st, VI_SUCCESS);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(buf.get()), int(ret)), QByteArray("1\n"));
+    if (!peakReset)
+        QSKIP("this kernel cannot reset the peak resident memory");
+    QVERIFY2(peakGrowth < 16 * 1024, QByteArray::number(peakGrowth) + " KiB");
 }
 
 QTEST_GUILESS_MAIN(TestVxi11Client)

@@ -57,6 +57,7 @@ private slots:
     void ourClientThroughPortmapper_data();
     void ourClientThroughPortmapper();
     void udpGetAddrNamesTheQueriedAddress();
+    void silentPortmapperIsATimeout();
     void lxiCli();
     void pyvisaMatchesOurClient();
 
@@ -137,6 +138,31 @@ void TestVxi11Interop::udpGetAddrNamesTheQueriedAddress()
     const quint16 port = server_->corePort();
     QCOMPARE(QString::fromStdString(r.string(100)),
              QStringLiteral("127.0.0.3.%1.%2").arg(port >> 8).arg(port & 0xff));
+}
+
+// A host whose port 111 takes the connection but never answers is there and
+// silent: VI_ERROR_TMO at the open time-out, not "not found".
+void TestVxi11Interop::silentPortmapperIsATimeout()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(111);
+    ::inet_pton(AF_INET, "127.0.0.4", &addr.sin_addr);
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    QCOMPARE(::listen(fd, 4), 0); // connections complete without accept()
+    ViSession rm = 0, vi = 0;
+    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    const ViStatus st = viOpen(rm, "TCPIP::127.0.0.4::INSTR", 0, 1000, &vi);
+    const qint64 elapsed = clock.elapsed();
+    ::close(fd);
+    QCOMPARE(st, VI_ERROR_TMO);
+    QVERIFY2(elapsed < 1000 + 1000, QByteArray::number(elapsed));
+    // Nobody at all on port 111 is still "not found".
+    QCOMPARE(viOpen(rm, "TCPIP::127.0.0.5::INSTR", 0, 1000, &vi), VI_ERROR_RSRC_NFOUND);
+    QCOMPARE(viClose(rm), VI_SUCCESS);
 }
 
 void TestVxi11Interop::lxiCli()

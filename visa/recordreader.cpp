@@ -1,0 +1,227 @@
+#include "visa/recordreader.h"
+
+#include "visa/oncrpc.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+namespace oncrpc {
+
+void RecordReader::reset()
+{
+    state_ = State::Idle;
+    fragLeft_ = 0;
+    lastFragment_ = false;
+    hdrHave_ = 0;
+    pollFirst_ = true;
+    firstWait_ = false;
+    aheadPos_ = aheadEnd_ = 0;
+}
+
+IoResult RecordReader::receive(int fd, iovec *iov, int iovCount, size_t *got, const Deadline &deadline)
+{
+    size_t room = 0;
+    for (int i = 0; i < iovCount; ++i)
+        room += iov[i].iov_len;
+    for (;;) {
+        // Looked at before every receive, not only when one would wait: a
+        // peer that keeps sending what never completes the awaited reply is
+        // cut off at the deadline too.
+        if (deadline.expired())
+            return IoResult::Timeout;
+        msghdr m{};
+        m.msg_iov = iov;
+        m.msg_iovlen = size_t(iovCount);
+        ssize_t n;
+        if (pollFirst_) {
+            n = receiver_.receive(fd, &m, deadline.pollMs(), firstWait_);
+            firstWait_ = false;
+        } else {
+            n = ::recvmsg(fd, &m, MSG_DONTWAIT);
+        }
+        if (n > 0) {
+            *got = size_t(n);
+            // A receive that filled all it was offered likely left more
+            // waiting: try the next one before polling.
+            pollFirst_ = size_t(n) < room;
+            return IoResult::Ok;
+        }
+        if (n == 0)
+            return IoResult::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return IoResult::Closed;
+        if (pollFirst_ && deadline.expired())
+            return IoResult::Timeout;
+        pollFirst_ = true;
+    }
+}
+
+IoResult RecordReader::fillAhead(int fd, const Deadline &deadline)
+{
+    aheadPos_ = aheadEnd_ = 0;
+    iovec v{ahead_, kAhead};
+    size_t n = 0;
+    const IoResult io = receive(fd, &v, 1, &n, deadline);
+    if (io == IoResult::Ok)
+        aheadEnd_ = n;
+    return io;
+}
+
+void RecordReader::headerBytes(size_t n)
+{
+    hdrHave_ += n;
+    if (hdrHave_ < sizeof hdr_)
+        return;
+    hdrHave_ = 0;
+    const uint32_t word = uint32_t(hdr_[0]) << 24 | uint32_t(hdr_[1]) << 16 | uint32_t(hdr_[2]) << 8 | hdr_[3];
+    fragLeft_ = word & ~LastFragment;
+    lastFragment_ = (word & LastFragment) != 0;
+    state_ = fragLeft_ == 0 && lastFragment_ ? State::Ended : State::InRecord;
+}
+
+IoResult RecordReader::nextFragment(int fd, bool bulkFollows, const Deadline &deadline)
+{
+    while (fragLeft_ == 0 && state_ != State::Ended) {
+        if (aheadPos_ < aheadEnd_) {
+            const size_t c = std::min(sizeof hdr_ - hdrHave_, aheadEnd_ - aheadPos_);
+            std::memcpy(hdr_ + hdrHave_, ahead_ + aheadPos_, c);
+            aheadPos_ += c;
+            headerBytes(c);
+            continue;
+        }
+        IoResult io;
+        if (bulkFollows) {
+            // Only the header, so that the fragment's data can go straight
+            // to the caller instead of through the read-ahead.
+            iovec v{hdr_ + hdrHave_, sizeof hdr_ - hdrHave_};
+            size_t n = 0;
+            io = receive(fd, &v, 1, &n, deadline);
+            if (io == IoResult::Ok)
+                headerBytes(n);
+        } else {
+            io = fillAhead(fd, deadline);
+        }
+        if (io != IoResult::Ok)
+            return io;
+    }
+    return IoResult::Ok;
+}
+
+IoResult RecordReader::take(int fd, uint8_t *dst, size_t n, size_t *took, const Deadline &deadline)
+{
+    *took = 0;
+    const size_t want = std::min<size_t>(n, fragLeft_);
+    size_t got = 0;
+    size_t headerGot = 0;
+    if (aheadPos_ < aheadEnd_) {
+        got = std::min(want, aheadEnd_ - aheadPos_);
+        if (dst)
+            std::memcpy(dst, ahead_ + aheadPos_, got);
+        aheadPos_ += got;
+    } else if (want >= kDirectMin && dst) {
+        // Straight into the caller's memory. When this finishes a fragment
+        // of a record that goes on, the next fragment's header comes along
+        // in the same receive.
+        iovec v[2] = {{dst, want}, {hdr_, sizeof hdr_}};
+        const bool withHeader = want == fragLeft_ && !lastFragment_;
+        size_t r = 0;
+        const IoResult io = receive(fd, v, withHeader ? 2 : 1, &r, deadline);
+        if (io != IoResult::Ok)
+            return io;
+        got = std::min(r, want);
+        headerGot = r - got;
+    } else if (want >= kDirectMin) {
+        uint8_t scratch[16 * 1024];
+        iovec v{scratch, std::min(want, sizeof scratch)};
+        const IoResult io = receive(fd, &v, 1, &got, deadline);
+        if (io != IoResult::Ok)
+            return io;
+    } else {
+        return fillAhead(fd, deadline);
+    }
+    fragLeft_ -= uint32_t(got);
+    if (fragLeft_ == 0 && lastFragment_)
+        state_ = State::Ended;
+    if (headerGot > 0)
+        headerBytes(headerGot);
+    *took = got;
+    return IoResult::Ok;
+}
+
+IoResult RecordReader::read(int fd, uint8_t *dst, size_t n, const Deadline &deadline)
+{
+    size_t done = 0;
+    while (done < n) {
+        if (fragLeft_ == 0) {
+            if (state_ == State::Ended)
+                return IoResult::Protocol; // the record is shorter than its contents say
+            const bool bulk = dst && n - done >= kDirectMin && aheadPos_ == aheadEnd_;
+            const IoResult io = nextFragment(fd, bulk, deadline);
+            if (io != IoResult::Ok)
+                return io;
+            continue;
+        }
+        size_t took = 0;
+        const IoResult io = take(fd, dst ? dst + done : nullptr, n - done, &took, deadline);
+        if (io != IoResult::Ok)
+            return io;
+        done += took;
+    }
+    return IoResult::Ok;
+}
+
+IoResult RecordReader::u32(int fd, uint32_t *v, const Deadline &deadline)
+{
+    uint8_t b[4];
+    const IoResult io = read(fd, b, sizeof b, deadline);
+    *v = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+    return io;
+}
+
+IoResult RecordReader::readRest(int fd, std::vector<uint8_t> *out, size_t max, const Deadline &deadline)
+{
+    while (state_ != State::Ended) {
+        if (fragLeft_ == 0) {
+            const IoResult io = nextFragment(fd, false, deadline);
+            if (io != IoResult::Ok)
+                return io;
+            continue;
+        }
+        // Refused on the header's word, before anything is received or allocated.
+        if (fragLeft_ > max - out->size())
+            return IoResult::Protocol;
+        const size_t at = out->size();
+        out->resize(at + fragLeft_);
+        const IoResult io = read(fd, out->data() + at, fragLeft_, deadline);
+        if (io != IoResult::Ok)
+            return io;
+    }
+    return IoResult::Ok;
+}
+
+IoResult RecordReader::next(int fd, const Deadline &deadline)
+{
+    while (state_ == State::InRecord) {
+        if (fragLeft_ == 0) {
+            const IoResult io = nextFragment(fd, false, deadline);
+            if (io != IoResult::Ok)
+                return io;
+            continue;
+        }
+        size_t took = 0;
+        const IoResult io = take(fd, nullptr, fragLeft_, &took, deadline);
+        if (io != IoResult::Ok)
+            return io;
+    }
+    state_ = State::Idle;
+    return IoResult::Ok;
+}
+
+} // namespace oncrpc
