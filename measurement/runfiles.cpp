@@ -1,5 +1,6 @@
 #include "measurement/runfiles.h"
 
+#include "measurement/delayscsv.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runjson.h"
 #include "measurement/runstats.h"
@@ -31,6 +32,8 @@ QStringList RunFilesReport::problems() const
     QStringList out;
     if (!resultsError.isEmpty())
         out << QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(resultsFile), resultsError);
+    if (!csvError.isEmpty())
+        out << QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(csvFile), csvError);
     if (!recordError.isEmpty())
         out << QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(recordFile), recordError);
     if (traceFailed > 0)
@@ -41,6 +44,26 @@ QStringList RunFilesReport::problems() const
     return out;
 }
 
+namespace {
+
+// Written under a temporary name and renamed on commit: never half a file.
+bool WriteAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    file.write(bytes);
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunRecord &run,
                              double avgSrc2Rf, double avgSrc2Hd, double avgSrc2Snk, bool withTraces)
 {
@@ -48,17 +71,10 @@ RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const
     report.resultsFile = ResultsFileName(dataDir, stamp);
     report.traceFolder = QFileInfo(report.resultsFile).absolutePath();
 
-    // Written under a temporary name and renamed on commit: never half a file.
-    QSaveFile results(report.resultsFile);
-    if (!results.open(QIODevice::WriteOnly)) {
-        report.resultsError = results.errorString();
+    if (!WriteAtomically(report.resultsFile,
+                         ResultsText(run.Src2RfArr(), avgSrc2Rf, run.Src2HdArr(), avgSrc2Hd, run.Src2SnkArr(), avgSrc2Snk),
+                         &report.resultsError))
         return report;
-    }
-    results.write(ResultsText(run.Src2RfArr(), avgSrc2Rf, run.Src2HdArr(), avgSrc2Hd, run.Src2SnkArr(), avgSrc2Snk));
-    if (!results.commit()) {
-        report.resultsError = results.errorString();
-        return report;
-    }
 
     RunFileNames names;
     names.results = QFileInfo(report.resultsFile).fileName();
@@ -81,14 +97,11 @@ RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const
         }
     }
 
+    report.csvFile = DelaysCsvFileName(dataDir, stamp);
+    if (WriteAtomically(report.csvFile, DelaysCsv(run), &report.csvError))
+        names.csv = QFileInfo(report.csvFile).fileName();
+
     report.recordFile = RunRecordFileName(dataDir, stamp);
-    QSaveFile record(report.recordFile);
-    if (!record.open(QIODevice::WriteOnly)) {
-        report.recordError = record.errorString();
-        return report;
-    }
-    record.write(RunRecordJson(run, ComputeRunStats(run), stamp, names));
-    if (!record.commit())
-        report.recordError = record.errorString();
+    WriteAtomically(report.recordFile, RunRecordJson(run, ComputeRunStats(run), stamp, names), &report.recordError);
     return report;
 }

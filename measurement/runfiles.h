@@ -19,18 +19,23 @@ struct RunFilesReport
     int traceFailed = 0;  // of those, not written
     QString traceFolder;  // where they go
     QString traceError;   // the first failure's reason
+    QString csvFile;      // the run's delay table
+    QString csvError;     // empty when it was written
     QString recordFile;   // the run's JSON record
     QString recordError;  // empty when it was written
 
-    bool ok() const { return resultsError.isEmpty() && traceFailed == 0 && recordError.isEmpty(); }
+    bool ok() const
+    {
+        return resultsError.isEmpty() && traceFailed == 0 && csvError.isEmpty() && recordError.isEmpty();
+    }
     // One message per kind of failure, naming the file or folder and the
     // system's reason; empty when everything was written.
     QStringList problems() const;
 };
 
 // The results file (atomically), then each kept measurement's three trace
-// files under its own index when withTraces, then the run's JSON record
-// (atomically). A results file that cannot be written means no other file
+// files under its own index when withTraces, then the delay table and the
+// run's JSON record (each atomically; the record names the files written). A results file that cannot be written means no other file
 // either, as it always has.
 RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunRecord &run,
                              double avgSrc2Rf, double avgSrc2Hd, double avgSrc2Snk, bool withTraces);

@@ -27,11 +27,6 @@ QJsonValue Text(const QString &s)
     return s.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
 }
 
-QString Time(const QDateTime &t)
-{
-    return t.isValid() ? t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs) : QString();
-}
-
 QString EndState(RunEnd end)
 {
     switch (end) {
@@ -104,7 +99,7 @@ QJsonObject MeasurementJson(const Measurement &m, const QStringList &traceFiles)
 {
     QJsonObject o;
     o[QStringLiteral("index")] = m.index;
-    o[QStringLiteral("time")] = Time(m.acquired);
+    o[QStringLiteral("time")] = RunRecordTime(m.acquired);
     o[QStringLiteral("retakenBefore")] = m.retakenBefore;
     o[QStringLiteral("src2RfMs")] = Number(m.src2Rf);
     o[QStringLiteral("src2Hd")] = m.hdGap == DelayGap::None ? Number(m.src2Hd) : QJsonValue(QJsonValue::Null);
@@ -143,7 +138,27 @@ QJsonObject MeasurementJson(const Measurement &m, const QStringList &traceFiles)
     return o;
 }
 
+// Why a run was cut short, also where the run had no words for it.
+QString EndReason(const RunRecord &run)
+{
+    if (!run.endReason.isEmpty())
+        return run.endReason;
+    switch (run.end) {
+    case RunEnd::Canceled:
+        return QStringLiteral("canceled by the operator");
+    case RunEnd::Interrupted:
+        return QStringLiteral("interrupted by a signal");
+    default:
+        return QString();
+    }
+}
+
 } // namespace
+
+QString RunRecordTime(const QDateTime &t)
+{
+    return t.isValid() ? t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs) : QString();
+}
 
 QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files)
 {
@@ -153,12 +168,12 @@ QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QStr
                                                {QStringLiteral("version"), ToolVersion()}};
     root[QStringLiteral("label")] = Text(run.label);
     root[QStringLiteral("stamp")] = stamp;
-    root[QStringLiteral("started")] = Time(run.started);
-    root[QStringLiteral("ended")] = Time(run.ended);
+    root[QStringLiteral("started")] = RunRecordTime(run.started);
+    root[QStringLiteral("ended")] = RunRecordTime(run.ended);
     root[QStringLiteral("requested")] = run.requested;
     root[QStringLiteral("kept")] = run.measurements.size();
     root[QStringLiteral("end")] = QJsonObject{{QStringLiteral("state"), EndState(run.end)},
-                                              {QStringLiteral("reason"), Text(run.endReason)}};
+                                              {QStringLiteral("reason"), Text(EndReason(run))}};
     QJsonArray retakes;
     for (const Retake &r : run.retakes)
         retakes.append(QJsonObject{{QStringLiteral("forMeasurement"), r.forMeasurement},

@@ -7,6 +7,7 @@
 #include "measurement/runstats.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -21,6 +22,10 @@ struct RunFileNames
     QString csv;
     QVector<QStringList> traces; // per measurement: source, rf, sink (file names without the folder)
 };
+
+// A wall-clock time as the record and the delay table write it: ISO 8601
+// with milliseconds and the UTC offset; empty when invalid.
+QString RunRecordTime(const QDateTime &t);
 
 QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files);
 
