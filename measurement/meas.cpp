@@ -3,11 +3,13 @@
 #include "measurement/measrun.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runfiles.h"
+#include "measurement/runprogress.h"
 #include "shared/measstate.h"
 #include "shared/typednumber.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -35,17 +37,28 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     const bool save = form->SaveData->isChecked();
     request.keepTraces = save;
 
+    // The first line stays "Measurement i of N"; the running figures follow.
+    QElapsedTimer clock;
+    clock.start();
+    auto label = [&clock, count](int index, const RunRecord &sofar) {
+        const RunProgress p = ProgressOf(index, count, sofar, clock.elapsed());
+        const QString left = TimeLeftText(p);
+        return tr("Measurement %1 of %2").arg(index).arg(count) + QLatin1Char('\n')
+               + tr("Means so far: %1").arg(RunningMeansText(p)) + QLatin1Char('\n')
+               + tr("Retaken so far: %1").arg(p.retaken) + (left.isEmpty() ? QString() : QStringLiteral("; ") + left);
+    };
+
     // Modal, so Start cannot be clicked again during the run; events are
     // processed between instrument exchanges, never inside one.
-    QProgressDialog progress(tr("Measurement 1 of %1").arg(count), tr("Cancel"), 0, count, this);
+    QProgressDialog progress(label(1, RunRecord()), tr("Cancel"), 0, count, this);
     progress.setWindowModality(Qt::ApplicationModal);
     progress.setMinimumDuration(0);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.show();
     RunCallbacks callbacks;
-    callbacks.acquiring = [&progress, count](int index, const RunRecord &) {
-        progress.setLabelText(tr("Measurement %1 of %2").arg(index).arg(count));
+    callbacks.acquiring = [&progress, &label](int index, const RunRecord &sofar) {
+        progress.setLabelText(label(index, sofar));
         progress.setValue(index - 1);
     };
     callbacks.stopRequested = [&progress] {
