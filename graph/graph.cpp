@@ -1,12 +1,23 @@
 #include "graph/graph.h"
 #include "graph/graphform.h"
+#include "graph/plotzoom.h"
 #include "graph/resultbox.h"
+#include "graph/statisticswindow.h"
+#include "graph/statstext.h"
+#include "measurement/runstats.h"
 #include "shared/measstate.h"
 
 #include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QLayout>
+#include <QStyle>
+#include <QPushButton>
+#include <QWindow>
 
 #include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
+#include <qwt_plot_legenditem.h>
 #include <qwt_plot_marker.h>
 #include <qwt_scale_engine.h>
 #include <qwt_text.h>
@@ -19,6 +30,7 @@ struct TraceRow
 {
     const QVector<double> &y;
     Qt::GlobalColor colour;
+    const char *title; // in the legend
     const char *markerText;
     double markerX;
 };
@@ -54,13 +66,13 @@ Graph::Graph(QWidget *parent) : QDialog(parent), form(new GraphForm)
     plt->setAxisTitle(QwtPlot::yLeft, QStringLiteral("Voltage / V"));
 
     const TraceRow rows[] = {
-        {d1, Qt::blue, "tsrc = %1 s", tsrc},
-        {d2, Qt::yellow, "trf = %1 s", trf},
-        {d3, Qt::red, "tsnk = %1 s", tsnk},
+        {d1, Qt::blue, "Source (channel 1)", "tsrc = %1 s", tsrc},
+        {d2, Qt::yellow, "RF envelope", "trf = %1 s", trf},
+        {d3, Qt::red, "Sink (channel 2)", "tsnk = %1 s", tsnk},
     };
     QwtPlotCurve **curves[] = {&Crv1, &Crv2, &Crv3};
     for (int i = 0; i < 3; ++i) {
-        auto *curve = new QwtPlotCurve(QString());
+        auto *curve = new QwtPlotCurve(QString::fromLatin1(rows[i].title));
         curve->setPen(rows[i].colour, 0, Qt::SolidLine);
         curve->attach(plt);
         curve->setSamples(t, rows[i].y);
@@ -68,13 +80,95 @@ Graph::Graph(QWidget *parent) : QDialog(parent), form(new GraphForm)
         AddMarker(plt, rows[i].markerText, rows[i].markerX);
     }
 
+    // Inside the canvas, so the plot keeps its size; top left, where every
+    // trace is still at rest before the trigger.
+    legend = new QwtPlotLegendItem;
+    legend->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    legend->setBackgroundBrush(QColor(255, 255, 255, 210));
+    legend->setBorderPen(QPen(Qt::gray));
+    legend->setBorderRadius(3);
+    legend->setMaxColumns(1);
+    legend->attach(plt);
+
+    zoom = new PlotZoom(plt);
+
     form->Src2Rf->setResult(AvgSrc2Rf);
     form->Src2Hd->setEnabled(MeasHdmi);
     form->Src2Hd->setResult(AvgSrc2Hd);
     form->Src2Snk->setResult(AvgSrc2Snk);
+
+    // The spread behind each mean. A copy of the run that shares its data
+    // with LastRun: cheap, and still this run after the next one started.
+    run_ = LastRun;
+    const RunStats stats = ComputeRunStats(run_);
+    form->Src2Rf->setToolTip(PathStatsToolTip(QStringLiteral("Source -> RF"), stats.src2Rf));
+    form->Src2Hd->setToolTip(PathStatsToolTip(QStringLiteral("Source -> HDMI"), stats.src2Hd));
+    form->Src2Snk->setToolTip(PathStatsToolTip(QStringLiteral("Source -> Sink"), stats.src2Snk));
+
+    // ResetRole only for its place: every platform's button order puts that
+    // role at the box's left end, so the button sits left of OK and OK keeps
+    // its place at the right end and its accept role.
+    statisticsButton = form->buttonBox->addButton(tr("Statistics…"), QDialogButtonBox::ResetRole);
+    statisticsButton->setObjectName(QStringLiteral("statisticsButton"));
+    statisticsButton->setAutoDefault(false);
+    // The box was sized for OK alone: Statistics… takes what OK leaves, so
+    // OK keeps its width as well.
+    QPushButton *ok = form->buttonBox->button(QDialogButtonBox::Ok);
+    const int spacing = form->buttonBox->layout()->spacing() >= 0
+                            ? form->buttonBox->layout()->spacing()
+                            : style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing, nullptr, form->buttonBox);
+    statisticsButton->setMaximumWidth(form->buttonBox->width() - ok->sizeHint().width() - spacing);
+    connect(statisticsButton, &QPushButton::clicked, this, &Graph::showStatistics);
 
     // Dispatches what queued up while the run held the event loop.
     QCoreApplication::processEvents();
 }
 
 Graph::~Graph() { delete form; }
+
+void Graph::setStatisticsOwner(QWidget *owner) { owner_ = owner; }
+
+QWidget *Graph::statisticsOwner() const { return owner_ ? owner_.data() : const_cast<Graph *>(this); }
+
+StatisticsWindow *Graph::statisticsWindow() const
+{
+    return statisticsOwner()->findChild<StatisticsWindow *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+void Graph::attachStatistics(StatisticsWindow *window, QWidget *to)
+{
+    // Both need their platform windows for this.
+    window->winId();
+    to->winId();
+    window->windowHandle()->setTransientParent(to->window()->windowHandle());
+}
+
+void Graph::showStatistics()
+{
+    StatisticsWindow *window = statisticsWindow();
+    if (!window)
+        window = new StatisticsWindow(statisticsOwner());
+    window->showRun(run_);
+    if (isVisible())
+        attachStatistics(window, this);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void Graph::showEvent(QShowEvent *event)
+{
+    // Before the dialog goes modal: a window transient for it is not blocked.
+    if (StatisticsWindow *window = statisticsWindow(); window && window->isVisible()) {
+        window->showRun(run_);
+        attachStatistics(window, this);
+    }
+    QDialog::showEvent(event);
+}
+
+void Graph::hideEvent(QHideEvent *event)
+{
+    if (StatisticsWindow *window = statisticsWindow(); window && owner_)
+        attachStatistics(window, owner_);
+    QDialog::hideEvent(event);
+}

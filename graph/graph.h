@@ -1,11 +1,25 @@
 // The dialog shown after every run: the last acquisition's three traces,
 // a marker at each edge found in them, and the run's mean delays. Reads the
 // shared measurement state once, in the constructor.
+//
+// Its "Statistics…" button opens the Statistics window for the run it
+// shows. That window belongs to the statistics owner (the main window for
+// a run started there; the dialog itself when there is none): one window at
+// a time, kept after the dialog closes, deleted with its owner. While the
+// dialog is up the window counts as the dialog's own transient window, so
+// the dialog's modality does not block it.
 #pragma once
 
-#include <QDialog>
+#include "measurement/runrecord.h"
 
+#include <QDialog>
+#include <QPointer>
+
+class PlotZoom;
+class QPushButton;
 class QwtPlotCurve;
+class QwtPlotLegendItem;
+class StatisticsWindow;
 struct GraphForm;
 
 class Graph : public QDialog
@@ -16,9 +30,34 @@ public:
     explicit Graph(QWidget *parent = nullptr);
     ~Graph() override;
 
+    // Call before the dialog is shown. A Statistics window the owner already
+    // shows then switches to this dialog's run when it comes up.
+    void setStatisticsOwner(QWidget *owner);
+    // The owner's Statistics window, or null while there is none.
+    StatisticsWindow *statisticsWindow() const;
+
     // Attached to the plot, which owns them.
     QwtPlotCurve *Crv1 = nullptr;
     QwtPlotCurve *Crv2 = nullptr;
     QwtPlotCurve *Crv3 = nullptr;
+    QwtPlotLegendItem *legend = nullptr;
+    PlotZoom *zoom = nullptr;
+    QPushButton *statisticsButton = nullptr; // in the form's button box
     GraphForm *form = nullptr;
+
+public slots:
+    void showStatistics();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QWidget *statisticsOwner() const;
+    // Makes the window transient for to's window: this dialog while it is
+    // up, the owner's window afterwards.
+    static void attachStatistics(StatisticsWindow *window, QWidget *to);
+
+    RunRecord run_; // the run shown, shared with LastRun until either changes
+    QPointer<QWidget> owner_;
 };

@@ -21,5 +21,7 @@ void MainWindow::on_Start_clicked()
     }
     Meas(&d1, &d2, &d3, &t);
     Graph graph;
+    // The Statistics window outlives the dialog: it belongs to this window.
+    graph.setStatisticsOwner(this);
     graph.exec();
 }

@@ -1,0 +1,120 @@
+#include "graph/delaytablemodel.h"
+
+#include "measurement/runjson.h"
+
+#include <QBrush>
+#include <QLocale>
+
+#include <cmath>
+
+namespace {
+
+struct Cell
+{
+    double value;
+    DelayGap gap;
+};
+
+Cell DelayOf(const Measurement &m, int column)
+{
+    switch (column) {
+    case DelayTableModel::RfColumn:
+        return {m.src2Rf, m.rfGap};
+    case DelayTableModel::HdColumn:
+        return {m.src2Hd, m.hdGap};
+    default:
+        return {m.src2Snk, m.snkGap};
+    }
+}
+
+bool IsDelay(int column)
+{
+    return column == DelayTableModel::RfColumn || column == DelayTableModel::HdColumn
+           || column == DelayTableModel::SnkColumn;
+}
+
+// A value counts only where its path says so: the HDMI placeholder 0 of a
+// run without the option is no reading.
+bool HasValue(const Cell &c)
+{
+    return c.gap == DelayGap::None && std::isfinite(c.value);
+}
+
+} // namespace
+
+DelayTableModel::DelayTableModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+void DelayTableModel::setMeasurements(const QVector<Measurement> &measurements)
+{
+    beginResetModel();
+    rows_ = measurements;
+    for (Measurement &m : rows_)
+        m.traces = KeptTraces();
+    endResetModel();
+}
+
+int DelayTableModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : rows_.size(); }
+
+int DelayTableModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant DelayTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rows_.size())
+        return QVariant();
+    const Measurement &m = rows_[index.row()];
+    const int column = index.column();
+
+    if (role == Qt::TextAlignmentRole)
+        return column == TimeColumn ? int(Qt::AlignLeft | Qt::AlignVCenter) : int(Qt::AlignRight | Qt::AlignVCenter);
+
+    if (IsDelay(column)) {
+        const Cell c = DelayOf(m, column);
+        const bool has = HasValue(c);
+        switch (role) {
+        case Qt::DisplayRole:
+            return has ? QString::number(c.value, 'f', 3) : DelayGapText(c.gap == DelayGap::None ? DelayGap::NoReading : c.gap);
+        case CopyRole:
+            return has ? QString::number(c.value, 'g', QLocale::FloatingPointShortest) : QString();
+        case Qt::ForegroundRole:
+            return has ? QVariant() : QVariant(QBrush(Qt::gray));
+        default:
+            return QVariant();
+        }
+    }
+
+    if (role != Qt::DisplayRole && role != CopyRole)
+        return QVariant();
+    switch (column) {
+    case IndexColumn:
+        return QString::number(m.index);
+    case TimeColumn:
+        return role == CopyRole ? RunRecordTime(m.acquired) : m.acquired.toString(QStringLiteral("hh:mm:ss.zzz"));
+    case RetakenColumn:
+        return QString::number(m.retakenBefore);
+    default:
+        return QVariant();
+    }
+}
+
+QVariant DelayTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    // Two lines, so the columns stay as narrow as their numbers.
+    switch (section) {
+    case IndexColumn:
+        return QStringLiteral("#");
+    case TimeColumn:
+        return QStringLiteral("Time");
+    case RfColumn:
+        return QStringLiteral("Source->RF\n(ms)");
+    case HdColumn:
+        return QStringLiteral("Source->HDMI\n(ms)");
+    case SnkColumn:
+        return QStringLiteral("Source->Sink\n(ms)");
+    case RetakenColumn:
+        return QStringLiteral("Retaken\nbefore");
+    default:
+        return QVariant();
+    }
+}

@@ -1,0 +1,120 @@
+#include "graph/statisticsplots.h"
+
+#include "graph/histogram.h"
+
+#include <QPen>
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_grid.h>
+#include <qwt_plot_histogram.h>
+#include <qwt_scale_engine.h>
+#include <qwt_symbol.h>
+#include <qwt_text.h>
+
+#include <cmath>
+
+namespace {
+
+// Up to this many points a measurement is also marked by a symbol; beyond
+// it the symbols would only cover each other and cost drawing time.
+constexpr int MaxSymbols = 300;
+
+void Clear(QwtPlot *plot)
+{
+    plot->detachItems(QwtPlotItem::Rtti_PlotItem, true);
+    auto *grid = new QwtPlotGrid;
+    grid->setMajorPen(QPen(QColor(220, 220, 220), 0, Qt::DotLine));
+    grid->attach(plot);
+}
+
+QwtText Title(const QString &text, int pixelSize)
+{
+    QwtText title(text);
+    QFont font = title.font();
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    title.setFont(font);
+    return title;
+}
+
+void AxisTitles(QwtPlot *plot, const QString &x, const QString &y)
+{
+    plot->setAxisTitle(QwtPlot::xBottom, Title(x, 11));
+    plot->setAxisTitle(QwtPlot::yLeft, Title(y, 11));
+    plot->setAxisAutoScale(QwtPlot::xBottom, true);
+    plot->setAxisAutoScale(QwtPlot::yLeft, true);
+}
+
+} // namespace
+
+QColor PathColour(int path)
+{
+    switch (path) {
+    case 0:
+        return QColor(200, 140, 0); // RF: the graph's yellow, dark enough to read on white
+    case 1:
+        return QColor(0, 140, 60);
+    default:
+        return QColor(Qt::red); // sink, as in the graph
+    }
+}
+
+void ShowHistogram(QwtPlot *plot, const QString &title, const QVector<double> &values, bool measured,
+                   const QColor &colour)
+{
+    Clear(plot);
+    plot->setTitle(Title(measured ? title : title + QStringLiteral(" (not measured)"), 12));
+    AxisTitles(plot, QStringLiteral("ms"), QStringLiteral("count"));
+    // Counts from 0, also when every bin holds the same number.
+    plot->axisScaleEngine(QwtPlot::yLeft)->setAttribute(QwtScaleEngine::IncludeReference, true);
+    plot->axisScaleEngine(QwtPlot::yLeft)->setReference(0.0);
+    if (measured) {
+        const Histogram h = MakeHistogram(values);
+        QVector<QwtIntervalSample> samples;
+        samples.reserve(h.counts.size());
+        for (int i = 0; i < h.counts.size(); ++i)
+            samples.append(QwtIntervalSample(h.counts[i], h.start + i * h.width, h.start + (i + 1) * h.width));
+        auto *bars = new QwtPlotHistogram(title);
+        bars->setStyle(QwtPlotHistogram::Columns);
+        QColor fill = colour;
+        fill.setAlpha(160);
+        bars->setBrush(fill);
+        bars->setPen(QPen(colour.darker(130), 0));
+        bars->setSamples(samples);
+        bars->attach(plot);
+    }
+    plot->replot();
+}
+
+void ShowDelaysByIndex(QwtPlot *plot, const QVector<Measurement> &measurements, bool hdMeasured)
+{
+    Clear(plot);
+    AxisTitles(plot, QStringLiteral("Measurement"), QStringLiteral("Delay / ms"));
+
+    const char *titles[] = {"Source -> RF", "Source -> HDMI", "Source -> Sink"};
+    for (int path = 0; path < 3; ++path) {
+        if (path == 1 && !hdMeasured)
+            continue;
+        QVector<double> x, y;
+        x.reserve(measurements.size());
+        y.reserve(measurements.size());
+        for (const Measurement &m : measurements) {
+            const double v = path == 0 ? m.src2Rf : path == 1 ? m.src2Hd : m.src2Snk;
+            const DelayGap gap = path == 0 ? m.rfGap : path == 1 ? m.hdGap : m.snkGap;
+            if (gap == DelayGap::None && std::isfinite(v)) {
+                x.append(m.index);
+                y.append(v);
+            }
+        }
+        auto *curve = new QwtPlotCurve(QString::fromLatin1(titles[path]));
+        curve->setPen(PathColour(path), 0);
+        curve->setRenderHint(QwtPlotItem::RenderAntialiased, x.size() <= MaxSymbols);
+        if (x.size() <= MaxSymbols)
+            curve->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(PathColour(path)), QPen(PathColour(path)),
+                                           QSize(5, 5)));
+        curve->setSamples(x, y);
+        curve->attach(plot);
+    }
+    plot->replot();
+}

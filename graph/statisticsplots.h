@@ -1,0 +1,24 @@
+// The Statistics window's plots: a histogram of one path, and every path's
+// delays against the measurement index.
+#pragma once
+
+#include "measurement/runrecord.h"
+
+#include <QColor>
+#include <QString>
+#include <QVector>
+
+class QwtPlot;
+
+// One colour per path, the same in every plot of the window.
+QColor PathColour(int path); // 0 RF, 1 HDMI, 2 sink
+
+// Replaces what the plot showed with the histogram of `values` (NaN left
+// out); a path that was not measured shows only its title.
+void ShowHistogram(QwtPlot *plot, const QString &title, const QVector<double> &values, bool measured,
+                   const QColor &colour);
+
+// Replaces what the plot showed with each path's delays (ms) against the
+// measurement's index; measurements without a value leave a gap, the HDMI
+// path only when it was measured.
+void ShowDelaysByIndex(QwtPlot *plot, const QVector<Measurement> &measurements, bool hdMeasured);
