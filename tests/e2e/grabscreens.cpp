@@ -1,10 +1,12 @@
 // Screenshots for the documentation: the main window with its instruments
-// initialised from the settings file, and the graph dialog after a run.
+// initialised from the settings file, the graph dialog after a run, and the
+// Statistics window it opens.
 // Built under the application's own name so that it reads the same settings
 // file; scripts/screenshots.sh starts the simulated bench and runs it.
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "graph/graph.h"
+#include "graph/statisticswindow.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -17,12 +19,13 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <main-window.png> <graph.png>\n", argv[0]);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s <main-window.png> <graph.png> <statistics.png>\n", argv[0]);
         return 2;
     }
     const QString mainShot = QString::fromLocal8Bit(argv[1]);
     const QString graphShot = QString::fromLocal8Bit(argv[2]);
+    const QString statisticsShot = QString::fromLocal8Bit(argv[3]);
 
     MainWindow w;
     w.show();
@@ -37,8 +40,11 @@ int main(int argc, char *argv[])
         ip->setCursorPosition(0); // show the start of the resource string
     QTest::qWait(300);
     bool ok = w.form->Start->isEnabled() && w.grab().save(mainShot);
+    // Enough measurements for the histograms to show a spread.
+    w.form->MeasCnt->setText(QStringLiteral("40"));
 
     bool graphSaved = false;
+    bool statisticsSaved = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto *g = qobject_cast<Graph *>(QApplication::activeModalWidget());
@@ -46,13 +52,19 @@ int main(int argc, char *argv[])
             return;
         QTest::qWait(300); // let the plot lay out and paint once
         graphSaved = g->grab().save(graphShot);
+        g->showStatistics();
+        StatisticsWindow *s = g->statisticsWindow();
+        if (s && QTest::qWaitForWindowExposed(s)) {
+            QTest::qWait(300);
+            statisticsSaved = s->grab().save(statisticsShot);
+        }
         g->accept();
     });
     poll.start(50);
     QTest::mouseClick(w.form->Start, Qt::LeftButton);
     poll.stop();
 
-    ok = ok && graphSaved;
+    ok = ok && graphSaved && statisticsSaved;
     std::fprintf(stderr, "%s\n", ok ? "screenshots saved" : "screenshots failed");
     return ok ? 0 : 1;
 }

@@ -107,6 +107,8 @@ public:
 
     // Called on every look while the progress dialog is up.
     std::function<void(QProgressDialog *)> onProgress;
+    // Called once the graph has been looked at, before it is closed.
+    std::function<void(Graph *)> onGraph;
 
     GraphSeen graph;
     QStringList boxTitles;
@@ -131,6 +133,8 @@ private:
             graph.src2Hd = g->form->Src2Hd->text();
             graph.src2Snk = g->form->Src2Snk->text();
             graph.hdEnabled = g->form->Src2Hd->isEnabled();
+            if (onGraph)
+                onGraph(g);
             g->accept();
         } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             boxTitles << box->windowTitle();
