@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -22,6 +23,7 @@ private slots:
     void tQuantile();
     void pathStats_data();
     void pathStats();
+    void percentilesAgreeWithTheSortedRule();
     void hdmiOffIsNotMeasured();
     void welch();
 };
@@ -96,6 +98,38 @@ void TestRunStats::pathStats()
     const char *names[] = {"mean", "sd", "min", "max", "median", "p5", "p95", "ciLow", "ciHigh"};
     for (int i = 0; i < 9; ++i)
         QVERIFY2(Near(got[i], expected[i], 1e-3), qPrintable(QString("%1 = %2, expected %3").arg(names[i]).arg(got[i]).arg(expected[i])));
+}
+
+// The statistics select their percentiles instead of sorting: the same
+// numbers to the last bit as the rule on sorted values, duplicates, NaN and
+// odd and even counts included; the mean as the results file's.
+void TestRunStats::percentilesAgreeWithTheSortedRule()
+{
+    quint32 state = 12345;
+    auto next = [&state] { return (state = state * 1664525u + 1013904223u) >> 8; };
+    for (int n : {1, 2, 3, 20, 21, 1000, 1001}) {
+        QVector<double> values;
+        for (int i = 0; i < n; ++i)
+            values << (next() % 7 == 0 ? NaN : 100.0 + (next() % 4000) / 37.0);
+        QVector<double> sorted;
+        double sum = 0;
+        for (double v : values)
+            if (!std::isnan(v)) {
+                sorted << v;
+                sum += v;
+            }
+        std::sort(sorted.begin(), sorted.end());
+        const PathStats s = ComputePathStats(values);
+        QCOMPARE(s.n, sorted.size());
+        if (sorted.isEmpty())
+            continue;
+        QCOMPARE(s.median, Percentile(sorted, 50));
+        QCOMPARE(s.p5, Percentile(sorted, 5));
+        QCOMPARE(s.p95, Percentile(sorted, 95));
+        QCOMPARE(s.min, sorted.first());
+        QCOMPARE(s.max, sorted.last());
+        QCOMPARE(s.mean, sum / sorted.size());
+    }
 }
 
 // Without the option the results file's zeros are placeholders, not delays.
