@@ -1,0 +1,138 @@
+// Times the statistics of a long run and the Statistics window of a large
+// one, on made-up measurements (no bench needed):
+//   - the statistics of 100 000 measurements (target: under 50 ms), and the
+//     histogram binning, delay table and run record of the same run;
+//   - the Statistics window with 10 000 measurements, from the click on
+//     "Statistics…" until it is on screen and painted (target: under 1 s),
+//     then scrolling to the end, selecting everything and copying it.
+//
+//   QT_QPA_PLATFORM=offscreen build/rel/bench/stats_bench [repetitions]
+//
+// Prints the fastest and the median of the repetitions, in ms.
+#include "graph/graph.h"
+#include "graph/histogram.h"
+#include "graph/statisticswindow.h"
+#include "measurement/delayscsv.h"
+#include "measurement/runjson.h"
+#include "measurement/runstats.h"
+#include "shared/measstate.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <QtTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <random>
+
+namespace {
+
+// Delays with a few ms of spread, one RF trace in a hundred not read, the
+// HDMI reading on.
+RunRecord MadeUpRun(int n)
+{
+    std::mt19937 random(7);
+    std::normal_distribution<double> jitter(0.0, 2.0);
+    RunRecord run;
+    run.requested = n;
+    run.started = QDateTime::currentDateTime();
+    run.settings.hdmi = true;
+    run.measurements.reserve(n);
+    for (int k = 1; k <= n; ++k) {
+        Measurement m;
+        m.index = k;
+        m.acquired = run.started.addMSecs(400LL * k);
+        m.src2Rf = 40.0 + jitter(random);
+        m.src2Hd = 35.0 + jitter(random) / 4;
+        m.src2Snk = 120.0 + jitter(random);
+        if (k % 100 == 0) {
+            m.src2Rf = std::numeric_limits<double>::quiet_NaN();
+            m.rfGap = DelayGap::TraceNotRead;
+        }
+        run.measurements.append(m);
+    }
+    run.ended = run.started.addMSecs(400LL * n);
+    return run;
+}
+
+struct Timing
+{
+    double fastest, median;
+};
+
+Timing Time(int repetitions, const std::function<void()> &work)
+{
+    QVector<double> ms;
+    for (int i = 0; i < repetitions; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        work();
+        ms.append(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms.first(), ms[ms.size() / 2]};
+}
+
+void Print(const char *what, const Timing &t)
+{
+    std::printf("%-58s fastest %8.2f ms   median %8.2f ms\n", what, t.fastest, t.median);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 11;
+    std::printf("platform %s, %d repetitions\n", qPrintable(QGuiApplication::platformName()), repetitions);
+
+    const RunRecord big = MadeUpRun(100000);
+    volatile double sink = 0;
+    Print("statistics of 100 000 measurements (3 paths)",
+          Time(repetitions, [&] { sink = sink + ComputeRunStats(big).src2Snk.p95; }));
+    const QVector<double> snk = big.Src2SnkArr();
+    Print("histogram of 100 000 values", Time(repetitions, [&] { sink = sink + MakeHistogram(snk).counts.size(); }));
+    Print("delay table (CSV) of 100 000 measurements",
+          Time(repetitions, [&] { sink = sink + DelaysCsv(big).size(); }));
+    const RunStats stats = ComputeRunStats(big);
+    Print("run record (JSON) of 100 000 measurements",
+          Time(std::max(1, repetitions / 3), [&] { sink = sink + RunRecordJson(big, stats, "x_", {}).size(); }));
+
+    // The user's path: the graph dialog of a run of 10 000, its button, the
+    // window on screen and painted.
+    LastRun = MadeUpRun(10000);
+    Print("graph dialog of 10 000 measurements (statistics for the tooltips)",
+          Time(repetitions, [&] { Graph g; }));
+    Print("Statistics window of 10 000, from the click until painted", Time(repetitions, [&] {
+              Graph g;
+              g.showStatistics();
+              StatisticsWindow *w = g.statisticsWindow();
+              if (!QTest::qWaitForWindowExposed(w))
+                  std::fprintf(stderr, "window not exposed\n");
+              w->repaint();
+              QCoreApplication::processEvents();
+          }));
+
+    Graph g;
+    g.showStatistics();
+    StatisticsWindow *w = g.statisticsWindow();
+    if (!QTest::qWaitForWindowExposed(w))
+        return 1;
+    Print("  then scrolling to the last row and painting", Time(repetitions, [&] {
+              w->table->scrollToTop();
+              w->table->scrollToBottom();
+              w->table->viewport()->repaint();
+          }));
+    Print("  then selecting all 60 000 cells and copying them", Time(repetitions, [&] {
+              w->table->selectAll();
+              w->copySelection();
+          }));
+    Print("  then showing the next run of 10 000 in the open window",
+          Time(repetitions, [&] { w->showRun(LastRun); w->repaint(); }));
+    std::printf("copied %d characters\n", int(QApplication::clipboard()->text().size()));
+    return sink > 0 ? 0 : 1;
+}
