@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes docs/main-window.png and docs/graph.png: starts the bench simulator
-# with the demo scenario, points a private settings file at it, and runs the
-# application's screenshot build under a virtual X server. It initialises the
-# instruments, takes a run of 5 measurements and saves both windows.
+# Makes docs/main-window.png, docs/graph.png and docs/statistics.png: starts
+# the bench simulator with the demo scenario, points a private settings file
+# at it, and runs the application's screenshot build under a virtual X
+# server. It initialises the instruments, takes a run of 40 measurements and
+# saves the main window, the graph dialog and the Statistics window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -49,5 +50,6 @@ mkdir -p docs
 # The window icon is loaded from the working directory.
 cp app/vk.ico "$work/"
 (cd "$work" && xvfb-run -a -s "-screen 0 1280x1024x24" \
-  "$build/tests/e2e/grabscreens/QuenviaCodecTiming" "$root/docs/main-window.png" "$root/docs/graph.png")
-echo "docs/main-window.png and docs/graph.png written"
+  "$build/tests/e2e/grabscreens/QuenviaCodecTiming" "$root/docs/main-window.png" "$root/docs/graph.png" \
+  "$root/docs/statistics.png")
+echo "docs/main-window.png, docs/graph.png and docs/statistics.png written"
