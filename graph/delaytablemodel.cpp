@@ -48,8 +48,6 @@ void DelayTableModel::setMeasurements(const QVector<Measurement> &measurements)
 {
     beginResetModel();
     rows_ = measurements;
-    for (Measurement &m : rows_)
-        m.traces = KeptTraces();
     endResetModel();
 }
 

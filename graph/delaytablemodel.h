@@ -20,7 +20,8 @@ public:
 
     explicit DelayTableModel(QObject *parent = nullptr);
 
-    // Keeps its own copy, without traces.
+    // Keeps a copy, shared until either side changes: hand it measurements
+    // without their traces, or they stay in memory with it.
     void setMeasurements(const QVector<Measurement> &measurements);
     const QVector<Measurement> &measurements() const { return rows_; }
 

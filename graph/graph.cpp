@@ -128,9 +128,9 @@ Graph::~Graph() { delete form; }
 
 void Graph::setStatisticsOwner(QWidget *owner) { owner_ = owner; }
 
-QWidget *Graph::statisticsOwner() const { return owner_ ? owner_.data() : const_cast<Graph *>(this); }
+QWidget *Graph::statisticsOwner() { return owner_ ? owner_.data() : this; }
 
-StatisticsWindow *Graph::statisticsWindow() const
+StatisticsWindow *Graph::statisticsWindow()
 {
     return statisticsOwner()->findChild<StatisticsWindow *>(QString(), Qt::FindDirectChildrenOnly);
 }
@@ -139,7 +139,7 @@ void Graph::attachStatistics(StatisticsWindow *window, QWidget *to)
 {
     // Both need their platform windows for this.
     window->winId();
-    to->winId();
+    to->window()->winId();
     window->windowHandle()->setTransientParent(to->window()->windowHandle());
 }
 
@@ -168,7 +168,8 @@ void Graph::showEvent(QShowEvent *event)
 
 void Graph::hideEvent(QHideEvent *event)
 {
-    if (StatisticsWindow *window = statisticsWindow(); window && owner_)
-        attachStatistics(window, owner_);
+    // The window stays; from now on it hangs on its owner.
+    if (StatisticsWindow *window = statisticsWindow(); window && statisticsOwner() != this)
+        attachStatistics(window, statisticsOwner());
     QDialog::hideEvent(event);
 }

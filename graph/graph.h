@@ -34,7 +34,7 @@ public:
     // shows then switches to this dialog's run when it comes up.
     void setStatisticsOwner(QWidget *owner);
     // The owner's Statistics window, or null while there is none.
-    StatisticsWindow *statisticsWindow() const;
+    StatisticsWindow *statisticsWindow();
 
     // Attached to the plot, which owns them.
     QwtPlotCurve *Crv1 = nullptr;
@@ -53,7 +53,8 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
-    QWidget *statisticsOwner() const;
+    // The owner given, or the dialog itself (also once that owner is gone).
+    QWidget *statisticsOwner();
     // Makes the window transient for to's window: this dialog while it is
     // up, the owner's window afterwards.
     static void attachStatistics(StatisticsWindow *window, QWidget *to);
