@@ -18,7 +18,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTableView>
-#include <QWindow>
 
 #include <cmath>
 
@@ -61,40 +60,12 @@ QStringList ExpectedWire(bool benlo, bool ifDemod, bool hdmi, int pts, int rejec
     return w;
 }
 
-// What the bench played, for the record checker: every acquisition's truth
-// and what the test set up.
-QJsonObject TruthJson(const benchsim::Scenario &scenario, const QVector<benchsim::Truth> &truths)
-{
-    QJsonArray list;
-    for (const benchsim::Truth &t : truths)
-        list.append(QJsonObject{{"index", t.index},
-                                {"accepted", t.accepted},
-                                {"src2RfMs", t.src2RfMs},
-                                {"src2SnkMs", t.src2SnkMs},
-                                {"points", t.points},
-                                {"timePerSample", t.timePerSample},
-                                {"srcIndex", t.srcIndex},
-                                {"rfIndex", t.rfIndex},
-                                {"snkIndex", t.snkIndex},
-                                {"saPoints", t.saPoints},
-                                {"saTimePerSample", t.saTimePerSample},
-                                {"saRfIndex", t.saRfIndex}});
-    return QJsonObject{{"truths", list},
-                       {"rejectFirst", scenario.rejectFirst},
-                       {"vaStat", scenario.vaStat},
-                       {"vaCount", scenario.vaCount},
-                       {"vaValue", scenario.vaValue},
-                       {"saIdn", QString::fromLatin1(scenario.saIdn)}};
-}
-
 // A click that goes through the window system, so a window blocked by a
 // modal dialog does not get it.
 void ClickCell(StatisticsWindow *w, int row, int column)
 {
-    QTableView *table = w->table;
-    const QRect cell = table->visualRect(table->model()->index(row, column));
-    const QPoint at = table->viewport()->mapTo(w, cell.center());
-    QTest::mouseClick(w->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+    const QRect cell = w->table->visualRect(w->model->index(row, column));
+    QTest::mouseClick(w->windowHandle(), Qt::LeftButton, Qt::NoModifier, w->table->viewport()->mapTo(w, cell.center()));
 }
 
 QVector<double> Load(const QString &path)
@@ -273,134 +244,90 @@ void TestMeasRun::run()
 }
 
 // Jitter, two acquisitions rejected and the third analyzer trace not read:
-// the results file as before, the record and delay table checked field by
-// field by tests/e2e/check_run_record.py (Python's json and csv modules
-// only) against the bench's truth; the Statistics window usable while the
-// graph is modal and after it, following the next run, gone with the window.
+// the record and delay table checked field by field by check_run_record.py
+// (Python's json and csv only) against the bench's truth, the results file
+// and docs/run-record.md; the Statistics window usable while the graph is
+// modal and after it, following the next run, gone with the main window.
 void TestMeasRun::recordTableAndStatistics()
 {
-    // The window belongs to the main window and goes with it.
+    benchsim::Scenario scenario;
+    scenario.jitterMs = 4.0;
+    scenario.seed = 11;
+    scenario.rejectFirst = 2;
+    scenario.vaValue = 35.5;
+    scenario.faults = {benchsim::Fault{"sa", "TRAC? TRACE1", 3, benchsim::Fault::Kind::Garbage, 0}};
     QPointer<StatisticsWindow> stats;
     {
-        benchsim::Scenario scenario;
-        scenario.oscType = "Orvix";
-        scenario.src2RfMs = 40.0;
-        scenario.src2SnkMs = 120.0;
-        scenario.jitterMs = 4.0;
-        scenario.seed = 11;
-        scenario.rejectFirst = 2;
-        scenario.vaValue = 35.5;
-        benchsim::Fault rfFails;
-        rfFails.instrument = "sa";
-        rfFails.pattern = "TRAC? TRACE1";
-        rfFails.kind = benchsim::Fault::Kind::Garbage;
-        rfFails.occurrence = 3;
-        scenario.faults = {rfFails};
         RunBench b(scenario, false, true);
         QVERIFY2(b.started, qPrintable(b.error));
         b.form->SaRst->setChecked(true);
         b.form->VaThres->setText("42.5");
         QVERIFY(b.initialise());
-
-        int rowsWhileModal = -1;
         QString selectedWhileModal;
         b.watcher.onGraph = [&](Graph *g) {
             g->statisticsButton->click();
             stats = g->statisticsWindow();
-            if (!stats || !QTest::qWaitForWindowExposed(stats))
-                return;
-            rowsWhileModal = stats->model->rowCount();
-            ClickCell(stats, 1, DelayTableModel::SnkColumn);
-            const QModelIndexList selected = stats->table->selectionModel()->selectedIndexes();
-            selectedWhileModal = selected.size() == 1 ? selected.first().data().toString() : QString();
+            if (stats && QTest::qWaitForWindowExposed(stats)) {
+                ClickCell(stats, 1, DelayTableModel::SnkColumn);
+                selectedWhileModal = stats->table->currentIndex().data().toString();
+            }
         };
         b.start(5);
 
-        QVERIFY(b.watcher.graph.shown);
-        QVERIFY(b.watcher.boxTexts.isEmpty());
-        // Under "Measurement 5 of 5": the means of the four kept so far and the
-        // two acquisitions taken again.
-        const QStringList progress = b.watcher.progressLabels.last().split(QLatin1Char('\n'));
-        QCOMPARE(progress.size(), 3);
-        QCOMPARE(progress[0], QStringLiteral("Measurement 5 of 5"));
+        // Under "Measurement 5 of 5": the means of the four kept so far and
+        // the two acquisitions taken again.
+        const QStringList progress = b.watcher.progressLabels.last().split('\n');
+        QCOMPARE(progress.value(0), QStringLiteral("Measurement 5 of 5"));
         QVERIFY2(QRegularExpression("^Means so far: Source->RF \\d+\\.\\d ms, Source->HDMI 35.5, Source->Sink \\d+\\.\\d ms$")
-                     .match(progress[1]).hasMatch(), qPrintable(progress[1]));
-        QVERIFY2(progress[2].startsWith(QStringLiteral("Retaken so far: 2")), qPrintable(progress[2]));
-
-        // The Statistics window took clicks while the graph was modal, and
-        // showed the run: five measurements.
+                     .match(progress.value(1)).hasMatch(), qPrintable(progress.value(1)));
+        QVERIFY(progress.value(2).startsWith(QStringLiteral("Retaken so far: 2")));
         QVERIFY(stats);
-        QCOMPARE(rowsWhileModal, 5);
         QCOMPARE(selectedWhileModal, QString::number(LastRun.measurements[1].src2Snk, 'f', 3));
 
-        // The files, checked by the independent reader.
-        const QStringList results = b.written("data*Results.txt");
-        QCOMPARE(results.size(), 1);
-        const QString stamp = QFileInfo(results.first()).fileName().mid(4, 20);
+        const QString results = b.written("data*Results.txt").value(0);
+        const QString stamp = QFileInfo(results).fileName().mid(4, 20);
         const QString dataDir = b.dir.filePath("data");
-        const QString record = RunRecordFileName(dataDir, stamp);
-        const QString csv = DelaysCsvFileName(dataDir, stamp);
-        QVERIFY(QFileInfo::exists(record));
-        QVERIFY(QFileInfo::exists(csv));
-
-        QJsonObject truth = TruthJson(scenario, b.bench.truths());
-        truth["count"] = 5;
-        truth["rfFailsAt"] = 3;
-        truth["settings"] = QJsonObject{{"osIp", b.form->OsIp->text()},
-                                        {"saIp", b.form->SaIp->text()},
-                                        {"vaIp", b.form->VaIp->text()},
-                                        {"oscType", "Orvix"},
-                                        {"trgLevel", 0.035},
-                                        {"centerFreq", 5.192e9},
-                                        {"threshold", 42.5},
-                                        {"osReset", false},
-                                        {"saReset", true},
-                                        {"vaReset", false},
-                                        {"ifDemod", false},
-                                        {"hdmi", true},
-                                        {"saveData", true}};
-        truth["files"] = QJsonObject{{"results", results.first()}, {"record", record}, {"csv", csv}};
-        const QString truthFile = b.dir.filePath("truth.json");
-        {
-            QFile f(truthFile);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QJsonDocument(truth).toJson());
-        }
-        if (QStringLiteral(SYSTEM_PYTHON3).isEmpty())
-            QSKIP("no python3 for the independent reader");
+        QJsonArray truths;
+        for (const benchsim::Truth &t : b.bench.truths())
+            truths.append(QJsonObject{{"accepted", t.accepted}, {"src2RfMs", t.src2RfMs}, {"src2SnkMs", t.src2SnkMs},
+                                      {"points", t.points}, {"timePerSample", t.timePerSample},
+                                      {"srcIndex", t.srcIndex}, {"snkIndex", t.snkIndex}, {"saPoints", t.saPoints},
+                                      {"saTimePerSample", t.saTimePerSample}, {"saRfIndex", t.saRfIndex}});
+        const QJsonObject truth{
+            {"truths", truths}, {"count", 5}, {"rejectFirst", 2}, {"rfFailsAt", 3}, {"vaStat", scenario.vaStat},
+            {"vaCount", scenario.vaCount}, {"vaValue", scenario.vaValue}, {"saIdn", QString(scenario.saIdn)},
+            {"settings", QJsonObject{{"osIp", b.form->OsIp->text()}, {"saIp", b.form->SaIp->text()},
+                                     {"vaIp", b.form->VaIp->text()}, {"oscType", "Orvix"}, {"trgLevel", 0.035},
+                                     {"centerFreq", 5.192e9}, {"threshold", 42.5}, {"osReset", false},
+                                     {"saReset", true}, {"vaReset", false}, {"ifDemod", false}, {"hdmi", true},
+                                     {"saveData", true}}},
+            {"files", QJsonObject{{"results", results}, {"record", RunRecordFileName(dataDir, stamp)},
+                                  {"csv", DelaysCsvFileName(dataDir, stamp)}}}};
+        QFile truthFile(b.dir.filePath("truth.json"));
+        QVERIFY(truthFile.open(QIODevice::WriteOnly) && truthFile.write(QJsonDocument(truth).toJson()) > 0);
+        truthFile.close();
         QProcess checker;
         checker.setProcessChannelMode(QProcess::MergedChannels);
-        checker.start(QStringLiteral(SYSTEM_PYTHON3),
-                      {QStringLiteral(RUN_RECORD_CHECK), truthFile, QStringLiteral(RUN_RECORD_DOC)});
-        QVERIFY(checker.waitForFinished(60000));
-        const QByteArray said = checker.readAll();
-        QVERIFY2(checker.exitStatus() == QProcess::NormalExit && checker.exitCode() == 0, said.constData());
-
+        checker.start(SYSTEM_PYTHON3, {RUN_RECORD_CHECK, truthFile.fileName(), RUN_RECORD_DOC});
+        QVERIFY2(checker.waitForFinished(60000) && checker.exitStatus() == QProcess::NormalExit
+                     && checker.exitCode() == 0,
+                 checker.readAll().constData());
         // The command line's reader gets the same delays.
         StoredRun stored;
         QString why;
-        QVERIFY2(ReadRunRecord(record, &stored, &why), qPrintable(why));
+        QVERIFY2(ReadRunRecord(RunRecordFileName(dataDir, stamp), &stored, &why), qPrintable(why));
         QCOMPARE(stored.src2Snk, LastRun.Src2SnkArr());
-        QCOMPARE(stored.src2Hd, LastRun.Src2HdArr());
-        QVERIFY(std::isnan(stored.src2Rf[2]));
 
-        // After the graph closed: still there, still this run, taking clicks.
+        // After the graph: still there, taking clicks; the next run's graph
+        // hands it that run as it comes up.
         QVERIFY(stats->isVisible());
-        QCOMPARE(stats->parentWidget(), b.window.get());
         ClickCell(stats, 4, DelayTableModel::IndexColumn);
         QCOMPARE(stats->table->currentIndex().row(), 4);
-
-        // The next run's graph hands it its run as it comes up.
         int rowsWhenNextGraph = -1;
-        b.watcher.onGraph = [&](Graph *) {
-            if (stats)
-                rowsWhenNextGraph = stats->model->rowCount();
-        };
+        b.watcher.onGraph = [&](Graph *) { rowsWhenNextGraph = stats ? stats->model->rowCount() : -1; };
         b.bench.clearFaults();
         b.start(2);
         QCOMPARE(rowsWhenNextGraph, 2);
-        QCOMPARE(stats->run().measurements.size(), 2);
-
     }
     QVERIFY(!stats);
 }
