@@ -1,6 +1,8 @@
 #include "app/datapaths.h"
 
+#include <QDir>
 #include <QRegExp>
+#include <QStandardPaths>
 #include <QStringList>
 
 QString AppNameFromPath(const QString &exePath)
@@ -21,4 +23,15 @@ QString DataDirFromLocation(const QString &location)
 QString CfgFilePath(const QString &dataDir, const QString &appName)
 {
     return dataDir + QLatin1Char('/') + appName + QStringLiteral(".cfg");
+}
+
+QString UserDataDir()
+{
+    return DataDirFromLocation(QStandardPaths::writableLocation(QStandardPaths::DataLocation));
+}
+
+QString OutDataDir(const QString &outDir, const QString &dataDir)
+{
+    const QString prefix = dataDir.split(QRegExp(QStringLiteral("[/\\\\]")), Qt::KeepEmptyParts).last();
+    return QDir::cleanPath(outDir) + QLatin1Char('/') + prefix;
 }

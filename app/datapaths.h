@@ -16,3 +16,11 @@ QString DataDirFromLocation(const QString &location);
 
 // The settings file inside dataDir, named after the application.
 QString CfgFilePath(const QString &dataDir, const QString &appName);
+
+// The window's DataDir on this machine: DataDirFromLocation of the per-user
+// data location (needs the application object for its name).
+QString UserDataDir();
+
+// The same file names as next to dataDir, but inside outDir: outDir, "/",
+// and dataDir's last component, which starts every file's name.
+QString OutDataDir(const QString &outDir, const QString &dataDir);

@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStandardPaths>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
@@ -29,7 +28,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setWindowTitle(QStringLiteral("QuenviaCodecTiming"));
 
     AppName = AppNameFromPath(QCoreApplication::applicationFilePath());
-    DataDir = DataDirFromLocation(QStandardPaths::writableLocation(QStandardPaths::DataLocation));
+    DataDir = UserDataDir();
     // One level only; a missing parent is created when the settings are written at exit.
     QDir().mkdir(DataDir);
     CfgFile = CfgFilePath(DataDir, AppName);

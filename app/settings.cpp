@@ -9,16 +9,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-namespace {
-
-// Locale-free: a German desktop must still read and show 0.027, not 0,027.
-QString FormatNumber(double value)
-{
-    return QString::number(value, 'g', 6);
-}
-
-} // namespace
-
 int MainWindow::LoadCfgFile(QString fnam)
 {
     const BenchSettings s = ReadBenchSettings(fnam);
@@ -28,16 +18,16 @@ int MainWindow::LoadCfgFile(QString fnam)
     // Out of range (e.g. 5) leaves the box without a current item: -1.
     form->OsTyp->setCurrentIndex(s.osType);
     OsTypIdx = form->OsTyp->currentIndex();
-    form->OsTrgLvl->setText(FormatNumber(s.trgLevel));
+    form->OsTrgLvl->setText(FieldNumber(s.trgLevel));
 
     form->SaIp->setText(s.saIp);
     form->SaRst->setChecked(s.saReset);
-    form->SaFrq->setText(FormatNumber(s.centerFreq));
+    form->SaFrq->setText(FieldNumber(s.centerFreq));
     form->SaIfDem->setChecked(s.ifDemod);
 
     form->VaIp->setText(s.vaIp);
     form->VaRst->setChecked(s.vaReset);
-    form->VaThres->setText(FormatNumber(s.threshold));
+    form->VaThres->setText(FieldNumber(s.threshold));
     MeasHdmi = s.hdmi;
 
     form->SaveData->setChecked(s.saveData);

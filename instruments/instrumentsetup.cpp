@@ -125,3 +125,23 @@ QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome)
     return QStringLiteral("%1: Init failed at %2: %3")
         .arg(instrument, step, VisaStatusText(status, outcome.failedTimeoutMs));
 }
+
+BenchSettings SettingsUsed(const OscSetupRequest &osc, const SaSetupRequest &sa, const VaSetupRequest &va,
+                           int osTypIdx, bool ifDemod, bool hdmi, bool saveData)
+{
+    BenchSettings s;
+    s.osIp = osc.resource;
+    s.osReset = osc.reset;
+    s.osType = osTypIdx;
+    s.trgLevel = osc.trgLevel;
+    s.saIp = sa.resource;
+    s.saReset = sa.reset;
+    s.centerFreq = sa.centerFreq;
+    s.ifDemod = ifDemod;
+    s.vaIp = va.resource;
+    s.vaReset = va.reset;
+    s.threshold = va.threshold;
+    s.hdmi = hdmi;
+    s.saveData = saveData;
+    return s;
+}

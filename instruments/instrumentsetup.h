@@ -3,6 +3,7 @@
 // one held before), sends its table and says how it went.
 #pragma once
 
+#include "shared/benchsettings.h"
 #include "shared/visatypes.h"
 
 #include <QString>
@@ -51,3 +52,9 @@ SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupReque
 // One line for the operator: "<instrument>: ready" (with the identity where
 // one was read) or "<instrument>: Init failed at <step>: <reason>".
 QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome);
+
+// The settings a run was made with, for its record: what each set-up was
+// given, plus the run's own choices. The window and the command line note
+// them alike.
+BenchSettings SettingsUsed(const OscSetupRequest &osc, const SaSetupRequest &sa, const VaSetupRequest &va,
+                           int osTypIdx, bool ifDemod, bool hdmi, bool saveData);

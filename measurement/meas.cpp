@@ -69,19 +69,7 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     progress.close();
 
     RunRecord &run = LastRun;
-    run.settings.osIp = OsUsed.resource;
-    run.settings.osReset = OsUsed.reset;
-    run.settings.osType = OsTypIdx;
-    run.settings.trgLevel = OsUsed.trgLevel;
-    run.settings.saIp = SaUsed.resource;
-    run.settings.saReset = SaUsed.reset;
-    run.settings.centerFreq = SaUsed.centerFreq;
-    run.settings.ifDemod = request.ifDemod;
-    run.settings.vaIp = VaUsed.resource;
-    run.settings.vaReset = VaUsed.reset;
-    run.settings.threshold = VaUsed.threshold;
-    run.settings.hdmi = MeasHdmi;
-    run.settings.saveData = save;
+    run.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsTypIdx, request.ifDemod, MeasHdmi, save);
     run.saIdentity = SaIdentity;
 
     int result = 0;

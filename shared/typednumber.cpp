@@ -18,6 +18,11 @@ double TypedNumber(const QString &text, bool *ok)
     return good ? value : 0.0;
 }
 
+QString FieldNumber(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
 bool TypedCount(const QString &text, int *count)
 {
     bool ok = false;

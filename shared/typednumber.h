@@ -10,6 +10,10 @@
 // 0, as the tool has always done.
 double TypedNumber(const QString &text, bool *ok = nullptr);
 
+// A number as the window's fields show it: locale-free, 6 significant
+// digits ("0.027", "5.192e+09"), so a German desktop still reads 0.027.
+QString FieldNumber(double value);
+
 // The most measurements one run takes; more is a typing slip.
 constexpr int MaxMeasCount = 1000000;
 
