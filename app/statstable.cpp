@@ -1,0 +1,118 @@
+#include "app/statstable.h"
+
+#include <QStringList>
+
+#include <cmath>
+
+namespace {
+
+constexpr int NameWidth = 16;
+constexpr int ColumnWidth = 20;
+
+QString Value(double v)
+{
+    return std::isfinite(v) ? QString::number(v, 'f', 3) : QStringLiteral("-");
+}
+
+QString Signed(double v)
+{
+    const QString text = Value(v);
+    return v > 0 ? QLatin1Char('+') + text : text;
+}
+
+QString Row(const QString &name, const QStringList &cells)
+{
+    QString line = name.leftJustified(NameWidth);
+    for (const QString &c : cells)
+        line += QLatin1Char(' ') + c.rightJustified(ColumnWidth - 1); // never run together
+    return line + QLatin1Char('\n');
+}
+
+struct Column
+{
+    QString name;
+    PathStats stats;
+};
+
+QString Interval(const PathStats &p)
+{
+    if (!std::isfinite(p.ciLow))
+        return QStringLiteral("-");
+    return Value(p.ciLow) + QStringLiteral(" .. ") + Value(p.ciHigh);
+}
+
+} // namespace
+
+QString RunStatsTable(const RunStats &stats)
+{
+    QVector<Column> cols{{QStringLiteral("Source->RF"), stats.src2Rf}};
+    if (stats.src2Hd.measured)
+        cols.append({QStringLiteral("Source->HDMI"), stats.src2Hd});
+    cols.append({QStringLiteral("Source->Sink"), stats.src2Snk});
+
+    auto row = [&cols](const QString &name, auto cell) {
+        QStringList cells;
+        for (const Column &c : cols)
+            cells << cell(c.stats);
+        return Row(name, cells);
+    };
+    QStringList heads;
+    for (const Column &c : cols)
+        heads << c.name;
+    QString out = Row(QStringLiteral("(ms)"), heads);
+    out += row(QStringLiteral("n"), [](const PathStats &p) { return QString::number(p.n); });
+    out += row(QStringLiteral("missing"), [](const PathStats &p) { return QString::number(p.missing); });
+    out += row(QStringLiteral("mean"), [](const PathStats &p) { return Value(p.mean); });
+    out += row(QStringLiteral("sd"), [](const PathStats &p) { return Value(p.sd); });
+    out += row(QStringLiteral("min"), [](const PathStats &p) { return Value(p.min); });
+    out += row(QStringLiteral("median"), [](const PathStats &p) { return Value(p.median); });
+    out += row(QStringLiteral("p5"), [](const PathStats &p) { return Value(p.p5); });
+    out += row(QStringLiteral("p95"), [](const PathStats &p) { return Value(p.p95); });
+    out += row(QStringLiteral("max"), [](const PathStats &p) { return Value(p.max); });
+    out += row(QStringLiteral("95 % CI of mean"), Interval);
+    return out;
+}
+
+QString CompareTable(const StoredRun &a, const StoredRun &b)
+{
+    struct Path
+    {
+        QString name;
+        const QVector<double> &va, &vb;
+        bool inA, inB;
+    };
+    const Path paths[] = {
+        {QStringLiteral("Source->RF"), a.src2Rf, b.src2Rf, true, true},
+        {QStringLiteral("Source->HDMI"), a.src2Hd, b.src2Hd, a.hdMeasured, b.hdMeasured},
+        {QStringLiteral("Source->Sink"), a.src2Snk, b.src2Snk, true, true},
+    };
+
+    QString out;
+    for (const Path &p : paths) {
+        if (!p.inA && !p.inB)
+            continue;
+        if (!out.isEmpty())
+            out += QLatin1Char('\n');
+        if (!p.inA || !p.inB) {
+            out += QStringLiteral("%1: measured in %2 only\n").arg(p.name, p.inA ? QStringLiteral("A") : QStringLiteral("B"));
+            continue;
+        }
+        const PathStats sa = ComputePathStats(p.va);
+        const PathStats sb = ComputePathStats(p.vb);
+        out += Row(p.name + QStringLiteral(" (ms)"), {QStringLiteral("A"), QStringLiteral("B")});
+        out += Row(QStringLiteral("n"), {QString::number(sa.n), QString::number(sb.n)});
+        out += Row(QStringLiteral("mean"), {Value(sa.mean), Value(sb.mean)});
+        out += Row(QStringLiteral("sd"), {Value(sa.sd), Value(sb.sd)});
+        out += Row(QStringLiteral("median"), {Value(sa.median), Value(sb.median)});
+        out += Row(QStringLiteral("p95"), {Value(sa.p95), Value(sb.p95)});
+        const MeanDifference d = CompareMeans(sa, sb);
+        if (!std::isfinite(d.diff) || !std::isfinite(d.ciLow)) {
+            out += QStringLiteral("B - A: no comparison, each run needs at least two values\n");
+            continue;
+        }
+        out += QStringLiteral("B - A: %1 ms, 95 % CI %2 .. %3 ms (Welch, %4 df): %5\n")
+                   .arg(Signed(d.diff), Signed(d.ciLow), Signed(d.ciHigh), QString::number(d.df, 'f', 1),
+                        d.significant ? QStringLiteral("significant") : QStringLiteral("not significant"));
+    }
+    return out;
+}
