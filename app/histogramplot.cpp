@@ -1,0 +1,108 @@
+#include "app/histogramplot.h"
+
+#include "measurement/histbins.h"
+
+#include <QPainter>
+#include <QSaveFile>
+
+#include <qwt_legend.h>
+#include <qwt_plot.h>
+#include <qwt_plot_grid.h>
+#include <qwt_plot_histogram.h>
+#include <qwt_plot_legenditem.h>
+#include <qwt_plot_renderer.h>
+#include <qwt_text.h>
+
+namespace {
+
+constexpr int ImageWidth = 900;
+constexpr int PlotHeight = 320;
+
+// Two colours that stay apart where they overlap, half transparent so the
+// bars behind show through.
+const QColor ColourA(31, 119, 180, 140);
+const QColor ColourB(255, 127, 14, 140);
+
+void AddHistogram(QwtPlot *plot, const QString &name, const QColor &colour, const SharedBins &bins,
+                  const QVector<int> &counts)
+{
+    QVector<QwtIntervalSample> samples;
+    for (int k = 0; k < counts.size(); ++k)
+        samples.append(QwtIntervalSample(counts[k], bins.start + k * bins.width, bins.start + (k + 1) * bins.width));
+    auto *h = new QwtPlotHistogram(name);
+    h->setStyle(QwtPlotHistogram::Columns);
+    h->setPen(QPen(colour.darker(150), 1));
+    h->setBrush(colour);
+    h->setSamples(samples);
+    h->attach(plot); // the plot owns it
+}
+
+void DrawPath(QPainter &painter, const QRectF &rect, const QString &path, const QVector<double> &a,
+              const QString &nameA, const QVector<double> &b, const QString &nameB)
+{
+    QwtPlot plot;
+    plot.setCanvasBackground(Qt::white);
+    plot.setTitle(QStringLiteral("%1 delay").arg(path));
+    plot.setAxisTitle(QwtPlot::xBottom, QStringLiteral("delay (ms)"));
+    plot.setAxisTitle(QwtPlot::yLeft, QStringLiteral("measurements"));
+    auto *grid = new QwtPlotGrid;
+    grid->setPen(QPen(QColor(220, 220, 220), 0));
+    grid->attach(&plot);
+
+    const SharedBins bins = BinTwoRuns(a, b);
+    AddHistogram(&plot, nameA, ColourA, bins, bins.countsA);
+    AddHistogram(&plot, nameB, ColourB, bins, bins.countsB);
+
+    // Inside the canvas, so the renderer draws it with the plot.
+    auto *legend = new QwtPlotLegendItem;
+    legend->setAlignment(Qt::AlignTop | Qt::AlignRight);
+    legend->setBackgroundBrush(QColor(255, 255, 255, 200));
+    legend->attach(&plot);
+
+    plot.replot();
+    QwtPlotRenderer renderer;
+    renderer.render(&plot, &painter, rect);
+}
+
+} // namespace
+
+QImage HistogramImage(const StoredRun &a, const QString &nameA, const StoredRun &b, const QString &nameB)
+{
+    struct Path
+    {
+        QString name;
+        const QVector<double> &a, &b;
+    };
+    QVector<Path> paths{{QStringLiteral("Source->RF"), a.src2Rf, b.src2Rf}};
+    if (a.hdMeasured && b.hdMeasured)
+        paths.append({QStringLiteral("Source->HDMI"), a.src2Hd, b.src2Hd});
+    paths.append({QStringLiteral("Source->Sink"), a.src2Snk, b.src2Snk});
+
+    QImage image(ImageWidth, PlotHeight * paths.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    for (int i = 0; i < paths.size(); ++i)
+        DrawPath(painter, QRectF(0, i * PlotHeight, ImageWidth, PlotHeight), paths[i].name, paths[i].a, nameA,
+                 paths[i].b, nameB);
+    painter.end();
+    return image;
+}
+
+bool WriteHistogramPng(const QString &path, const QImage &image, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    if (!image.save(&file, "PNG")) {
+        *error = QStringLiteral("the image could not be encoded as PNG");
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
