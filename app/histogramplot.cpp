@@ -13,15 +13,17 @@
 #include <qwt_plot_renderer.h>
 #include <qwt_text.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int ImageWidth = 900;
 constexpr int PlotHeight = 320;
 
-// Two colours that stay apart where they overlap, half transparent so the
-// bars behind show through.
-const QColor ColourA(31, 119, 180, 140);
-const QColor ColourB(255, 127, 14, 140);
+// Light fills so the bars behind show through, and full-colour outlines so
+// each run's bars stay recognisable where they overlap.
+const QColor ColourA(31, 119, 180);
+const QColor ColourB(255, 127, 14);
 
 void AddHistogram(QwtPlot *plot, const QString &name, const QColor &colour, const SharedBins &bins,
                   const QVector<int> &counts)
@@ -31,8 +33,10 @@ void AddHistogram(QwtPlot *plot, const QString &name, const QColor &colour, cons
         samples.append(QwtIntervalSample(counts[k], bins.start + k * bins.width, bins.start + (k + 1) * bins.width));
     auto *h = new QwtPlotHistogram(name);
     h->setStyle(QwtPlotHistogram::Columns);
-    h->setPen(QPen(colour.darker(150), 1));
-    h->setBrush(colour);
+    h->setPen(QPen(colour, 2));
+    QColor fill = colour;
+    fill.setAlpha(90);
+    h->setBrush(fill);
     h->setSamples(samples);
     h->attach(plot); // the plot owns it
 }
@@ -52,6 +56,11 @@ void DrawPath(QPainter &painter, const QRectF &rect, const QString &path, const 
     const SharedBins bins = BinTwoRuns(a, b);
     AddHistogram(&plot, nameA, ColourA, bins, bins.countsA);
     AddHistogram(&plot, nameB, ColourB, bins, bins.countsB);
+    // Counts from 0, with room above the tallest bar for the legend.
+    int tallest = 1;
+    for (int c : bins.countsA + bins.countsB)
+        tallest = std::max(tallest, c);
+    plot.setAxisScale(QwtPlot::yLeft, 0, tallest * 1.35);
 
     // Inside the canvas, so the renderer draws it with the plot.
     auto *legend = new QwtPlotLegendItem;

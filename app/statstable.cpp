@@ -6,12 +6,13 @@
 
 namespace {
 
-constexpr int NameWidth = 16;
+constexpr int NameWidth = 18;
 constexpr int ColumnWidth = 20;
 
 QString Value(double v)
 {
-    return std::isfinite(v) ? QString::number(v, 'f', 3) : QStringLiteral("-");
+    // + 0.0 turns -0 into 0, so a zero difference never reads "-0.000".
+    return std::isfinite(v) ? QString::number(v + 0.0, 'f', 3) : QStringLiteral("-");
 }
 
 QString Signed(double v)
