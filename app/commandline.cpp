@@ -139,13 +139,16 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
     bool measureOnly = false, compareOnly = false;
     QString measureOption, compareOption; // the first of each kind, for messages
 
-    for (int i = 1; i < args.size(); ++i) {
-        const QString arg = args[i];
-        if (arg == QLatin1String("-h")) {
+    // Asking for help is never a mistake, whatever else the line holds.
+    for (int i = 1; i < args.size(); ++i)
+        if (args[i] == QLatin1String("-h") || args[i] == QLatin1String("--help")) {
             out.mode = CommandLine::Mode::Help;
             *cl = out;
             return true;
         }
+
+    for (int i = 1; i < args.size(); ++i) {
+        const QString arg = args[i];
         if (!arg.startsWith(QLatin1String("--"))) {
             *error = QStringLiteral("unexpected argument \"%1\"").arg(arg);
             return false;
@@ -156,11 +159,6 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
         if (!spec) {
             *error = QStringLiteral("unknown option %1").arg(name);
             return false;
-        }
-        if (name == QLatin1String("--help")) {
-            out.mode = CommandLine::Mode::Help;
-            *cl = out;
-            return true;
         }
         if (name != QLatin1String("--limit") && seen.contains(name)) {
             *error = QStringLiteral("%1 is given twice").arg(name);

@@ -11,6 +11,8 @@ private slots:
     void appName();
     void dataDirAndCfgFile_data();
     void dataDirAndCfgFile();
+    void outDataDir_data();
+    void outDataDir();
 };
 
 void TestDataPaths::appName_data()
@@ -73,6 +75,25 @@ void TestDataPaths::dataDirAndCfgFile()
     QFETCH(QString, cfgFile);
     QCOMPARE(DataDirFromLocation(location), dataDir);
     QCOMPARE(CfgFilePath(DataDirFromLocation(location), QStringLiteral("prog")), cfgFile);
+}
+
+// --out keeps the names the files have next to DataDir, only the folder changes.
+void TestDataPaths::outDataDir_data()
+{
+    QTest::addColumn<QString>("outDir");
+    QTest::addColumn<QString>("prefix");
+
+    QTest::newRow("relative") << "runs" << "runs/prog";
+    QTest::newRow("trailing separator") << "/tmp/runs/" << "/tmp/runs/prog";
+    QTest::newRow("dots") << "a/./b/../runs" << "a/runs/prog";
+}
+
+void TestDataPaths::outDataDir()
+{
+    QFETCH(QString, outDir);
+    QFETCH(QString, prefix);
+    QCOMPARE(OutDataDir(outDir, QStringLiteral("/home/u/.local/share/Velmarsk/prog")), prefix);
+    QCOMPARE(OutDataDir(outDir, QStringLiteral("C:\\Users\\u\\Velmarsk\\prog")), prefix);
 }
 
 QTEST_APPLESS_MAIN(TestDataPaths)
