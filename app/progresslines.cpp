@@ -18,7 +18,7 @@ QString Tail(const RunProgress &p, bool withRetakes)
     QString text = RunningMeansText(p);
     if (withRetakes && p.retaken > 0)
         text += QStringLiteral(" | %1 taken again").arg(p.retaken);
-    const QString left = TimeLeftText(p);
+    const QString left = p.kept < p.count ? TimeLeftText(p) : QString();
     if (!left.isEmpty())
         text += QStringLiteral(" | ") + left;
     return text;

@@ -11,14 +11,16 @@ constexpr int ColumnWidth = 20;
 
 QString Value(double v)
 {
-    // + 0.0 turns -0 into 0, so a zero difference never reads "-0.000".
-    return std::isfinite(v) ? QString::number(v + 0.0, 'f', 3) : QStringLiteral("-");
+    if (!std::isfinite(v))
+        return QStringLiteral("-");
+    // What rounds to zero reads "0.000", never "-0.000" or "+0.000".
+    return QString::number(std::fabs(v) < 0.0005 ? 0.0 : v, 'f', 3);
 }
 
 QString Signed(double v)
 {
     const QString text = Value(v);
-    return v > 0 ? QLatin1Char('+') + text : text;
+    return v >= 0.0005 ? QLatin1Char('+') + text : text;
 }
 
 QString Row(const QString &name, const QStringList &cells)
