@@ -222,7 +222,8 @@ void TestHeadless::exitStatuses_data()
         << 25 << false << QStringList{} << int(ExitIncomplete)
         << "Stopped after 0 of 3 measurements: 20 acquisitions in a row were rejected";
     QTest::newRow("no instrument at the address")
-        << 0 << true << QStringList{} << int(ExitFailure) << "Oscilloscope: Init failed at open: ";
+        << 0 << true << QStringList{} << int(ExitFailure)
+        << "Oscilloscope: Init failed at open: connection refused";
     QTest::newRow("settings file missing")
         << 0 << false << QStringList{"--settings", "nowhere.cfg"} << int(ExitUsage)
         << "Cannot read the settings file nowhere.cfg";
