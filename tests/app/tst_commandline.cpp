@@ -42,21 +42,15 @@ void TestCommandLine::parse_data()
     QTest::newRow("version") << QStringList{"--version"} << true << M::Version << "";
     QTest::newRow("compare with plot")
         << QStringList{"--compare", "a.json", "b.json", "--plot", "p.png"} << true << M::Compare << "a.json b.json p.png";
-    QTest::newRow("compare, = form") << QStringList{"--compare=a.json", "b.json"} << true << M::Compare
-                                     << "a.json b.json ";
     QTest::newRow("count 0") << QStringList{"--measure", "0"} << true << M::Window << "whole number from 1";
-    QTest::newRow("count not whole") << QStringList{"--measure", "2.5"} << true << M::Window << "whole number from 1";
     QTest::newRow("count missing") << QStringList{"--measure"} << true << M::Window << "--measure needs a value";
     QTest::newRow("one file to compare") << QStringList{"--compare", "a.json"} << true << M::Window
                                          << "needs two files";
     QTest::newRow("typo") << QStringList{"--mesure", "3"} << true << M::Window << "unknown option --mesure";
     QTest::newRow("twice") << QStringList{"--measure", "3", "--measure", "4"} << true << M::Window << "given twice";
-    QTest::newRow("flag with value") << QStringList{"--measure", "3", "--no-traces=1"} << true << M::Window
-                                     << "takes no value";
     QTest::newRow("both modes") << QStringList{"--measure", "3", "--compare", "a", "b"} << true << M::Window
                                 << "do not go together";
     QTest::newRow("plot alone") << QStringList{"--plot", "p.png"} << true << M::Window << "--plot needs --compare";
-    QTest::newRow("out alone") << QStringList{"--out", "d"} << true << M::Window << "--out needs --measure";
     QTest::newRow("empty value") << QStringList{"--measure", "3", "--settings="} << true << M::Window
                                  << "--settings needs a value";
     QTest::newRow("stray word") << QStringList{"--measure", "3", "extra"} << true << M::Window

@@ -229,8 +229,6 @@ void TestHeadless::exitStatuses_data()
         << "Cannot read the settings file nowhere.cfg";
     QTest::newRow("limit on a path not measured")
         << 0 << false << QStringList{"--limit", "src2hd<=40"} << int(ExitUsage) << "HDMI delay";
-    QTest::newRow("usage") << 0 << false << QStringList{"--limit", "src2snk=100"} << int(ExitUsage)
-                           << "has no \"<=\"";
 }
 
 void TestHeadless::exitStatuses()
