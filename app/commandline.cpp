@@ -9,7 +9,7 @@ namespace {
 
 enum class Takes { Nothing, Value, TwoValues };
 
-struct OptionSpec
+struct KnownOption
 {
     const char *name;
     Takes takes;
@@ -17,7 +17,7 @@ struct OptionSpec
     bool compare; // belongs to --compare
 };
 
-const OptionSpec Options[] = {
+const KnownOption Options[] = {
     {"--measure", Takes::Value, true, false},
     {"--settings", Takes::Value, true, false},
     {"--out", Takes::Value, true, false},
@@ -30,9 +30,9 @@ const OptionSpec Options[] = {
     {"--version", Takes::Nothing, false, false},
 };
 
-const OptionSpec *FindOption(const QString &name)
+const KnownOption *FindOption(const QString &name)
 {
-    for (const OptionSpec &o : Options)
+    for (const KnownOption &o : Options)
         if (name == QLatin1String(o.name))
             return &o;
     return nullptr;
@@ -155,8 +155,8 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
         }
         const int eq = arg.indexOf(QLatin1Char('='));
         const QString name = eq < 0 ? arg : arg.left(eq);
-        const OptionSpec *spec = FindOption(name);
-        if (!spec) {
+        const KnownOption *known = FindOption(name);
+        if (!known) {
             *error = QStringLiteral("unknown option %1").arg(name);
             return false;
         }
@@ -167,13 +167,13 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
         seen << name;
 
         QStringList values;
-        if (spec->takes == Takes::Nothing) {
+        if (known->takes == Takes::Nothing) {
             if (eq >= 0) {
                 *error = QStringLiteral("%1 takes no value").arg(name);
                 return false;
             }
         } else {
-            const int wanted = spec->takes == Takes::TwoValues ? 2 : 1;
+            const int wanted = known->takes == Takes::TwoValues ? 2 : 1;
             if (eq >= 0)
                 values << arg.mid(eq + 1);
             while (values.size() < wanted && i + 1 < args.size())
@@ -190,11 +190,11 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
                 }
         }
 
-        if (spec->measure && !measureOnly) {
+        if (known->measure && !measureOnly) {
             measureOnly = true;
             measureOption = name;
         }
-        if (spec->compare && !compareOnly) {
+        if (known->compare && !compareOnly) {
             compareOnly = true;
             compareOption = name;
         }
