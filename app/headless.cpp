@@ -177,6 +177,8 @@ int Measure(const CommandLine &cl)
     QString out = RunSummary(run) + QLatin1Char('\n');
     if (written.resultsError.isEmpty())
         out += QStringLiteral("Results: %1\n").arg(QDir::toNativeSeparators(written.resultsFile));
+    if (!written.csvFile.isEmpty() && written.csvError.isEmpty())
+        out += QStringLiteral("Delay table: %1\n").arg(QDir::toNativeSeparators(written.csvFile));
     if (!written.recordFile.isEmpty() && written.recordError.isEmpty())
         out += QStringLiteral("Run record: %1\n").arg(QDir::toNativeSeparators(written.recordFile));
     const RunStats stats = ComputeRunStats(run);

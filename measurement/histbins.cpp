@@ -1,28 +1,22 @@
 #include "measurement/histbins.h"
 
-#include <algorithm>
+#include "graph/histogram.h"
+
 #include <cmath>
 
 namespace {
 
-QVector<double> Finite(const QVector<double> &values)
+QVector<int> Count(const QVector<double> &values, const SharedBins &bins, int n)
 {
-    QVector<double> out;
-    for (double v : values)
-        if (std::isfinite(v))
-            out.append(v);
-    return out;
-}
-
-QVector<int> Count(const QVector<double> &values, const SharedBins &bins)
-{
-    const int n = bins.countsA.size();
     QVector<int> counts(n, 0);
     for (double v : values) {
-        // Clamped as a double: values from a file can span more than a
-        // double's range, and an int conversion of inf or NaN is undefined.
+        if (!std::isfinite(v))
+            continue;
+        // Clamped as a double: an int conversion of inf or NaN (a span too
+        // wide for a double) is undefined; rounding may also put the largest
+        // value one bin past the end.
         const double k = std::floor((v - bins.start) / bins.width);
-        ++counts[std::isnan(k) ? 0 : int(std::clamp(k, 0.0, double(n - 1)))];
+        ++counts[k > 0.0 ? (k < n - 1 ? int(k) : n - 1) : 0];
     }
     return counts;
 }
@@ -31,26 +25,13 @@ QVector<int> Count(const QVector<double> &values, const SharedBins &bins)
 
 SharedBins BinTwoRuns(const QVector<double> &a, const QVector<double> &b, int maxBins)
 {
-    const QVector<double> fa = Finite(a);
-    const QVector<double> fb = Finite(b);
+    const Histogram both = MakeHistogram(a + b, maxBins);
     SharedBins bins;
-    if (fa.isEmpty() && fb.isEmpty())
+    if (both.counts.isEmpty())
         return bins;
-
-    QVector<double> all = fa + fb;
-    const auto [lo, hi] = std::minmax_element(all.cbegin(), all.cend());
-    int n = 1;
-    if (*hi > *lo) {
-        const int larger = std::max(fa.size(), fb.size());
-        n = std::clamp(int(std::ceil(std::sqrt(double(larger)))), 5, std::max(5, maxBins));
-        bins.start = *lo;
-        bins.width = (*hi - *lo) / n;
-    } else {
-        bins.start = *lo - 0.5;
-        bins.width = 1.0;
-    }
-    bins.countsA = QVector<int>(n, 0); // sets the bin count for Count
-    bins.countsA = Count(fa, bins);
-    bins.countsB = Count(fb, bins);
+    bins.start = both.start;
+    bins.width = both.width;
+    bins.countsA = Count(a, bins, both.counts.size());
+    bins.countsB = Count(b, bins, both.counts.size());
     return bins;
 }

@@ -196,7 +196,8 @@ void TestHeadless::sameAsWindow()
                                               QRegularExpression::MultilineOption)));
     QVERIFY(o.out.contains("Limit: Source->RF p95 "));
 
-    // The record keeps the label as given.
+    // The delay table is there too; the record keeps the label as given.
+    QCOMPARE(Files(dir.filePath("runs"), "*_same-as-window_Delays.csv").size(), 1);
     const QStringList records = Files(dir.filePath("runs"), "*_Run.json");
     QCOMPARE(records.size(), 1);
     StoredRun stored;
