@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build (and, with --test, to test)
-# the tool. Skips apt entirely when everything is already there.
+# Installs the Debian 12 packages needed to build (and, with --test, to test;
+# with --bench, to run the transfer benchmark) the tool. Skips apt entirely
+# when everything is already there.
 set -euo pipefail
 
 build_pkgs=(build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools libqwt-qt5-dev libqt5svg5-dev)
-test_pkgs=(python3 python3-pyvisa python3-pyvisa-py lxi-tools xvfb xauth iproute2 util-linux imagemagick locales)
+test_pkgs=(python3 python3-pyvisa python3-pyvisa-py lxi-tools xvfb xauth iproute2 util-linux imagemagick locales
+           clang libclang-rt-14-dev)
+# The peers and the independent VXI-11 server of scripts/bench-transfers.sh.
+bench_pkgs=(python3 python3-pyvisa python3-pyvisa-py liblxi-dev libtirpc-dev rpcsvc-proto iproute2 util-linux)
 
 pkgs=("${build_pkgs[@]}")
-if [ "${1:-}" = "--test" ]; then
-  pkgs+=("${test_pkgs[@]}")
-fi
+case "${1:-}" in
+  --test) pkgs+=("${test_pkgs[@]}") ;;
+  --bench) pkgs+=("${bench_pkgs[@]}") ;;
+esac
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
