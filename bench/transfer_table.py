@@ -16,6 +16,7 @@ import argparse
 import json
 import os
 import re
+import select
 import subprocess
 import sys
 import time
@@ -33,17 +34,29 @@ class Failure(Exception):
     pass
 
 
-class Server:
-    """A server process that prints a ready line, stopped at the end."""
+def environment(tuned):
+    env = dict(os.environ)
+    env.pop("GLIBC_TUNABLES", None)
+    if tuned:
+        env["GLIBC_TUNABLES"] = TUNED_HEAP
+    return env
 
-    def __init__(self, cmd, ready, env=None):
+
+class Server:
+    """A server process that prints a ready line, stopped at the end. Servers
+    always run with the tuned heap: a row that says "default heap" is about
+    the client."""
+
+    def __init__(self, cmd, ready):
         self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, env=env)
+                                     stderr=subprocess.PIPE, text=True, env=environment(True))
         self.match = None
         self.text = ""  # everything it printed up to the ready line
         deadline = time.monotonic() + 20
         stream = self.proc.stdout if ready[0] == "stdout" else self.proc.stderr
         while time.monotonic() < deadline:
+            if not select.select([stream], [], [], max(0, deadline - time.monotonic()))[0]:
+                break
             line = stream.readline()
             if not line:
                 break
@@ -80,12 +93,8 @@ class Results:
         self.failed = {}
 
     def run(self, key, cmd, tuned=True):
-        env = dict(os.environ)
-        env.pop("GLIBC_TUNABLES", None)
-        if tuned:
-            env["GLIBC_TUNABLES"] = TUNED_HEAP
         try:
-            out = subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=300)
+            out = subprocess.run(cmd, capture_output=True, text=True, env=environment(tuned), timeout=300)
         except subprocess.TimeoutExpired:
             self.failed[key] = "no answer in 300 s"
             return
@@ -317,8 +326,8 @@ def main():
         port = re.search(r"osc=TCPIP::127\.0\.0\.1::(\d+)::SOCKET", s.text)
         take_turns(results, benchsim_jobs(b, int(port.group(1)), s.match.group(1), reps), args.rounds)
 
-    notes.insert(0, "medians over %d rounds, loopback, %d cores; %.0f s in all; clients with GLIBC_TUNABLES=%s "
-                 "unless the row says otherwise" % (args.rounds, os.cpu_count(), time.monotonic() - started,
+    notes.insert(0, "medians over %d rounds, loopback, %d cores; %.0f s in all; servers and clients with GLIBC_TUNABLES=%s "
+                 "unless the row says otherwise (then the client runs without)" % (args.rounds, os.cpu_count(), time.monotonic() - started,
                                                     TUNED_HEAP))
     notes.insert(1, "ratios compare the figures as shown: for times below 1 is faster, for rates above 1")
     print(render(results, table_rows(), notes))

@@ -60,8 +60,8 @@ for t in "${targets[@]}"; do
   fi
 done
 
+echo "fuzz: $((${#targets[@]} - ${#failed[@]})) passed, ${#failed[@]} failed"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "Fuzzing found something in: ${failed[*]}"
   exit 1
 fi
-echo "Fuzzing: ${#targets[@]} targets, ${seconds} s each, nothing found"

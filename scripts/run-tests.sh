@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds with warnings as errors, and runs the whole
-# suite twice: a normal build and an AddressSanitizer/UBSan build.
+# suite twice: a normal build and an AddressSanitizer/UBSan build. Then every
+# fuzz target runs for 30 s (scripts/run-fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +20,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/asan -DQUENVIA_SANITIZE=ON
+
+# A third build (clang, libFuzzer): each target for a fixed 30 s on its
+# seeds; any crash, leak, time-out or failed check fails the run.
+scripts/run-fuzz.sh 30
