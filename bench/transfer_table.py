@@ -280,7 +280,7 @@ def main():
     ap.add_argument("--vxi11-ref", default="", help="the built independent VXI-11 server, if any")
     ap.add_argument("--vxi11-ref-missing", default="", help="why there is none (printed under the table)")
     ap.add_argument("--work", required=True, help="folder for the trace file (on disk, as the application's)")
-    ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--quick", action="store_true", help="a tenth of the repetitions, for trying things out")
     ap.add_argument("--all-peers", action="store_true",
                     help="also time pyvisa-py on the 20 MB VXI-11 block (seconds per block)")
