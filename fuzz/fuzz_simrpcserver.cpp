@@ -12,11 +12,15 @@
 #include "sim/vxi11server.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#ifndef IP_BIND_ADDRESS_NO_PORT
+#define IP_BIND_ADDRESS_NO_PORT 24 // linux/in.h; glibc does not name it
+#endif
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,15 +51,42 @@ public:
     }
 };
 
+// From 127.0.0.2, with the port picked at connect: the TIME_WAIT each
+// connection leaves then never holds a port a new server on 127.0.0.1
+// wants, however many inputs run in a minute.
 int connectTo(uint16_t port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0)
+    const int one = 1;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one) != 0
+        || ::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
+        std::perror("client socket");
         std::abort();
+    }
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+        // libFuzzer's time-out alarm interrupts a blocking connect, which
+        // then goes on by itself: wait for its outcome.
+        int err = errno;
+        if (err == EINTR) {
+            pollfd p{fd, POLLOUT, 0};
+            while (::poll(&p, 1, 5000) < 0 && errno == EINTR) {
+            }
+            socklen_t len = sizeof err;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        }
+        if (err != 0) {
+            errno = err;
+            std::perror("connect to the server under test");
+            std::abort();
+        }
+    }
     return fd;
 }
 
@@ -79,7 +110,10 @@ void converse(int fd, const std::vector<uint8_t> &bytes)
         if (n <= 0)
             return;
         if (p.revents & POLLIN) {
-            if (::recv(fd, buf, sizeof buf, 0) <= 0)
+            const ssize_t r = ::recv(fd, buf, sizeof buf, 0);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
                 return;
         } else if (p.revents & POLLOUT) {
             const ssize_t k = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -118,8 +152,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     options.maxRecvSize = 4096; // small, so long writes hit the limit
     Vxi11Server server({{QStringLiteral("127.0.0.1"), &inst0}, {QStringLiteral("127.0.0.1"), &inst1}}, options);
     QString error;
-    if (!server.start(&error))
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "server did not start: %s\n", qPrintable(error));
         std::abort();
+    }
     const int coreFd = connectTo(server.corePort());
     const int abortFd = abortChannel.empty() ? -1 : connectTo(server.abortPort());
     // The core channel first: an abort then finds a device_read the input

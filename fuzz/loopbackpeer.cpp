@@ -80,14 +80,21 @@ void LoopbackPeer::loop()
             conversation.swap(conversation_);
         }
         if (waitFor(listenFd_, POLLIN)) {
-            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            int fd;
+            do // libFuzzer's time-out alarm interrupts blocking calls
+                fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            while (fd < 0 && errno == EINTR);
             if (fd >= 0) {
                 const int one = 1;
                 ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 conversation(fd);
                 ::shutdown(fd, SHUT_WR);
                 uint8_t drop[4096];
-                while (waitFor(fd, POLLIN) && ::recv(fd, drop, sizeof drop, 0) > 0) {
+                ssize_t n = 1;
+                while (n != 0 && waitFor(fd, POLLIN)) {
+                    n = ::recv(fd, drop, sizeof drop, 0);
+                    if (n < 0 && errno != EINTR)
+                        break;
                 }
                 ::close(fd);
             }
@@ -122,6 +129,8 @@ size_t LoopbackPeer::readAtLeast(int fd, uint8_t *buf, size_t cap, size_t n)
     size_t got = 0;
     while (got < n && got < cap && waitFor(fd, POLLIN)) {
         const ssize_t r = ::recv(fd, buf + got, cap - got, 0);
+        if (r < 0 && errno == EINTR)
+            continue;
         if (r <= 0)
             break;
         got += size_t(r);
