@@ -4,7 +4,7 @@
  * simulator itself can deliver.
  *
  * Usage: transfer_recvloop <host> <port> <case> <data bytes> <repetitions>
- * Cases opc, mem and trg (see transfer_timing.h).
+ * Cases opc, mem, trg and trgread (see transfer_timing.h).
  */
 #define _GNU_SOURCE
 #include "transfer_timing.h"
@@ -117,6 +117,9 @@ int main(int argc, char **argv)
             rc = sendText(fd, "*OPC?\n") || readLine(fd, line, sizeof line);
         else if (!strcmp(what, "trg"))
             rc = sendText(fd, "*TRG;*OPC?\n") || readLine(fd, line, sizeof line);
+        else if (!strcmp(what, "trgread"))
+            rc = sendText(fd, "*TRG;*OPC?\n") || readLine(fd, line, sizeof line) || sendText(fd, "CHAN1:DATA?\n")
+                || readBlock(fd, buf, cap, bytes);
         else if (!strcmp(what, "mem"))
             rc = sendText(fd, "CHAN1:DATA?\n") || readBlock(fd, buf, cap, bytes);
         else {

@@ -161,6 +161,7 @@ def benchsim_jobs(b, port, rsrc, reps):
         ("benchsim.socket", [loop, "127.0.0.1", str(port), "mem", str(LARGE), str(reps["large"])], True),
         ("benchsim.vxi11", [b["transfer_ours"], rsrc, "mem", str(LARGE), str(reps["large"])], True),
         ("benchsim.trg", [loop, "127.0.0.1", str(port), "trg", str(LARGE), str(reps["trg"])], True),
+        ("benchsim.trgread", [loop, "127.0.0.1", str(port), "trgread", str(LARGE), str(reps["trg"])], True),
     ]
 
 
@@ -271,6 +272,8 @@ def table_rows():
             lambda o, p, l, v: o >= 1e9),
         Row("benchsim: a 5-million-point acquisition set up (`*TRG;*OPC?`)", "time", "benchsim.trg", (), None,
             "< 100 ms", lambda o, p, l, v: o < 0.1),
+        Row("benchsim: the same and its first `CHAN1:DATA?` (20 MB) read whole", "time", "benchsim.trgread", (),
+            None, "< 100 ms", lambda o, p, l, v: o < 0.1),
     ]
 
 
