@@ -42,6 +42,17 @@ def environment(tuned):
     return env
 
 
+# Where a process runs decides much of a small exchange's time on a virtual
+# machine: waking a process on the other CPU costs far more than on the same
+# one, and the scheduler picks either. Servers go to the first CPU and
+# clients to the last, so every client of a row pays the same wake-ups.
+CPUS = sorted(os.sched_getaffinity(0))
+
+
+def pinned(cpu):
+    return lambda: os.sched_setaffinity(0, {cpu})
+
+
 class Server:
     """A server process that prints a ready line, stopped at the end. Servers
     always run with the tuned heap: a row that says "default heap" is about
@@ -49,7 +60,7 @@ class Server:
 
     def __init__(self, cmd, ready):
         self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, env=environment(True))
+                                     stderr=subprocess.PIPE, env=environment(True), preexec_fn=pinned(CPUS[0]))
         self.match = None
         self.text = ""  # everything it printed up to the ready line
         fd = (self.proc.stdout if ready[0] == "stdout" else self.proc.stderr).fileno()
@@ -95,7 +106,8 @@ class Results:
 
     def run(self, key, cmd, tuned=True):
         try:
-            out = subprocess.run(cmd, capture_output=True, text=True, env=environment(tuned), timeout=300)
+            out = subprocess.run(cmd, capture_output=True, text=True, env=environment(tuned), timeout=300,
+                                 preexec_fn=pinned(CPUS[-1]))
         except subprocess.TimeoutExpired:
             self.failed[key] = "no answer in 300 s"
             return
@@ -347,7 +359,8 @@ def main():
     notes.insert(0, "medians over %d rounds, loopback, %d cores; %.0f s in all; servers and clients with "
                  "GLIBC_TUNABLES=%s unless the row says otherwise (then the client runs without)"
                  % (args.rounds, os.cpu_count(), time.monotonic() - started, TUNED_HEAP))
-    notes.insert(1, "ratios compare the figures as shown: for times below 1 is faster, for rates above 1")
+    notes.insert(1, "servers run on CPU %d, clients on CPU %d" % (CPUS[0], CPUS[-1]))
+    notes.insert(2, "ratios compare the figures as shown: for times below 1 is faster, for rates above 1")
     print(render(results, table_rows(), notes))
     return 0
 
