@@ -38,19 +38,6 @@ const KnownOption *FindOption(const QString &name)
     return nullptr;
 }
 
-struct PathName
-{
-    const char *key;
-    LimitPath path;
-    const char *shown;
-};
-
-const PathName Paths[] = {
-    {"src2rf", LimitPath::Src2Rf, "Source->RF"},
-    {"src2hd", LimitPath::Src2Hd, "Source->HDMI"},
-    {"src2snk", LimitPath::Src2Snk, "Source->Sink"},
-};
-
 struct FigureName
 {
     const char *key;
@@ -101,8 +88,8 @@ bool ParseLimit(const QString &text, Limit *limit, QString *error)
         }
     }
     bool knownPath = false;
-    for (const PathName &p : Paths)
-        if (path == QLatin1String(p.key)) {
+    for (const DelayPathInfo &p : DelayPaths)
+        if (path == QString::fromLatin1(p.key).toLower()) {
             out.path = p.path;
             knownPath = true;
         }
@@ -122,10 +109,7 @@ bool ParseLimit(const QString &text, Limit *limit, QString *error)
 
 QString LimitName(const Limit &limit)
 {
-    QString name;
-    for (const PathName &p : Paths)
-        if (p.path == limit.path)
-            name = QLatin1String(p.shown);
+    QString name = QLatin1String(PathInfo(limit.path).label);
     for (const FigureName &f : Figures)
         if (f.figure == limit.figure)
             name += QLatin1Char(' ') + QLatin1String(f.key);

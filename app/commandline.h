@@ -3,6 +3,8 @@
 // without starting anything.
 #pragma once
 
+#include "measurement/delaypaths.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -17,14 +19,13 @@ enum ExitStatus {
     ExitInterrupted = 130, // SIGINT or SIGTERM, as a shell reports a process ended by Ctrl-C
 };
 
-enum class LimitPath { Src2Rf, Src2Hd, Src2Snk };
 enum class LimitFigure { Mean, Median, P95, Max };
 
 // "p95:src2snk<=160": the figure of one path must not exceed maxMs.
 struct Limit
 {
     LimitFigure figure = LimitFigure::Mean;
-    LimitPath path = LimitPath::Src2Snk;
+    DelayPath path = DelayPath::Src2Snk;
     double maxMs = 0.0;
 };
 

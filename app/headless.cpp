@@ -42,13 +42,6 @@ double AsInField(double value)
     return SetupValue(FieldNumber(value));
 }
 
-// The window's type box has two entries; any other stored index leaves it
-// without a current item.
-int OsTypeIndex(int stored)
-{
-    return stored == 0 || stored == 1 ? stored : -1;
-}
-
 // The sessions of one headless run, closed on every way out.
 struct Sessions
 {
@@ -82,7 +75,7 @@ int Measure(const CommandLine &cl)
     }
     const BenchSettings settings = ReadBenchSettings(settingsFile);
     for (const Limit &limit : cl.limits)
-        if (limit.path == LimitPath::Src2Hd && !settings.hdmi) {
+        if (limit.path == DelayPath::Src2Hd && !settings.hdmi) {
             Print(stderr, QStringLiteral("A limit on src2hd needs the HDMI delay, which %1 has switched off\n")
                               .arg(settingsFile));
             return ExitUsage;
@@ -105,18 +98,21 @@ int Measure(const CommandLine &cl)
     }
 
     // The requests the Init buttons build from the window's fields.
-    const int osTypIdx = OsTypeIndex(settings.osType);
+    // As the Type box would show it: an unknown stored index leaves it
+    // without a current item (-1), which counts as Benlo.
+    const int osTypIdx = OscTypeIndex(settings.osType);
+    const OscType &type = OscTypeOf(osTypIdx);
     OscSetupRequest osc;
     osc.resource = settings.osIp;
     osc.reset = settings.osReset;
     osc.trgLevel = AsInField(settings.trgLevel);
     osc.ifDemod = settings.ifDemod;
-    osc.osTypIdx = osTypIdx;
+    osc.type = &type;
     SaSetupRequest sa;
     sa.resource = settings.saIp;
     sa.reset = settings.saReset;
     sa.centerFreq = AsInField(settings.centerFreq);
-    sa.osTypIdx = osTypIdx;
+    sa.type = &type;
     VaSetupRequest va;
     va.resource = settings.vaIp;
     va.reset = settings.vaReset;
@@ -143,7 +139,7 @@ int Measure(const CommandLine &cl)
 
     RunRequest request;
     request.count = cl.count;
-    request.osTypIdx = osTypIdx;
+    request.type = &type;
     request.ifDemod = settings.ifDemod;
     request.measHdmi = settings.hdmi;
     request.osHdl = s.os;
@@ -155,7 +151,8 @@ int Measure(const CommandLine &cl)
     RunCallbacks callbacks;
     callbacks.acquiring = [&progress](int index, const RunRecord &sofar) { progress.acquiring(index, sofar); };
     callbacks.stopRequested = [] { return StopSignal() != 0; };
-    RunRecord run = RunMeasurements(request, callbacks);
+    RunOutcome outcome = RunMeasurements(request, callbacks);
+    RunRecord &run = outcome.record;
     progress.finish(run);
 
     const int signal = StopSignal();
@@ -168,9 +165,10 @@ int Measure(const CommandLine &cl)
     run.settings = SettingsUsed(osc, sa, va, osTypIdx, settings.ifDemod, settings.hdmi, true);
     run.saIdentity = analyzer.identity;
     run.label = cl.label;
+    PublishRun(outcome);
 
     const QString stamp = LabeledStamp(RunStamp(QDateTime::currentDateTime()), cl.label);
-    const RunFilesReport written = WriteRunFiles(dataDir, stamp, run, AvgSrc2Rf, AvgSrc2Hd, AvgSrc2Snk, !cl.noTraces);
+    const RunFilesReport written = WriteRunFiles(dataDir, stamp, outcome, !cl.noTraces);
     for (const QString &problem : written.problems())
         Print(stderr, problem + QLatin1Char('\n'));
 

@@ -77,22 +77,17 @@ void DrawPath(QPainter &painter, const QRectF &rect, const QString &path, const 
 
 QImage HistogramImage(const StoredRun &a, const QString &nameA, const StoredRun &b, const QString &nameB)
 {
-    struct Path
-    {
-        QString name;
-        const QVector<double> &a, &b;
-    };
-    QVector<Path> paths{{QStringLiteral("Source->RF"), a.src2Rf, b.src2Rf}};
-    if (a.hdMeasured && b.hdMeasured)
-        paths.append({QStringLiteral("Source->HDMI"), a.src2Hd, b.src2Hd});
-    paths.append({QStringLiteral("Source->Sink"), a.src2Snk, b.src2Snk});
+    QVector<DelayPath> paths;
+    for (const DelayPathInfo &p : DelayPaths)
+        if (a.measured(p.path) && b.measured(p.path))
+            paths.append(p.path);
 
     QImage image(ImageWidth, PlotHeight * paths.size(), QImage::Format_ARGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
     for (int i = 0; i < paths.size(); ++i)
-        DrawPath(painter, QRectF(0, i * PlotHeight, ImageWidth, PlotHeight), paths[i].name, paths[i].a, nameA,
-                 paths[i].b, nameB);
+        DrawPath(painter, QRectF(0, i * PlotHeight, ImageWidth, PlotHeight), QLatin1String(PathInfo(paths[i]).label),
+                 a.values(paths[i]), nameA, b.values(paths[i]), nameB);
     painter.end();
     return image;
 }

@@ -14,7 +14,7 @@
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
-    form = new MainWindowForm;
+    form = std::make_unique<MainWindowForm>();
     form->setupUi(this);
 
     if (VisaOpenDefaultRM(RmHdl) != VI_SUCCESS) {
@@ -40,15 +40,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
 MainWindow::~MainWindow()
 {
-    VisaClose(OsHdl);
-    VisaClose(SaHdl);
-    if (form->VaHdmi->isChecked())
-        VisaClose(VaHdl);
+    // Every session this window opened, the video analyzer's too whatever
+    // the HDMI box says now: LAN instruments allow only a few links, and a
+    // link left open can keep the next start from getting one.
+    for (ViSession vi : {OsHdl, SaHdl, VaHdl})
+        if (vi != 0)
+            VisaClose(vi);
+    if (RmHdl != 0)
+        VisaClose(RmHdl);
     // The window still closes; the operator learns that this session's
     // settings are lost and why.
     if (SaveCfgFile(CfgFile) != 0)
         QMessageBox::warning(nullptr, QStringLiteral("Settings Not Saved"), SettingsError);
-    delete form;
+    form.reset();
 }
 
 // Start needs every instrument of this run set up; the comparison is exact,
@@ -65,7 +69,7 @@ void MainWindow::UndimStart()
 // Start is left as it is; the next set-up's UndimStart applies the new rule.
 void MainWindow::on_VaHdmi_clicked(bool checked)
 {
-    EnableVaControls(form, checked);
+    EnableVaControls(form.get(), checked);
     MeasHdmi = checked;
 }
 

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 struct MainWindowForm;
 
 class MainWindow : public QMainWindow
@@ -24,7 +26,7 @@ public:
     double CenterFreq = 0.0; // hertz, parsed from SaFrq by the spectrum-analyzer set-up
     QString AppName;
     QString CfgFile;
-    MainWindowForm *form = nullptr;
+    std::unique_ptr<MainWindowForm> form; // created first in the constructor, deleted last in the destructor
     ViSession RmHdl = 0;
     ViSession OsHdl = 0;
     ViSession SaHdl = 0;

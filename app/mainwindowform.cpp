@@ -1,5 +1,8 @@
 #include "app/mainwindowform.h"
 
+#include "instruments/osctype.h"
+#include "shared/benchsettings.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -14,10 +17,6 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QStatusBar>
-
-const char *const DefaultOsIp = "TCPIP::127.0.0.1::INSTR";
-const char *const DefaultSaIp = "TCPIP::127.0.0.2::INSTR";
-const char *const DefaultVaIp = "TCPIP::127.0.0.3::INSTR";
 
 namespace {
 
@@ -107,8 +106,8 @@ void MainWindowForm::setupUi(QMainWindow *MainWindow)
     Cancel->setCenterButtons(true);
     SaIfDem = MakeControl<QCheckBox>(centralwidget, "SaIfDem", 200, 125, 121, 16);
     OsTyp = MakeControl<QComboBox>(centralwidget, "OsTyp", 200, 50, 91, 22);
-    OsTyp->addItem(QString());
-    OsTyp->addItem(QString());
+    for (int i = 0; i < OscTypeCount; ++i)
+        OsTyp->addItem(QString());
     label_8 = MakeControl<QLabel>(centralwidget, "label_8", 287, 50, 31, 20);
     label_8->setAlignment(Qt::AlignRight | Qt::AlignTrailing | Qt::AlignVCenter);
     SaveData = MakeControl<QCheckBox>(centralwidget, "SaveData", 103, 230, 71, 16);
@@ -161,8 +160,8 @@ void MainWindowForm::retranslateUi(QMainWindow *MainWindow)
     VaThresLbl->setText(Tr("Threshold"));
     VaHdmi->setText(Tr("Meas HDMI\nIn/Out Delay"));
     SaIfDem->setText(Tr("Use IF/Video-Demod"));
-    OsTyp->setItemText(0, Tr("Orvix"));
-    OsTyp->setItemText(1, Tr("Benlo"));
+    for (int i = 0; i < OscTypeCount; ++i)
+        OsTyp->setItemText(i, Tr(OscTypeOf(i).name));
     label_8->setText(Tr("Type"));
     SaveData->setText(Tr("Save Data"));
 }

@@ -14,11 +14,6 @@ class QPushButton;
 class QStatusBar;
 class QWidget;
 
-// Defaults of the three resource-string fields; the settings file falls back
-// to the same strings.
-extern const char *const DefaultOsIp;
-extern const char *const DefaultSaIp;
-extern const char *const DefaultVaIp;
 
 struct MainWindowForm
 {

@@ -6,11 +6,13 @@
 
 namespace {
 
-QString Delay(const QString &name, double v, DelayGap gap, const QString &unit)
+QString Delay(const Measurement &m, DelayPath path, const QString &unit)
 {
+    const QString name = QLatin1String(PathInfo(path).label);
+    const double v = m.delay(path);
     if (std::isfinite(v))
         return QStringLiteral("%1 %2%3").arg(name, QString::number(v, 'f', 3), unit);
-    return QStringLiteral("%1 nan (%2)").arg(name, DelayGapText(gap));
+    return QStringLiteral("%1 nan (%2)").arg(name, DelayGapText(m.gap(path)));
 }
 
 QString Tail(const RunProgress &p, bool withRetakes)
@@ -28,10 +30,13 @@ QString Tail(const RunProgress &p, bool withRetakes)
 
 QString MeasurementLine(const Measurement &m, const RunProgress &p)
 {
-    QStringList delays{Delay(QStringLiteral("Source->RF"), m.src2Rf, m.rfGap, QStringLiteral(" ms"))};
-    if (m.hdGap != DelayGap::NotMeasured)
-        delays << Delay(QStringLiteral("Source->HDMI"), m.src2Hd, m.hdGap, QString());
-    delays << Delay(QStringLiteral("Source->Sink"), m.src2Snk, m.snkGap, QStringLiteral(" ms"));
+    QStringList delays;
+    for (const DelayPathInfo &p : DelayPaths) {
+        if (m.gap(p.path) == DelayGap::NotMeasured)
+            continue;
+        // The video analyzer's reading as it gave it.
+        delays << Delay(m, p.path, p.path == DelayPath::Src2Hd ? QString() : QLatin1Char(' ') + QLatin1String(p.unit));
+    }
     return QStringLiteral("%1/%2 %3 | means %4")
         .arg(m.index)
         .arg(p.count)

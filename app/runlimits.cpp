@@ -4,19 +4,6 @@
 
 namespace {
 
-const PathStats &StatsOf(LimitPath path, const RunStats &stats)
-{
-    switch (path) {
-    case LimitPath::Src2Rf:
-        return stats.src2Rf;
-    case LimitPath::Src2Hd:
-        return stats.src2Hd;
-    case LimitPath::Src2Snk:
-        break;
-    }
-    return stats.src2Snk;
-}
-
 // The run's figure as the statistics table gives it; the limit as typed.
 QString Figure(double v)
 {
@@ -32,7 +19,7 @@ QString Ms(double v)
 
 LimitCheck CheckLimit(const Limit &limit, const RunStats &stats)
 {
-    const PathStats &p = StatsOf(limit.path, stats);
+    const PathStats &p = stats.of(limit.path);
     LimitCheck check;
     check.limit = limit;
     if (!p.measured || p.n == 0) {

@@ -34,7 +34,7 @@ int MainWindow::LoadCfgFile(QString fnam)
 
     // Set by code, so on_VaHdmi_clicked does not run; mirror it here.
     form->VaHdmi->setChecked(MeasHdmi);
-    EnableVaControls(form, MeasHdmi);
+    EnableVaControls(form.get(), MeasHdmi);
     return 0;
 }
 

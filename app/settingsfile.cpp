@@ -1,7 +1,5 @@
 #include "app/settingsfile.h"
 
-#include "app/mainwindowform.h"
-
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
@@ -46,20 +44,21 @@ QString WriteError(const QString &fnam)
 BenchSettings ReadBenchSettings(const QString &fnam)
 {
     QSettings s(fnam, QSettings::IniFormat);
+    const BenchSettings d; // what a missing key gives
     BenchSettings b;
-    b.osIp = s.value(OsIpKey, QString::fromLatin1(DefaultOsIp)).toString();
-    b.osReset = s.value(OsRstKey, false).toBool();
-    b.osType = s.value(OsTypKey, 1).toInt();
-    b.trgLevel = s.value(OsTrgLvlKey, 0.027).toDouble();
-    b.saIp = s.value(SaIpKey, QString::fromLatin1(DefaultSaIp)).toString();
-    b.saReset = s.value(SaRstKey, false).toBool();
-    b.centerFreq = s.value(SaFrqKey, 5.192e9).toDouble();
-    b.ifDemod = s.value(SaIfDemKey, false).toBool();
-    b.vaIp = s.value(VaIpKey, QString::fromLatin1(DefaultVaIp)).toString();
-    b.vaReset = s.value(VaRstKey, false).toBool();
-    b.threshold = s.value(VaThresKey, 35.0).toDouble();
-    b.hdmi = s.value(VaHdmiKey, false).toBool();
-    b.saveData = s.value(SaveDataKey, false).toBool();
+    b.osIp = s.value(OsIpKey, d.osIp).toString();
+    b.osReset = s.value(OsRstKey, d.osReset).toBool();
+    b.osType = s.value(OsTypKey, d.osType).toInt();
+    b.trgLevel = s.value(OsTrgLvlKey, d.trgLevel).toDouble();
+    b.saIp = s.value(SaIpKey, d.saIp).toString();
+    b.saReset = s.value(SaRstKey, d.saReset).toBool();
+    b.centerFreq = s.value(SaFrqKey, d.centerFreq).toDouble();
+    b.ifDemod = s.value(SaIfDemKey, d.ifDemod).toBool();
+    b.vaIp = s.value(VaIpKey, d.vaIp).toString();
+    b.vaReset = s.value(VaRstKey, d.vaReset).toBool();
+    b.threshold = s.value(VaThresKey, d.threshold).toDouble();
+    b.hdmi = s.value(VaHdmiKey, d.hdmi).toBool();
+    b.saveData = s.value(SaveDataKey, d.saveData).toBool();
     return b;
 }
 

@@ -37,6 +37,11 @@ struct Column
     PathStats stats;
 };
 
+QString Label(const DelayPathInfo &p)
+{
+    return QLatin1String(p.label);
+}
+
 QString Interval(const PathStats &p)
 {
     if (!std::isfinite(p.ciLow))
@@ -48,10 +53,10 @@ QString Interval(const PathStats &p)
 
 QString RunStatsTable(const RunStats &stats)
 {
-    QVector<Column> cols{{QStringLiteral("Source->RF"), stats.src2Rf}};
-    if (stats.src2Hd.measured)
-        cols.append({QStringLiteral("Source->HDMI"), stats.src2Hd});
-    cols.append({QStringLiteral("Source->Sink"), stats.src2Snk});
+    QVector<Column> cols;
+    for (const DelayPathInfo &p : DelayPaths)
+        if (stats.of(p.path).measured)
+            cols.append({Label(p), stats.of(p.path)});
 
     auto row = [&cols](const QString &name, auto cell) {
         QStringList cells;
@@ -78,31 +83,21 @@ QString RunStatsTable(const RunStats &stats)
 
 QString CompareTable(const StoredRun &a, const StoredRun &b)
 {
-    struct Path
-    {
-        QString name;
-        const QVector<double> &va, &vb;
-        bool inA, inB;
-    };
-    const Path paths[] = {
-        {QStringLiteral("Source->RF"), a.src2Rf, b.src2Rf, true, true},
-        {QStringLiteral("Source->HDMI"), a.src2Hd, b.src2Hd, a.hdMeasured, b.hdMeasured},
-        {QStringLiteral("Source->Sink"), a.src2Snk, b.src2Snk, true, true},
-    };
-
     QString out;
-    for (const Path &p : paths) {
-        if (!p.inA && !p.inB)
+    for (const DelayPathInfo &p : DelayPaths) {
+        const bool inA = a.measured(p.path);
+        const bool inB = b.measured(p.path);
+        if (!inA && !inB)
             continue;
         if (!out.isEmpty())
             out += QLatin1Char('\n');
-        if (!p.inA || !p.inB) {
-            out += QStringLiteral("%1: measured in %2 only\n").arg(p.name, p.inA ? QStringLiteral("A") : QStringLiteral("B"));
+        if (!inA || !inB) {
+            out += QStringLiteral("%1: measured in %2 only\n").arg(Label(p), inA ? QStringLiteral("A") : QStringLiteral("B"));
             continue;
         }
-        const PathStats sa = ComputePathStats(p.va);
-        const PathStats sb = ComputePathStats(p.vb);
-        out += Row(p.name + QStringLiteral(" (ms)"), {QStringLiteral("A"), QStringLiteral("B")});
+        const PathStats sa = ComputePathStats(a.values(p.path));
+        const PathStats sb = ComputePathStats(b.values(p.path));
+        out += Row(QStringLiteral("%1 (%2)").arg(Label(p), QLatin1String(p.unit)), {QStringLiteral("A"), QStringLiteral("B")});
         out += Row(QStringLiteral("n"), {QString::number(sa.n), QString::number(sb.n)});
         out += Row(QStringLiteral("mean"), {Value(sa.mean), Value(sb.mean)});
         out += Row(QStringLiteral("sd"), {Value(sa.sd), Value(sb.sd)});

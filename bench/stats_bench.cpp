@@ -10,7 +10,7 @@
 //
 // Prints the fastest and the median of the repetitions, in ms.
 #include "graph/graph.h"
-#include "graph/histogram.h"
+#include "measurement/histogram.h"
 #include "graph/statisticswindow.h"
 #include "measurement/delayscsv.h"
 #include "measurement/runjson.h"

@@ -15,22 +15,20 @@ struct Cell
     DelayGap gap;
 };
 
-Cell DelayOf(const Measurement &m, int column)
-{
-    switch (column) {
-    case DelayTableModel::RfColumn:
-        return {m.src2Rf, m.rfGap};
-    case DelayTableModel::HdColumn:
-        return {m.src2Hd, m.hdGap};
-    default:
-        return {m.src2Snk, m.snkGap};
-    }
-}
-
+// The delay columns follow each other in the paths' order.
 bool IsDelay(int column)
 {
-    return column == DelayTableModel::RfColumn || column == DelayTableModel::HdColumn
-           || column == DelayTableModel::SnkColumn;
+    return column >= DelayTableModel::RfColumn && column <= DelayTableModel::SnkColumn;
+}
+
+DelayPath PathOf(int column)
+{
+    return DelayPaths[column - DelayTableModel::RfColumn].path;
+}
+
+Cell DelayOf(const Measurement &m, int column)
+{
+    return {m.delay(PathOf(column)), m.gap(PathOf(column))};
 }
 
 // A value counts only where its path says so: the HDMI placeholder 0 of a
@@ -99,17 +97,15 @@ QVariant DelayTableModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     // Two lines, so the columns stay as narrow as their numbers.
+    if (IsDelay(section)) {
+        const DelayPathInfo &p = PathInfo(PathOf(section));
+        return QStringLiteral("%1\n(%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
+    }
     switch (section) {
     case IndexColumn:
         return QStringLiteral("#");
     case TimeColumn:
         return QStringLiteral("Time");
-    case RfColumn:
-        return QStringLiteral("Source->RF\n(ms)");
-    case HdColumn:
-        return QStringLiteral("Source->HDMI\n(ms)");
-    case SnkColumn:
-        return QStringLiteral("Source->Sink\n(ms)");
     case RetakenColumn:
         return QStringLiteral("Retaken\nbefore");
     default:

@@ -4,6 +4,7 @@
 #include "graph/resultbox.h"
 #include "graph/statisticswindow.h"
 #include "graph/statstext.h"
+#include "instruments/osctype.h"
 #include "measurement/runstats.h"
 #include "shared/measstate.h"
 
@@ -52,14 +53,14 @@ void AddMarker(QwtPlot *plt, const char *text, double x)
 
 } // namespace
 
-Graph::Graph(QWidget *parent) : QDialog(parent), form(new GraphForm)
+Graph::Graph(QWidget *parent) : QDialog(parent), form(std::make_unique<GraphForm>())
 {
     form->setupUi(this);
     QwtPlot *plt = form->plt;
 
     // Fixed span, the same as the acquisition window of the oscilloscope type.
-    const double half = OsTypIdx == 0 ? 0.5 : 0.6;
-    plt->setAxisScale(QwtPlot::xBottom, -half, half, 0);
+    const OscType &type = OscTypeOf(OsTypIdx);
+    plt->setAxisScale(QwtPlot::xBottom, type.firstSampleTime, type.firstSampleTime + type.recordSpan, 0);
     plt->setAxisScaleEngine(QwtPlot::xBottom, new QwtLinearScaleEngine(10));
     plt->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Time / s"));
     plt->setAxisAutoScale(QwtPlot::yLeft, true);
@@ -101,9 +102,9 @@ Graph::Graph(QWidget *parent) : QDialog(parent), form(new GraphForm)
     // with LastRun: cheap, and still this run after the next one started.
     run_ = LastRun;
     const RunStats stats = ComputeRunStats(run_);
-    form->Src2Rf->setToolTip(PathStatsToolTip(QStringLiteral("Source -> RF"), stats.src2Rf));
-    form->Src2Hd->setToolTip(PathStatsToolTip(QStringLiteral("Source -> HDMI"), stats.src2Hd));
-    form->Src2Snk->setToolTip(PathStatsToolTip(QStringLiteral("Source -> Sink"), stats.src2Snk));
+    ResultBox *boxes[] = {form->Src2Rf, form->Src2Hd, form->Src2Snk};
+    for (const DelayPathInfo &p : DelayPaths)
+        boxes[int(p.path)]->setToolTip(PathStatsToolTip(p, stats.of(p.path)));
 
     // ResetRole only for its place: every platform's button order puts that
     // role at the box's left end, so the button sits left of OK and OK keeps
@@ -124,7 +125,7 @@ Graph::Graph(QWidget *parent) : QDialog(parent), form(new GraphForm)
     QCoreApplication::processEvents();
 }
 
-Graph::~Graph() { delete form; }
+Graph::~Graph() = default;
 
 void Graph::setStatisticsOwner(QWidget *owner) { owner_ = owner; }
 

@@ -15,6 +15,8 @@
 #include <QDialog>
 #include <QPointer>
 
+#include <memory>
+
 class PlotZoom;
 class QPushButton;
 class QwtPlotCurve;
@@ -43,7 +45,7 @@ public:
     QwtPlotLegendItem *legend = nullptr;
     PlotZoom *zoom = nullptr;
     QPushButton *statisticsButton = nullptr; // in the form's button box
-    GraphForm *form = nullptr;
+    std::unique_ptr<GraphForm> form;
 
 public slots:
     void showStatistics();

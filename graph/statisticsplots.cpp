@@ -1,6 +1,6 @@
 #include "graph/statisticsplots.h"
 
-#include "graph/histogram.h"
+#include "measurement/histogram.h"
 
 #include <QPen>
 
@@ -48,24 +48,26 @@ void AxisTitles(QwtPlot *plot, const QString &x, const QString &y)
 
 } // namespace
 
-QColor PathColour(int path)
+QColor PathColour(DelayPath path)
 {
     switch (path) {
-    case 0:
-        return QColor(200, 140, 0); // RF: the graph's yellow, dark enough to read on white
-    case 1:
+    case DelayPath::Src2Rf:
+        return QColor(200, 140, 0); // the graph's yellow, dark enough to read on white
+    case DelayPath::Src2Hd:
         return QColor(0, 140, 60);
-    default:
-        return QColor(Qt::red); // sink, as in the graph
+    case DelayPath::Src2Snk:
+        break;
     }
+    return QColor(Qt::red); // as in the graph
 }
 
-void ShowHistogram(QwtPlot *plot, const QString &title, const QVector<double> &values, bool measured,
-                   const QColor &colour)
+void ShowHistogram(QwtPlot *plot, const DelayPathInfo &path, const QVector<double> &values, bool measured)
 {
     Clear(plot);
+    const QString title = QLatin1String(path.label);
+    const QColor colour = PathColour(path.path);
     plot->setTitle(Title(measured ? title : title + QStringLiteral(" (not measured)"), 12));
-    AxisTitles(plot, QStringLiteral("ms"), QStringLiteral("count"));
+    AxisTitles(plot, QLatin1String(path.unit), QStringLiteral("count"));
     // Counts from 0, also when every bin holds the same number.
     plot->axisScaleEngine(QwtPlot::yLeft)->setAttribute(QwtScaleEngine::IncludeReference, true);
     plot->axisScaleEngine(QwtPlot::yLeft)->setReference(0.0);
@@ -92,27 +94,25 @@ void ShowDelaysByIndex(QwtPlot *plot, const QVector<Measurement> &measurements, 
     Clear(plot);
     AxisTitles(plot, QStringLiteral("Measurement"), QStringLiteral("Delay / ms"));
 
-    const char *titles[] = {"Source -> RF", "Source -> HDMI", "Source -> Sink"};
-    for (int path = 0; path < 3; ++path) {
-        if (path == 1 && !hdMeasured)
+    for (const DelayPathInfo &p : DelayPaths) {
+        if (p.path == DelayPath::Src2Hd && !hdMeasured)
             continue;
         QVector<double> x, y;
         x.reserve(measurements.size());
         y.reserve(measurements.size());
         for (const Measurement &m : measurements) {
-            const double v = path == 0 ? m.src2Rf : path == 1 ? m.src2Hd : m.src2Snk;
-            const DelayGap gap = path == 0 ? m.rfGap : path == 1 ? m.hdGap : m.snkGap;
-            if (gap == DelayGap::None && std::isfinite(v)) {
+            const double v = m.delay(p.path);
+            if (m.gap(p.path) == DelayGap::None && std::isfinite(v)) {
                 x.append(m.index);
                 y.append(v);
             }
         }
-        auto *curve = new QwtPlotCurve(QString::fromLatin1(titles[path]));
-        curve->setPen(PathColour(path), 0);
+        const QColor colour = PathColour(p.path);
+        auto *curve = new QwtPlotCurve(QLatin1String(p.label));
+        curve->setPen(colour, 0);
         curve->setRenderHint(QwtPlotItem::RenderAntialiased, x.size() <= MaxSymbols);
         if (x.size() <= MaxSymbols)
-            curve->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(PathColour(path)), QPen(PathColour(path)),
-                                           QSize(5, 5)));
+            curve->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(colour), QPen(colour), QSize(5, 5)));
         curve->setSamples(x, y);
         curve->attach(plot);
     }

@@ -2,6 +2,7 @@
 // delays against the measurement index.
 #pragma once
 
+#include "measurement/delaypaths.h"
 #include "measurement/runrecord.h"
 
 #include <QColor>
@@ -11,12 +12,11 @@
 class QwtPlot;
 
 // One colour per path, the same in every plot of the window.
-QColor PathColour(int path); // 0 RF, 1 HDMI, 2 sink
+QColor PathColour(DelayPath path);
 
 // Replaces what the plot showed with the histogram of `values` (NaN left
 // out); a path that was not measured shows only its title.
-void ShowHistogram(QwtPlot *plot, const QString &title, const QVector<double> &values, bool measured,
-                   const QColor &colour);
+void ShowHistogram(QwtPlot *plot, const DelayPathInfo &path, const QVector<double> &values, bool measured);
 
 // Replaces what the plot showed with each path's delays (ms) against the
 // measurement's index; measurements without a value leave a gap, the HDMI

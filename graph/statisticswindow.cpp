@@ -31,8 +31,6 @@
 
 namespace {
 
-const char *const PathTitles[3] = {"Source -> RF", "Source -> HDMI", "Source -> Sink"};
-
 QwtPlot *MakePlot(QWidget *parent, int minWidth, int minHeight, int maxMajor)
 {
     auto *plot = new QwtPlot(parent);
@@ -94,8 +92,10 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     stats->setObjectName(QStringLiteral("stats"));
     stats->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stats->setVerticalHeaderLabels(StatsRowNames());
-    stats->setHorizontalHeaderLabels({QStringLiteral("Source->RF (ms)"), QStringLiteral("Source->HDMI (ms)"),
-                                      QStringLiteral("Source->Sink (ms)")});
+    QStringList heads;
+    for (const DelayPathInfo &p : DelayPaths)
+        heads << QStringLiteral("%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
+    stats->setHorizontalHeaderLabels(heads);
     stats->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     stats->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     stats->verticalHeader()->setDefaultSectionSize(fm.height() + 4);
@@ -160,13 +160,12 @@ void StatisticsWindow::showRun(const RunRecord &run)
     model->setMeasurements(run_.measurements);
 
     const RunStats s = ComputeRunStats(run_);
-    const PathStats *paths[3] = {&s.src2Rf, &s.src2Hd, &s.src2Snk};
-    for (int path = 0; path < 3; ++path) {
-        const QStringList cells = StatsCells(*paths[path]);
+    for (const DelayPathInfo &p : DelayPaths) {
+        const QStringList cells = StatsCells(s.of(p.path));
         for (int row = 0; row < cells.size(); ++row) {
             auto *item = new QTableWidgetItem(cells[row]);
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            stats->setItem(row, path, item);
+            stats->setItem(row, int(p.path), item);
         }
     }
 
@@ -177,10 +176,8 @@ void StatisticsWindow::showRun(const RunRecord &run)
         text += QStringLiteral(" — ") + run_.label;
     summary->setText(text);
 
-    const QVector<double> values[3] = {run_.Src2RfArr(), run_.Src2HdArr(), run_.Src2SnkArr()};
-    for (int path = 0; path < 3; ++path)
-        ShowHistogram(histograms[path], QString::fromLatin1(PathTitles[path]), values[path], paths[path]->measured,
-                      PathColour(path));
+    for (const DelayPathInfo &p : DelayPaths)
+        ShowHistogram(histograms[int(p.path)], p, run_.DelayArr(p.path), s.of(p.path).measured);
     ShowDelaysByIndex(byIndex, run_.measurements, s.src2Hd.measured);
     if (byIndexZoom)
         byIndexZoom->takeFullView();

@@ -7,8 +7,10 @@ QString StatsNumber(double ms)
     return std::isfinite(ms) ? QString::number(ms, 'f', 3) : QStringLiteral("n/a");
 }
 
-QString PathStatsToolTip(const QString &path, const PathStats &s)
+QString PathStatsToolTip(const DelayPathInfo &info, const PathStats &s)
 {
+    const QString path = QLatin1String(info.label);
+    const QString unit = QLatin1String(info.unit);
     if (!s.measured)
         return QStringLiteral("%1: not measured in this run").arg(path);
     QString text = QStringLiteral("%1: n = %2").arg(path).arg(s.n);
@@ -17,8 +19,8 @@ QString PathStatsToolTip(const QString &path, const PathStats &s)
     if (s.n == 0)
         return text;
     return text
-           + QStringLiteral("\nstandard deviation %1 ms\nminimum %2 ms, maximum %3 ms\n95th percentile %4 ms")
-                 .arg(StatsNumber(s.sd), StatsNumber(s.min), StatsNumber(s.max), StatsNumber(s.p95));
+           + QStringLiteral("\nstandard deviation %1 %5\nminimum %2 %5, maximum %3 %5\n95th percentile %4 %5")
+                 .arg(StatsNumber(s.sd), StatsNumber(s.min), StatsNumber(s.max), StatsNumber(s.p95), unit);
 }
 
 QStringList StatsRowNames()

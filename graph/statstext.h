@@ -11,9 +11,9 @@
 // where there is none. Never in the locale's format.
 QString StatsNumber(double ms);
 
-// "Source -> RF: n = 9 (1 without a value)\nstandard deviation 1.234 ms\n
+// "Source->RF: n = 9 (1 without a value)\nstandard deviation 1.234 ms\n
 // minimum ..., maximum ...\n95th percentile ..." or "... not measured".
-QString PathStatsToolTip(const QString &path, const PathStats &s);
+QString PathStatsToolTip(const DelayPathInfo &path, const PathStats &s);
 
 // The Statistics window's rows: a name per row, and one path's cells.
 QStringList StatsRowNames();

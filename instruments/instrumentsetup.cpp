@@ -57,8 +57,7 @@ SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupReque
         RunNoted(hdl, OsCheckSteps(), flags, first, SetupIoTimeoutMs);
 
     flags.ifDemod = request.ifDemod;
-    const SetupTable steps = request.osTypIdx == 0 ? OrvixSteps(request.trgLevel) : BenloSteps(request.trgLevel);
-    outcome.status = RunNoted(hdl, steps, flags, first, SetupIoTimeoutMs);
+    outcome.status = RunNoted(hdl, request.type->setupSteps(request.trgLevel), flags, first, SetupIoTimeoutMs);
     return outcome;
 }
 
@@ -86,7 +85,7 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
     // A failure in the first block only skips the rest of that block; it is
     // still the likely cause when a later block fails.
     RunNoted(hdl, SaSettingSteps(request.centerFreq), flags, first, SetupIoTimeoutMs);
-    ViStatus status = RunNoted(hdl, SaSweepSteps(SaSweepTime(request.osTypIdx)), flags, first, SetupIoTimeoutMs);
+    ViStatus status = RunNoted(hdl, SaSweepSteps(request.type->saSweepTime()), flags, first, SetupIoTimeoutMs);
     if (status == VI_SUCCESS) {
         RunSetupSequence(hdl, SaOutputSteps(), flags);
         status = VisaGpibControlREN(hdl, VI_GPIB_REN_ADDRESS_GTL);

@@ -3,6 +3,7 @@
 // one held before), sends its table and says how it went.
 #pragma once
 
+#include "instruments/osctype.h"
 #include "shared/benchsettings.h"
 #include "shared/visatypes.h"
 
@@ -14,7 +15,7 @@ struct OscSetupRequest
     bool reset = false;
     double trgLevel = 0.0; // volts
     bool ifDemod = false;  // "Use IF/Video-Demod": the Orvix type sets up channel 3
-    int osTypIdx = 1;      // 0 Orvix, any other value Benlo
+    const OscType *type = &BenloType;
 };
 
 struct SaSetupRequest
@@ -22,7 +23,7 @@ struct SaSetupRequest
     QString resource;
     bool reset = false;
     double centerFreq = 0.0; // hertz
-    int osTypIdx = 1;        // the sweep time follows the oscilloscope's window
+    const OscType *type = &BenloType; // the sweep time follows the oscilloscope's window
 };
 
 struct VaSetupRequest

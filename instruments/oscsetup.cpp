@@ -20,7 +20,7 @@ void MainWindow::on_OsInit_clicked()
     request.reset = form->OsRst->checkState() != Qt::Unchecked;
     request.trgLevel = TrgLevel;
     request.ifDemod = form->SaIfDem->isChecked();
-    request.osTypIdx = OsTypIdx;
+    request.type = &OscTypeOf(OsTypIdx);
     const SetupOutcome outcome = SetUpOscilloscope(RmHdl, OsHdl, request);
     OsUsed = request;
 

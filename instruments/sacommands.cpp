@@ -39,11 +39,6 @@ SetupTable SaOutputSteps()
     };
 }
 
-double SaSweepTime(int osTypIdx)
-{
-    return osTypIdx == 0 ? 1.0 : 1.2;
-}
-
 bool SaIsBriska(const QString &identity)
 {
     return identity.toUpper().contains(QLatin1String("BRISKA"));

@@ -19,7 +19,7 @@ void MainWindow::on_SaInit_clicked()
     request.resource = form->SaIp->text();
     request.reset = form->SaRst->checkState() != Qt::Unchecked;
     request.centerFreq = CenterFreq;
-    request.osTypIdx = OsTypIdx;
+    request.type = &OscTypeOf(OsTypIdx);
     const SetupOutcome outcome = SetUpAnalyzer(RmHdl, SaHdl, request);
     SaUsed = request;
     SaIdentity = outcome.identity;

@@ -9,16 +9,16 @@
 // Oscilloscope, sent once the session is open and its time-out set.
 // SYST:ERR? reads one error-queue entry as a communication check.
 SetupTable OsCheckSteps();
-SetupTable OrvixSteps(double trgLevel); // OsTypIdx 0
-SetupTable BenloSteps(double trgLevel); // any other OsTypIdx
+// The two families' own tables (instruments/orvix.cpp, benlo.cpp), reached
+// through their descriptors (instruments/osctype.h).
+SetupTable OrvixSteps(double trgLevel);
+SetupTable BenloSteps(double trgLevel);
 
 // Spectrum analyzer: three blocks after the identity.
 SetupTable SaSettingSteps(double centerFreq); // a failure skips the rest of the block
-SetupTable SaSweepSteps(double sweepTime);    // a failure ends the set-up
+SetupTable SaSweepSteps(double sweepTime);    // a failure ends the set-up; seconds, OscType::saSweepTime()
 SetupTable SaOutputSteps();                   // a failure skips to go-to-local
 
-// Sweep time in seconds, matched to the oscilloscope's time base.
-double SaSweepTime(int osTypIdx);
 // Model words searched in the upper-cased identity reply.
 bool SaIsBriska(const QString &identity); // needs "FREQ:MODE SW"
 bool SaIsDeskal(const QString &identity); // has no IF output

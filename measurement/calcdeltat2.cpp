@@ -5,7 +5,7 @@
 void MainWindow::CalcDeltaT2(int pts, QVector<double> *d1, QVector<double> *d2, QVector<double> *d3,
                              QVector<double> *t, double *Src2Rf, double *Src2Snk)
 {
-    const DelayResult r = CalcDelays(pts, *d1, *d2, *d3, *t, OsTypIdx);
+    const DelayResult r = CalcDelays(pts, *d1, *d2, *d3, *t, OscTypeOf(OsTypIdx));
     tsrc = r.tsrc;
     trf = r.trf;
     tsnk = r.tsnk;

@@ -17,19 +17,12 @@ int Limit(int pts, int size) { return std::max(0, std::min(pts, size)); }
 
 } // namespace
 
-double SampleTime(int index, int pts, int osTypIdx)
-{
-    if (osTypIdx == 0)
-        return double(index) / double(pts - 1) - 0.5;
-    return (double(index) * 1.2) / double(pts - 1) - 0.6;
-}
-
-QVector<double> BuildTimeAxis(int pts, int osTypIdx)
+QVector<double> BuildTimeAxis(int pts, const OscType &type)
 {
     QVector<double> axis;
     axis.reserve(std::max(0, pts));
     for (int j = 0; j < pts; ++j)
-        axis.append(SampleTime(j, pts, osTypIdx));
+        axis.append(SampleTime(j, pts, type));
     return axis;
 }
 
@@ -51,7 +44,7 @@ void ScaleRf(QVector<double> &d2)
 }
 
 DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double> &d2,
-                       const QVector<double> &d3, const QVector<double> &t, int osTypIdx)
+                       const QVector<double> &d3, const QVector<double> &t, const OscType &type)
 {
     DelayResult r{NotFound, NotFound, NotFound, NotFound, NotFound};
 
@@ -78,7 +71,7 @@ DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double>
             if (k == RfRun) {
                 // From the index formula, not from t: the analyzer's trace
                 // has no time axis of its own.
-                r.trf = SampleTime(i, pts, osTypIdx);
+                r.trf = SampleTime(i, pts, type);
                 r.Src2Rf = r.trf == 0.0 ? 0.0 : (r.trf - r.tsrc) * 1000.0;
                 break;
             }

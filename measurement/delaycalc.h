@@ -3,6 +3,8 @@
 // functions: no shared state, no I/O.
 #pragma once
 
+#include "instruments/osctype.h"
+
 #include <QVector>
 
 // Edge times in seconds (trigger at 0) and delays in milliseconds. An edge
@@ -17,13 +19,9 @@ struct DelayResult
     double Src2Snk;
 };
 
-// Time of sample `index` in a record of `pts` samples: the acquisition
-// window is 1.0 s wide for the Orvix type (osTypIdx 0), 1.2 s for any other.
-// The multiplication comes before the division, in double precision.
-double SampleTime(int index, int pts, int osTypIdx);
-
-// The time axis of a record of `pts` samples, evenly over the window.
-QVector<double> BuildTimeAxis(int pts, int osTypIdx);
+// The time axis of a record of `pts` samples, evenly over the family's
+// window (SampleTime, instruments/osctype.h).
+QVector<double> BuildTimeAxis(int pts, const OscType &type);
 
 // Scales a trace in place to 0 .. 0.2 from its own minimum and maximum.
 // A flat trace (max == min) becomes NaN throughout, so no RF edge is found.
@@ -33,7 +31,7 @@ void ScaleRf(QVector<double> &d2);
 // them into delays. Every search also stops at the size of the vector it
 // reads, so shorter vectors are never read past their end.
 DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double> &d2,
-                       const QVector<double> &d3, const QVector<double> &t, int osTypIdx);
+                       const QVector<double> &d3, const QVector<double> &t, const OscType &type);
 
 // Mean over the finite values; NaN when there is none.
 double FiniteMean(const QVector<double> &values);

@@ -43,14 +43,20 @@ QByteArray DelaysCsv(const RunRecord &run)
     QByteArray out;
     // About 90 bytes a row: one allocation for a long run.
     out.reserve(128 + 96 * run.measurements.size());
-    AppendRow(out, {QStringLiteral("Measurement"), QStringLiteral("Time (ISO 8601)"),
-                    QStringLiteral("Source->RF (ms)"), QStringLiteral("Source->HDMI (ms)"),
-                    QStringLiteral("Source->Sink (ms)"), QStringLiteral("Retaken before")});
+    QStringList header{QStringLiteral("Measurement"), QStringLiteral("Time (ISO 8601)")};
+    for (const DelayPathInfo &p : DelayPaths)
+        header << QStringLiteral("%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
+    header << QStringLiteral("Retaken before");
+    AppendRow(out, header);
     for (const Measurement &m : run.measurements) {
-        // The HDMI reading counts only where the analyzer gave one.
-        const double hd = m.hdGap == DelayGap::None ? m.src2Hd : std::numeric_limits<double>::quiet_NaN();
-        AppendRow(out, {QString::number(m.index), RunRecordTime(m.acquired), Cell(m.src2Rf), Cell(hd),
-                        Cell(m.src2Snk), QString::number(m.retakenBefore)});
+        QStringList row{QString::number(m.index), RunRecordTime(m.acquired)};
+        for (const DelayPathInfo &p : DelayPaths) {
+            // The HDMI reading counts only where the analyzer gave one.
+            const bool has = p.path != DelayPath::Src2Hd || m.hdGap == DelayGap::None;
+            row << (has ? Cell(m.delay(p.path)) : QString());
+        }
+        row << QString::number(m.retakenBefore);
+        AppendRow(out, row);
     }
     return out;
 }

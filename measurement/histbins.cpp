@@ -1,6 +1,6 @@
 #include "measurement/histbins.h"
 
-#include "graph/histogram.h"
+#include "measurement/histogram.h"
 
 #include <cmath>
 

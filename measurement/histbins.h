@@ -11,6 +11,6 @@ struct SharedBins
     QVector<int> countsA, countsB; // as many as there are bins
 };
 
-// The edges are MakeHistogram's (graph/histogram.h) for all finite values of
+// The edges are MakeHistogram's (measurement/histogram.h) for all finite values of
 // both runs; NaN and infinities are left out. No finite value: no bins.
 SharedBins BinTwoRuns(const QVector<double> &a, const QVector<double> &b, int maxBins = 40);

@@ -21,14 +21,15 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     Q_UNUSED(d2);
     Q_UNUSED(d3);
     Q_UNUSED(t);
-    // The run fills the shared vectors these point at.
+    // They point at the shared vectors, which PublishRun fills.
     int count = 0;
     if (!TypedCount(form->MeasCnt->text(), &count))
         return -1; // Start says why; nothing is sent
 
     RunRequest request;
     request.count = count;
-    request.osTypIdx = OsTypIdx;
+    request.type = &OscTypeOf(OsTypIdx);
+    request.numPts = NumPts;
     request.ifDemod = form->SaIfDem->isChecked();
     request.measHdmi = MeasHdmi;
     request.osHdl = OsHdl;
@@ -65,19 +66,20 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         QCoreApplication::processEvents();
         return progress.wasCanceled();
     };
-    LastRun = RunMeasurements(request, callbacks);
+    RunOutcome outcome = RunMeasurements(request, callbacks);
     progress.close();
 
-    RunRecord &run = LastRun;
+    RunRecord &run = outcome.record;
     run.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsTypIdx, request.ifDemod, MeasHdmi, save);
     run.saIdentity = SaIdentity;
+    PublishRun(outcome);
 
     int result = 0;
     QStringList problems;
     if (save) {
         // One stamp for all files of the run, taken after the measurements.
         const QString stamp = RunStamp(QDateTime::currentDateTime());
-        const RunFilesReport written = WriteRunFiles(DataDir, stamp, run, AvgSrc2Rf, AvgSrc2Hd, AvgSrc2Snk, true);
+        const RunFilesReport written = WriteRunFiles(DataDir, stamp, outcome, true);
         if (!written.resultsError.isEmpty())
             result = -1;
         problems = written.problems();

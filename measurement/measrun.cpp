@@ -6,7 +6,6 @@
 #include "instruments/visastatustext.h"
 #include "measurement/delaycalc.h"
 #include "measurement/meascommands.h"
-#include "shared/measstate.h"
 
 #include <cmath>
 #include <limits>
@@ -165,20 +164,27 @@ Instrument Target(MeasTarget target)
 
 } // namespace
 
-RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbacks)
+RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callbacks)
 {
-    RunRecord run;
+    RunOutcome outcome;
+    RunRecord &run = outcome.record;
     run.requested = request.count;
     run.started = QDateTime::currentDateTime();
-    const bool benlo = request.osTypIdx != 0;
+    const OscType &type = *request.type;
     Exchanges io(request, callbacks);
+
+    // The acquisition under way: d1 source, d2 RF envelope, d3 sink, t the
+    // time axis; numPts samples per trace, kept from the last run until a
+    // channel-1 read says otherwise.
+    QVector<double> d1, d2, d3, t;
+    int numPts = request.numPts;
 
     // Sends a table in order; false at the first failing command that must
     // succeed, or when a stop was asked for after an exchange.
-    auto send = [&](const MeasCommand *table, int rows) {
-        for (int r = 0; r < rows; ++r) {
-            const bool ok = io.query(Target(table[r].target), table[r].command);
-            if (io.stopRequested() || (table[r].mustSucceed && !ok))
+    auto send = [&](MeasCommands table) {
+        for (const MeasCommand &row : table) {
+            const bool ok = io.query(Target(row.target), row.command);
+            if (io.stopRequested() || (row.mustSucceed && !ok))
                 return false;
         }
         return true;
@@ -186,17 +192,15 @@ RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbac
 
     // One acquisition: a fresh channel-1 trace into d1, or false.
     auto acquire = [&] {
-        if (!send(&StopSweep, 1))
-            return false;
-        if (!(benlo ? send(BenloAcquire, 3) : send(OrvixAcquire, 3)))
+        if (!send({&StopSweep, 1}) || !send(type.acquire))
             return false;
         const bool read = io.readBlock(Instrument::Osc, QString::fromLatin1(ReadSource), &d1);
         if (io.stopRequested() || !read)
             return false;
-        NumPts = d1.size();
-        if (benlo) {
+        numPts = d1.size();
+        if (type.sweepPointsFollowRecord) {
             io.query(Instrument::Sa,
-                     (QLatin1String(SweepPointsPrefix) + QString::number(NumPts) + QLatin1String(";*OPC?\n"))
+                     (QLatin1String(SweepPointsPrefix) + QString::number(numPts) + QLatin1String(";*OPC?\n"))
                          .toLatin1()
                          .constData());
             if (io.stopRequested())
@@ -211,10 +215,9 @@ RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbac
             return io.readBlock(Instrument::Osc, QString::fromLatin1(ReadRfChannel), &d2);
         if (!io.query(Instrument::Sa, RfTraceFormat.command) || io.stopRequested())
             return false;
-        return io.readBlock(Instrument::Sa, QLatin1String(RfTracePrefix) + QString::number(NumPts) + QLatin1String("\n"),
+        return io.readBlock(Instrument::Sa, QLatin1String(RfTracePrefix) + QString::number(numPts) + QLatin1String("\n"),
                             &d2);
     };
-
     // The video analyzer's own Source->HDMI reading; 0 with the option off,
     // NaN when the analyzer has no valid reading.
     auto readHdmi = [&](Measurement &m) {
@@ -246,7 +249,7 @@ RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbac
 
         io.takeFailure();
         const bool fresh = acquire();
-        t = BuildTimeAxis(NumPts, request.osTypIdx);
+        t = BuildTimeAxis(numPts, type);
         if (io.stopRequested()) {
             run.end = RunEnd::Canceled;
             break;
@@ -257,7 +260,7 @@ RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbac
             break;
         }
         // A stale or out-of-window acquisition is taken again, not recorded.
-        if (!fresh || !StartsInWindow(d1, NumPts)) {
+        if (!fresh || !StartsInWindow(d1, numPts)) {
             Retake retake;
             retake.forMeasurement = index;
             retake.reason = fresh ? RetakeReason::OutsideWindow : RetakeReason::NoNewTrace;
@@ -291,7 +294,7 @@ RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbac
             break;
         }
 
-        DelayResult r = CalcDelays(NumPts, d1, d2, d3, t, request.osTypIdx);
+        DelayResult r = CalcDelays(numPts, d1, d2, d3, t, type);
         // A trace left over from an earlier acquisition gives no delay, and
         // is neither plotted nor written as this measurement's trace.
         m.rfGap = std::isnan(r.Src2Rf) ? DelayGap::EdgeNotFound : DelayGap::None;
@@ -306,9 +309,6 @@ RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbac
             m.snkGap = DelayGap::TraceNotRead;
             d3.clear();
         }
-        tsrc = r.tsrc;
-        trf = r.trf;
-        tsnk = r.tsnk;
         m.tsrc = r.tsrc;
         m.trf = r.trf;
         m.tsnk = r.tsnk;
@@ -316,7 +316,7 @@ RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbac
         m.src2Hd = hdmi;
         m.src2Snk = r.Src2Snk;
 
-        lastTraces = KeepTraces(NumPts, d1, d2, d3);
+        lastTraces = KeptTraces{numPts, d1, d2, d3};
         if (request.keepTraces)
             m.traces = lastTraces;
         run.measurements.append(m);
@@ -332,33 +332,31 @@ RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbac
 
     // The graph shows the last kept measurement: traces, axis and edge marks
     // must belong together, also when a rejected or canceled acquisition came
-    // after it. A run that kept nothing leaves no marks.
+    // after it. A run that kept nothing leaves no traces and no marks.
+    outcome.tsrc = outcome.trf = outcome.tsnk = NaN;
     if (!run.measurements.isEmpty()) {
         const Measurement &last = run.measurements.last();
-        d1 = Widen(lastTraces.src);
-        d2 = lastTraces.rf;
-        d3 = Widen(lastTraces.snk);
-        NumPts = lastTraces.count;
-        t = BuildTimeAxis(NumPts, request.osTypIdx);
-        tsrc = last.tsrc;
-        trf = last.trf;
-        tsnk = last.tsnk;
-    } else if (request.count > 0) {
-        tsrc = trf = tsnk = NaN;
+        outcome.last = lastTraces;
+        numPts = lastTraces.count;
+        outcome.t = BuildTimeAxis(numPts, type);
+        outcome.tsrc = last.tsrc;
+        outcome.trf = last.trf;
+        outcome.tsnk = last.tsnk;
     }
-    run.recordLength = NumPts;
-    run.firstSampleTime = NumPts > 0 ? SampleTime(0, NumPts, request.osTypIdx) : NaN;
-    run.sampleInterval = NumPts > 1 ? (benlo ? 1.2 : 1.0) / double(NumPts - 1) : NaN;
+    outcome.numPts = numPts;
+    run.recordLength = numPts;
+    run.firstSampleTime = numPts > 0 ? SampleTime(0, numPts, type) : NaN;
+    run.sampleInterval = numPts > 1 ? type.recordSpan / double(numPts - 1) : NaN;
 
     // Whatever happened (cancel included): oscilloscope running and analyzer
     // sweeping again, where the connection still stands.
-    for (const MeasCommand &row : benlo ? BenloFreeRun : OrvixFreeRun)
+    for (const MeasCommand &row : type.freeRun)
         if (!io.lost(Target(row.target)))
             io.query(Target(row.target), row.command);
 
-    AvgSrc2Rf = FiniteMean(run.Src2RfArr());
-    AvgSrc2Hd = FiniteMean(run.Src2HdArr());
-    AvgSrc2Snk = FiniteMean(run.Src2SnkArr());
+    outcome.avgSrc2Rf = FiniteMean(run.Src2RfArr());
+    outcome.avgSrc2Hd = FiniteMean(run.Src2HdArr());
+    outcome.avgSrc2Snk = FiniteMean(run.Src2SnkArr());
     run.ended = QDateTime::currentDateTime();
-    return run;
+    return outcome;
 }

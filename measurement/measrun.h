@@ -4,11 +4,11 @@
 // mode both call it; progress goes out and cancellation comes in through
 // callbacks, polled between instrument exchanges (never inside one).
 //
-// It works on the shared measurement state as Meas always has: d1, d2, d3, t
-// and NumPts hold the last acquisition, tsrc/trf/tsnk and the means the last
-// run's results.
+// It touches no process-wide state: what it measured comes back as a
+// RunOutcome, which the caller publishes (PublishRun, shared/measstate.h).
 #pragma once
 
+#include "instruments/osctype.h"
 #include "measurement/runrecord.h"
 #include "shared/visatypes.h"
 
@@ -16,8 +16,9 @@
 
 struct RunRequest
 {
-    int count = 0;         // measurements wanted, at least 1
-    int osTypIdx = 1;      // 0 Orvix, any other value Benlo
+    int count = 0; // measurements wanted, at least 1
+    const OscType *type = &BenloType;
+    int numPts = 0;        // samples per trace before the run (the last run's)
     bool ifDemod = false;  // RF envelope from oscilloscope channel 3
     bool measHdmi = false; // read the video analyzer's HDMI delay
     ViSession osHdl = 0, saHdl = 0, vaHdl = 0;
@@ -36,6 +37,22 @@ struct RunCallbacks
 // range, oscilloscope not answering) would otherwise hold the run forever.
 constexpr int MaxRejectedInARow = 20;
 
-// Takes the run, puts the instruments back into free run (those still
-// connected), and sets the means AvgSrc2Rf, AvgSrc2Hd, AvgSrc2Snk.
-RunRecord RunMeasurements(const RunRequest &request, const RunCallbacks &callbacks);
+// What a run measured: its record, and what the graph shows of it.
+struct RunOutcome
+{
+    RunRecord record;
+    // The last kept measurement's traces with their time axis (t in
+    // seconds, trigger at 0) and edge times; empty traces and NaN edges
+    // when the run kept nothing.
+    KeptTraces last;
+    QVector<double> t;
+    double tsrc, trf, tsnk;
+    int numPts = 0; // samples per trace after the run; the next run starts from it
+    // Over the values each path has (NaN without any): the results file's
+    // and the graph's means.
+    double avgSrc2Rf, avgSrc2Hd, avgSrc2Snk;
+};
+
+// Takes the run and puts the instruments back into free run (those still
+// connected).
+RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callbacks);

@@ -64,15 +64,17 @@ bool WriteAtomically(const QString &path, const QByteArray &bytes, QString *erro
 
 } // namespace
 
-RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunRecord &run,
-                             double avgSrc2Rf, double avgSrc2Hd, double avgSrc2Snk, bool withTraces)
+RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunOutcome &outcome,
+                             bool withTraces)
 {
+    const RunRecord &run = outcome.record;
     RunFilesReport report;
     report.resultsFile = ResultsFileName(dataDir, stamp);
     report.traceFolder = QFileInfo(report.resultsFile).absolutePath();
 
     if (!WriteAtomically(report.resultsFile,
-                         ResultsText(run.Src2RfArr(), avgSrc2Rf, run.Src2HdArr(), avgSrc2Hd, run.Src2SnkArr(), avgSrc2Snk),
+                         ResultsText(run.Src2RfArr(), outcome.avgSrc2Rf, run.Src2HdArr(), outcome.avgSrc2Hd, run.Src2SnkArr(),
+                                     outcome.avgSrc2Snk),
                          &report.resultsError))
         return report;
 
@@ -91,9 +93,9 @@ RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const
         for (int k = 1; k <= run.measurements.size(); ++k) {
             const KeptTraces &kept = run.measurements[k - 1].traces;
             names.traces.append(QStringList{
-                save(TraceFileName(dataDir, stamp, k, TraceKind::Source), Widen(kept.src), kept.count),
+                save(TraceFileName(dataDir, stamp, k, TraceKind::Source), kept.src, kept.count),
                 save(TraceFileName(dataDir, stamp, k, TraceKind::Rf), kept.rf, kept.count),
-                save(TraceFileName(dataDir, stamp, k, TraceKind::Sink), Widen(kept.snk), kept.count)});
+                save(TraceFileName(dataDir, stamp, k, TraceKind::Sink), kept.snk, kept.count)});
         }
     }
 

@@ -1,7 +1,7 @@
 // The files a run leaves when Save Data is on, and what could not be written.
 #pragma once
 
-#include "measurement/runrecord.h"
+#include "measurement/measrun.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,7 +35,8 @@ struct RunFilesReport
 
 // The results file (atomically), then each kept measurement's three trace
 // files under its own index when withTraces, then the delay table and the
-// run's JSON record (each atomically; the record names the files written). A results file that cannot be written means no other file
-// either, as it always has.
-RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunRecord &run,
-                             double avgSrc2Rf, double avgSrc2Hd, double avgSrc2Snk, bool withTraces);
+// run's JSON record (each atomically; the record names the files written).
+// A results file that cannot be written means no other file either, as it
+// always has.
+RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunOutcome &outcome,
+                             bool withTraces);

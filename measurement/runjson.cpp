@@ -1,5 +1,6 @@
 #include "measurement/runjson.h"
 
+#include "instruments/osctype.h"
 #include "shared/typednumber.h"
 #include "shared/version.h"
 
@@ -73,7 +74,7 @@ QJsonObject Settings(const RunRecord &run)
     const BenchSettings &b = run.settings;
     QJsonObject osc;
     osc[QStringLiteral("resource")] = b.osIp;
-    osc[QStringLiteral("type")] = b.osType == 0 ? QStringLiteral("Orvix") : QStringLiteral("Benlo");
+    osc[QStringLiteral("type")] = QString::fromLatin1(OscTypeOf(b.osType).name);
     osc[QStringLiteral("typeIndex")] = b.osType;
     osc[QStringLiteral("reset")] = b.osReset;
     osc[QStringLiteral("triggerLevelV")] = Number(b.trgLevel);
@@ -101,16 +102,14 @@ QJsonObject MeasurementJson(const Measurement &m, const QStringList &traceFiles)
     o[QStringLiteral("index")] = m.index;
     o[QStringLiteral("time")] = RunRecordTime(m.acquired);
     o[QStringLiteral("retakenBefore")] = m.retakenBefore;
-    o[QStringLiteral("src2RfMs")] = Number(m.src2Rf);
-    o[QStringLiteral("src2Hd")] = m.hdGap == DelayGap::None ? Number(m.src2Hd) : QJsonValue(QJsonValue::Null);
-    o[QStringLiteral("src2SnkMs")] = Number(m.src2Snk);
     QJsonObject missing;
-    if (m.rfGap != DelayGap::None)
-        missing[QStringLiteral("src2Rf")] = DelayGapText(m.rfGap);
-    if (m.hdGap != DelayGap::None)
-        missing[QStringLiteral("src2Hd")] = DelayGapText(m.hdGap);
-    if (m.snkGap != DelayGap::None)
-        missing[QStringLiteral("src2Snk")] = DelayGapText(m.snkGap);
+    for (const DelayPathInfo &p : DelayPaths) {
+        // The HDMI placeholder 0 of a run without the option is no value.
+        const bool has = p.path != DelayPath::Src2Hd || m.hdGap == DelayGap::None;
+        o[QLatin1String(p.valueKey)] = has ? Number(m.delay(p.path)) : QJsonValue(QJsonValue::Null);
+        if (m.gap(p.path) != DelayGap::None)
+            missing[QLatin1String(p.key)] = DelayGapText(m.gap(p.path));
+    }
     o[QStringLiteral("missing")] = missing;
     QJsonObject edges;
     edges[QStringLiteral("tsrcS")] = Number(m.tsrc);
@@ -195,12 +194,12 @@ QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QStr
     for (int i = 0; i < run.measurements.size(); ++i)
         measurements.append(MeasurementJson(run.measurements[i], i < files.traces.size() ? files.traces[i] : QStringList()));
     root[QStringLiteral("measurements")] = measurements;
-    root[QStringLiteral("statistics")] = QJsonObject{
+    QJsonObject statistics{
         {QStringLiteral("percentileRule"),
-         QStringLiteral("linear interpolation between the closest ranks: value at index p/100*(n-1) of the sorted values")},
-        {QStringLiteral("src2Rf"), Stats(stats.src2Rf)},
-        {QStringLiteral("src2Hd"), Stats(stats.src2Hd)},
-        {QStringLiteral("src2Snk"), Stats(stats.src2Snk)}};
+         QStringLiteral("linear interpolation between the closest ranks: value at index p/100*(n-1) of the sorted values")}};
+    for (const DelayPathInfo &p : DelayPaths)
+        statistics[QLatin1String(p.key)] = Stats(stats.of(p.path));
+    root[QStringLiteral("statistics")] = statistics;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -213,6 +212,24 @@ double ReadNumber(const QJsonValue &v)
 }
 
 } // namespace
+
+QVector<double> &StoredRun::values(DelayPath path)
+{
+    switch (path) {
+    case DelayPath::Src2Rf:
+        return src2Rf;
+    case DelayPath::Src2Hd:
+        return src2Hd;
+    case DelayPath::Src2Snk:
+        break;
+    }
+    return src2Snk;
+}
+
+const QVector<double> &StoredRun::values(DelayPath path) const
+{
+    return const_cast<StoredRun *>(this)->values(path);
+}
 
 bool ReadRunRecord(const QString &path, StoredRun *run, QString *error)
 {
@@ -250,10 +267,9 @@ bool ReadRunRecord(const QString &path, StoredRun *run, QString *error)
                          .value(QStringLiteral("hdmiDelay")).toBool();
     for (const QJsonValue &v : measurements) {
         const QJsonObject m = v.toObject();
-        out.src2Rf.append(ReadNumber(m.value(QStringLiteral("src2RfMs"))));
-        out.src2Snk.append(ReadNumber(m.value(QStringLiteral("src2SnkMs"))));
-        if (out.hdMeasured)
-            out.src2Hd.append(ReadNumber(m.value(QStringLiteral("src2Hd"))));
+        for (const DelayPathInfo &p : DelayPaths)
+            if (out.measured(p.path))
+                out.values(p.path).append(ReadNumber(m.value(QLatin1String(p.valueKey))));
     }
     *run = out;
     return true;

@@ -38,6 +38,10 @@ struct StoredRun
     QString started;
     QVector<double> src2Rf, src2Hd, src2Snk;
     bool hdMeasured = false;
+
+    const QVector<double> &values(DelayPath path) const;
+    QVector<double> &values(DelayPath path);
+    bool measured(DelayPath path) const { return path != DelayPath::Src2Hd || hdMeasured; }
 };
 
 // Reads a run record; false with the reason when the file is not one this

@@ -32,10 +32,11 @@ QString RunningMeansText(const RunProgress &p)
     auto ms = [](double v) { return std::isfinite(v) ? QString::number(v, 'f', 1) + QStringLiteral(" ms") : QStringLiteral("nan"); };
     if (p.kept == 0)
         return QStringLiteral("no value yet");
-    QStringList parts{QStringLiteral("Source->RF %1").arg(ms(p.meanRf))};
+    auto label = [](DelayPath path) { return QLatin1String(PathInfo(path).label); };
+    QStringList parts{QStringLiteral("%1 %2").arg(label(DelayPath::Src2Rf), ms(p.meanRf))};
     if (p.hdMeasured)
-        parts << QStringLiteral("Source->HDMI %1").arg(std::isfinite(p.meanHd) ? QString::number(p.meanHd, 'g', 4) : QStringLiteral("nan"));
-    parts << QStringLiteral("Source->Sink %1").arg(ms(p.meanSnk));
+        parts << QStringLiteral("%1 %2").arg(label(DelayPath::Src2Hd), std::isfinite(p.meanHd) ? QString::number(p.meanHd, 'g', 4) : QStringLiteral("nan"));
+    parts << QStringLiteral("%1 %2").arg(label(DelayPath::Src2Snk), ms(p.meanSnk));
     return parts.join(QStringLiteral(", "));
 }
 

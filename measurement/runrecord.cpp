@@ -1,44 +1,43 @@
 #include "measurement/runrecord.h"
 
-KeptTraces KeepTraces(int count, const QVector<double> &d1, const QVector<double> &d2, const QVector<double> &d3)
+double Measurement::delay(DelayPath path) const
 {
-    KeptTraces kept;
-    kept.count = count;
-    kept.src.reserve(d1.size());
-    for (double v : d1)
-        kept.src.append(float(v));
-    kept.rf = d2;
-    kept.snk.reserve(d3.size());
-    for (double v : d3)
-        kept.snk.append(float(v));
-    return kept;
+    switch (path) {
+    case DelayPath::Src2Rf:
+        return src2Rf;
+    case DelayPath::Src2Hd:
+        return src2Hd;
+    case DelayPath::Src2Snk:
+        break;
+    }
+    return src2Snk;
 }
 
-QVector<double> Widen(const QVector<float> &samples)
+DelayGap Measurement::gap(DelayPath path) const
+{
+    switch (path) {
+    case DelayPath::Src2Rf:
+        return rfGap;
+    case DelayPath::Src2Hd:
+        return hdGap;
+    case DelayPath::Src2Snk:
+        break;
+    }
+    return snkGap;
+}
+
+QVector<double> RunRecord::DelayArr(DelayPath path) const
 {
     QVector<double> out;
-    out.reserve(samples.size());
-    for (float v : samples)
-        out.append(double(v));
+    out.reserve(measurements.size());
+    for (const Measurement &m : measurements)
+        out.append(m.delay(path));
     return out;
 }
 
-namespace {
-
-template <typename Field> QVector<double> Column(const QVector<Measurement> &ms, Field field)
-{
-    QVector<double> out;
-    out.reserve(ms.size());
-    for (const Measurement &m : ms)
-        out.append(m.*field);
-    return out;
-}
-
-} // namespace
-
-QVector<double> RunRecord::Src2RfArr() const { return Column(measurements, &Measurement::src2Rf); }
-QVector<double> RunRecord::Src2HdArr() const { return Column(measurements, &Measurement::src2Hd); }
-QVector<double> RunRecord::Src2SnkArr() const { return Column(measurements, &Measurement::src2Snk); }
+QVector<double> RunRecord::Src2RfArr() const { return DelayArr(DelayPath::Src2Rf); }
+QVector<double> RunRecord::Src2HdArr() const { return DelayArr(DelayPath::Src2Hd); }
+QVector<double> RunRecord::Src2SnkArr() const { return DelayArr(DelayPath::Src2Snk); }
 
 QString RetakeReasonText(RetakeReason reason)
 {

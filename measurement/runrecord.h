@@ -4,6 +4,7 @@
 // read by the results files, the statistics, the window and the command line.
 #pragma once
 
+#include "measurement/delaypaths.h"
 #include "shared/benchsettings.h"
 #include "shared/visatypes.h"
 
@@ -11,20 +12,16 @@
 #include <QString>
 #include <QVector>
 
-// The source and sink traces arrive as float32 samples widened to double, so
-// keeping them as float is lossless and halves their memory; the RF trace is
-// scaled in double and kept as it is. At 20000 points a measurement takes
-// 320 kB, 1000 measurements about 320 MB.
+// One acquisition's three traces as the block reads and the RF scaling left
+// them, shared with the vectors they were read into (no copy), and written
+// to the trace files as they are.
 struct KeptTraces
 {
     int count = 0; // the measurement's sample count, the count of its trace files
-    QVector<float> src;
+    QVector<double> src;
     QVector<double> rf;
-    QVector<float> snk;
+    QVector<double> snk;
 };
-
-KeptTraces KeepTraces(int count, const QVector<double> &d1, const QVector<double> &d2, const QVector<double> &d3);
-QVector<double> Widen(const QVector<float> &samples);
 
 // Why a delay has no value.
 enum class DelayGap {
@@ -60,6 +57,9 @@ struct Measurement
     double tsrc = 0.0, trf = 0.0, tsnk = 0.0; // edge times, s; NaN where not found
     HdmiReading hdmi;
     KeptTraces traces; // empty unless the run keeps every measurement's traces
+
+    double delay(DelayPath path) const; // src2Rf, src2Hd or src2Snk
+    DelayGap gap(DelayPath path) const;
 };
 
 enum class RetakeReason {
@@ -103,6 +103,7 @@ struct RunRecord
     double sampleInterval = 0.0;
 
     // The delays as the results file lists them, in measurement order.
+    QVector<double> DelayArr(DelayPath path) const;
     QVector<double> Src2RfArr() const;
     QVector<double> Src2HdArr() const;
     QVector<double> Src2SnkArr() const;

@@ -165,6 +165,19 @@ PathStats ComputePathStats(const QVector<double> &values)
     return s;
 }
 
+const PathStats &RunStats::of(DelayPath path) const
+{
+    switch (path) {
+    case DelayPath::Src2Rf:
+        return src2Rf;
+    case DelayPath::Src2Hd:
+        return src2Hd;
+    case DelayPath::Src2Snk:
+        break;
+    }
+    return src2Snk;
+}
+
 RunStats ComputeRunStats(const RunRecord &run)
 {
     RunStats stats;

@@ -22,6 +22,8 @@ struct PathStats
 struct RunStats
 {
     PathStats src2Rf, src2Hd, src2Snk;
+
+    const PathStats &of(DelayPath path) const;
 };
 
 // Mean, sample standard deviation (n - 1), extremes, median, 5th and 95th

@@ -1,5 +1,7 @@
 #include "shared/measstate.h"
 
+#include "measurement/measrun.h"
+
 QVector<double> d1;
 QVector<double> d2;
 QVector<double> d3;
@@ -19,3 +21,19 @@ int OsTypIdx = 0;
 bool MeasHdmi = false;
 
 RunRecord LastRun;
+
+void PublishRun(const RunOutcome &outcome)
+{
+    d1 = outcome.last.src;
+    d2 = outcome.last.rf;
+    d3 = outcome.last.snk;
+    t = outcome.t;
+    NumPts = outcome.numPts;
+    tsrc = outcome.tsrc;
+    trf = outcome.trf;
+    tsnk = outcome.tsnk;
+    AvgSrc2Rf = outcome.avgSrc2Rf;
+    AvgSrc2Hd = outcome.avgSrc2Hd;
+    AvgSrc2Snk = outcome.avgSrc2Snk;
+    LastRun = outcome.record;
+}

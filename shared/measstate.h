@@ -25,3 +25,11 @@ extern bool MeasHdmi; // HDMI delay measurement on, mirrors VaHdmi
 // The last run: its measurements, retakes and how it ended, for the
 // statistics and the run's record.
 extern RunRecord LastRun;
+
+struct RunOutcome;
+
+// Puts what a run measured where the graph and the Statistics window read
+// it: the last kept acquisition's traces, time axis and edge times, the
+// sample count, the means and the record. The one writer of this state
+// besides the Type box and the HDMI check box.
+void PublishRun(const RunOutcome &outcome);

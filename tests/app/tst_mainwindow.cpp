@@ -63,7 +63,7 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::firstStart()
 {
-    MainWindowForm *f = w->form;
+    MainWindowForm *f = w->form.get();
     QCOMPARE(w->windowTitle(), QStringLiteral("QuenviaCodecTiming"));
     QCOMPARE(w->objectName(), QStringLiteral("MainWindow"));
     QCOMPARE(w->size(), QSize(327, 293));
@@ -160,7 +160,7 @@ void TestMainWindow::undimStart()
 
 void TestMainWindow::vaHdmiSwitchesVideoControlsButNotStart()
 {
-    MainWindowForm *f = w->form;
+    MainWindowForm *f = w->form.get();
     const QList<QWidget *> video = {f->VaInit, f->VaIp, f->VaRst, f->VaThres, f->VaThresLbl};
     f->OsInit->setText("Ready");
     f->SaInit->setText("Ready");

@@ -92,7 +92,7 @@ void TestSettings::loadsStoredValue()
     QCOMPARE(w->findChild<QWidget *>(control)->property(property).toString(), shown);
 
     // The shared values always mirror their controls after loading.
-    MainWindowForm *f = w->form;
+    MainWindowForm *f = w->form.get();
     QCOMPARE(OsTypIdx, f->OsTyp->currentIndex());
     QCOMPARE(MeasHdmi, f->VaHdmi->isChecked());
     for (QWidget *c : {static_cast<QWidget *>(f->VaInit), static_cast<QWidget *>(f->VaIp),
@@ -128,7 +128,7 @@ void TestSettings::firstStartWritesAllKeys()
 // Through the real start-up and shutdown paths: destructor saves, constructor loads.
 void TestSettings::valuesSurviveRestart()
 {
-    MainWindowForm *f = w->form;
+    MainWindowForm *f = w->form.get();
     f->OsTrgLvl->setText("35e-3");
     f->SaFrq->setText("abc");
     f->VaThres->setText("40.5");
@@ -152,7 +152,7 @@ void TestSettings::valuesSurviveRestart()
     OsTypIdx = 1;
     MeasHdmi = false;
     w.reset(new MainWindow);
-    f = w->form;
+    f = w->form.get();
     QCOMPARE(f->OsTrgLvl->text(), QStringLiteral("0.035"));
     QCOMPARE(f->SaFrq->text(), QStringLiteral("0"));
     QCOMPARE(f->VaThres->text(), QStringLiteral("40.5"));

@@ -162,7 +162,7 @@ public:
         QDir::setCurrent(dir.path());
         started = bench.start(&error) && (!vxi11 || bench.startVxi11(&error, false));
         window = std::make_unique<MainWindow>();
-        form = window->form;
+        form = window->form.get();
         window->DataDir = dir.filePath("data");
         auto resource = [&](const QString &instrument) {
             return vxi11 ? bench.vxi11Resource(instrument) : bench.resource(instrument);

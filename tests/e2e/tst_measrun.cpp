@@ -177,7 +177,7 @@ void TestMeasRun::run()
     // Read from channel 3, the RF envelope is there only when someone
     // switched that channel on.
     const bool rfSeen = !(benlo && ifDemod && !panelChan3);
-    const QVector<double> axis = BuildTimeAxis(pts, benlo ? 1 : 0);
+    const QVector<double> axis = BuildTimeAxis(pts, OscTypeOf(benlo ? 1 : 0));
     QVector<double> rf, hd, snk;
     for (int k = 1; k <= count; ++k) {
         const benchsim::Truth &truth = truths[rejectFirst + k - 1];
@@ -192,7 +192,7 @@ void TestMeasRun::run()
         QCOMPARE(env.size(), pts);
         QCOMPARE(sink.size(), pts);
 
-        const DelayResult r = CalcDelays(pts, src, env, sink, axis, benlo ? 1 : 0);
+        const DelayResult r = CalcDelays(pts, src, env, sink, axis, OscTypeOf(benlo ? 1 : 0));
         const double rfPeriodMs = 1000.0 * (ifDemod ? truth.timePerSample : truth.saTimePerSample);
         const double periodMs = 1000.0 * truth.timePerSample;
         // Each file pair holds the edges of its own acquisition ...
@@ -203,7 +203,7 @@ void TestMeasRun::run()
             // of as many points as the record.
             if (!ifDemod)
                 QCOMPARE(truth.saPoints, pts);
-            QCOMPARE(r.trf, SampleTime(ifDemod ? truth.rfIndex : truth.saRfIndex, pts, benlo ? 1 : 0));
+            QCOMPARE(r.trf, SampleTime(ifDemod ? truth.rfIndex : truth.saRfIndex, pts, OscTypeOf(benlo ? 1 : 0)));
         }
         // ... and the delays found in it are the played ones to one sample period.
         if (rfSeen)

@@ -5,7 +5,7 @@
 #include "graph/delaytablemodel.h"
 #include "graph/graph.h"
 #include "graph/graphform.h"
-#include "graph/histogram.h"
+#include "measurement/histogram.h"
 #include "graph/resultbox.h"
 #include "graph/statisticswindow.h"
 #include "measurement/delaycalc.h"
@@ -44,7 +44,7 @@ QList<QwtPlotMarker *> Markers(QwtPlot *plt)
 void SetState(int type, int pts)
 {
     OsTypIdx = type;
-    t = BuildTimeAxis(pts, type);
+    t = BuildTimeAxis(pts, OscTypeOf(type));
     d1 = QVector<double>(pts, 0.0);
     d2 = QVector<double>(pts, 0.1);
     d3 = QVector<double>(pts, 0.2);
@@ -274,7 +274,7 @@ void TestGraph::geometryStays()
     bare->setGeometry(650, 400, 161, 32);
     bareDialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&g) && QTest::qWaitForWindowExposed(&bareDialog));
-    const GraphForm *f = g.form;
+    const GraphForm *f = g.form.get();
     QCOMPARE(g.size(), QSize(817, 434));
     const QList<QPair<QWidget *, QRect>> fixed = {
         {f->buttonBox, {650, 400, 161, 32}}, {f->plt, {0, 10, 791, 381}},     {f->Src2Rf, {114, 400, 81, 22}},
@@ -385,7 +385,7 @@ void TestGraph::statisticsWindow()
     // squared deviations 18.889 / 8; the 95th percentile at index 7.6 of the
     // sorted values, between two 44s.
     QCOMPARE(g.form->Src2Rf->toolTip(),
-             QStringLiteral("Source -> RF: n = 9 (1 without a value)\nstandard deviation 1.537 ms\n"
+             QStringLiteral("Source->RF: n = 9 (1 without a value)\nstandard deviation 1.537 ms\n"
                             "minimum 40.000 ms, maximum 44.000 ms\n95th percentile 44.000 ms"));
     g.show();
     QVERIFY(QTest::qWaitForWindowExposed(&g));

@@ -59,8 +59,8 @@ void TestDelayCalc::edges_data()
     QTest::addColumn<double>("src2Snk");
 
     const int n = 1001;
-    const QVector<double> t0 = BuildTimeAxis(n, 0);
-    const QVector<double> t1 = BuildTimeAxis(n, 1);
+    const QVector<double> t0 = BuildTimeAxis(n, OrvixType);
+    const QVector<double> t1 = BuildTimeAxis(n, BenloType);
     const QVector<double> src = Step(n, 500, 0.0, 0.15);
     const QVector<double> rf = Step(n, 540, 0.0, 0.2);
     const QVector<double> snk = Step(n, 620, 0.0, 0.1);
@@ -118,7 +118,7 @@ void TestDelayCalc::edges_data()
         << n << 0 << src << rf << QVector<double>(n, 0.059) << t0 << 0.0 << 0.04 << NaN << 40.0 << NaN;
     QTest::newRow("pts 1: nothing can rise")
         << 1 << 0 << QVector<double>{0.0} << QVector<double>{0.2} << QVector<double>{0.0}
-        << BuildTimeAxis(1, 0) << NaN << NaN << NaN << NaN << NaN;
+        << BuildTimeAxis(1, OrvixType) << NaN << NaN << NaN << NaN << NaN;
     QTest::newRow("pts 0 and empty vectors")
         << 0 << 0 << QVector<double>() << QVector<double>() << QVector<double>() << QVector<double>()
         << NaN << NaN << NaN << NaN << NaN;
@@ -149,7 +149,7 @@ void TestDelayCalc::edges()
     QFETCH(QVector<double>, d3);
     QFETCH(QVector<double>, t);
 
-    const DelayResult r = CalcDelays(pts, d1, d2, d3, t, type);
+    const DelayResult r = CalcDelays(pts, d1, d2, d3, t, OscTypeOf(type));
 
     QFETCH(double, tsrc);
     QFETCH(double, trf);
@@ -169,7 +169,7 @@ void TestDelayCalc::triggerInstantGivesExactZero()
 {
     const int n = 1001;
     const DelayResult r = CalcDelays(n, Step(n, 400, 0.0, 0.15), Step(n, 500, 0.0, 0.2),
-                                     Step(n, 620, 0.0, 0.1), BuildTimeAxis(n, 0), 0);
+                                     Step(n, 620, 0.0, 0.1), BuildTimeAxis(n, OrvixType), OrvixType);
     QCOMPARE(r.trf, 0.0);
     QCOMPARE(r.Src2Rf, 0.0);
     QVERIFY(Same(r.tsrc, -0.1));
@@ -196,14 +196,14 @@ void TestDelayCalc::timeAxis()
     QFETCH(double, first);
     QFETCH(double, last);
 
-    const QVector<double> axis = BuildTimeAxis(pts, type);
+    const QVector<double> axis = BuildTimeAxis(pts, OscTypeOf(type));
     QCOMPARE(axis.size(), pts);
     QVERIFY(Same(axis.first(), first));
     QVERIFY(Same(axis.last(), last));
     // Multiply before dividing: the Benlo sample 1 of 11 is (1 * 1.2) / 10 - 0.6.
     if (pts == 11)
         QCOMPARE(axis[1], (1 * 1.2) / 10 - 0.6);
-    QVERIFY(BuildTimeAxis(0, 0).isEmpty());
+    QVERIFY(BuildTimeAxis(0, OrvixType).isEmpty());
 }
 
 void TestDelayCalc::scaleRf()

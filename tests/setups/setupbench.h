@@ -114,7 +114,7 @@ public:
                 resources << bench.resource(name);
         }
         window = std::make_unique<MainWindow>();
-        form = window->form;
+        form = window->form.get();
         form->OsIp->setText(resources.at(0));
         form->SaIp->setText(resources.at(1));
         form->VaIp->setText(resources.at(2));

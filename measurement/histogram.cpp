@@ -1,4 +1,4 @@
-#include "graph/histogram.h"
+#include "measurement/histogram.h"
 
 #include <algorithm>
 #include <cmath>
