@@ -70,7 +70,8 @@ void ProgressLines::acquiring(int index, const RunRecord &sofar)
 {
     if (terminal_) {
         // Back to the line's start, the bar, and clear what a longer bar left.
-        write(QLatin1Char('\r') + ProgressBar(ProgressOf(index, count_, sofar, clock_.elapsed()), 20)
+        tally_.catchUp(sofar);
+        write(QLatin1Char('\r') + ProgressBar(ProgressOf(index, count_, tally_, clock_.elapsed()), 20)
               + QStringLiteral("\x1b[K"));
         return;
     }
@@ -81,7 +82,8 @@ void ProgressLines::finish(const RunRecord &run)
 {
     if (terminal_) {
         const int shown = run.measurements.isEmpty() ? 0 : run.measurements.last().index;
-        write(QLatin1Char('\r') + ProgressBar(ProgressOf(shown, count_, run, clock_.elapsed()), 20)
+        tally_.catchUp(run);
+        write(QLatin1Char('\r') + ProgressBar(ProgressOf(shown, count_, tally_, clock_.elapsed()), 20)
               + QStringLiteral("\x1b[K\n"));
         return;
     }
@@ -99,17 +101,9 @@ void ProgressLines::catchUp(const RunRecord &sofar)
             write(RetakeLine(sofar.retakes[shownRetakes_++], count_) + QLatin1Char('\n'));
             continue;
         }
-        // The running figures as they stood when this measurement was kept;
-        // usually that is the whole record so far, which needs no copy.
-        RunProgress p;
-        if (shownKept_ + 1 == sofar.measurements.size() && shownRetakes_ == sofar.retakes.size()) {
-            p = ProgressOf(shownKept_ + 1, count_, sofar, clock_.elapsed());
-        } else {
-            RunRecord upTo;
-            upTo.measurements = sofar.measurements.mid(0, shownKept_ + 1);
-            upTo.retakes = sofar.retakes.mid(0, shownRetakes_);
-            p = ProgressOf(shownKept_ + 1, count_, upTo, clock_.elapsed());
-        }
+        // The running figures as they stood when this measurement was kept.
+        tally_.catchUp(sofar, shownKept_ + 1, shownRetakes_);
+        const RunProgress p = ProgressOf(shownKept_ + 1, count_, tally_, clock_.elapsed());
         write(MeasurementLine(sofar.measurements[shownKept_++], p) + QLatin1Char('\n'));
     }
 }

@@ -42,5 +42,6 @@ private:
     int count_;
     int shownKept_ = 0;
     int shownRetakes_ = 0;
+    RunTally tally_; // the figures as far as shown
     QElapsedTimer clock_;
 };

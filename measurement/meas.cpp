@@ -41,8 +41,10 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     // The first line stays "Measurement i of N"; the running figures follow.
     QElapsedTimer clock;
     clock.start();
-    auto label = [&clock, count](int index, const RunRecord &sofar) {
-        const RunProgress p = ProgressOf(index, count, sofar, clock.elapsed());
+    RunTally tally;
+    auto label = [&clock, &tally, count](int index, const RunRecord &sofar) {
+        tally.catchUp(sofar);
+        const RunProgress p = ProgressOf(index, count, tally, clock.elapsed());
         const QString left = TimeLeftText(p);
         return tr("Measurement %1 of %2").arg(index).arg(count) + QLatin1Char('\n')
                + tr("Means so far: %1").arg(RunningMeansText(p)) + QLatin1Char('\n')

@@ -1,27 +1,53 @@
 #include "measurement/runprogress.h"
 
-#include "measurement/delaycalc.h"
-
 #include <QStringList>
 
 #include <cmath>
 #include <limits>
 
-RunProgress ProgressOf(int index, int count, const RunRecord &sofar, qint64 elapsedMs)
+void RunTally::catchUp(const RunRecord &sofar)
+{
+    catchUp(sofar, sofar.measurements.size(), sofar.retakes.size());
+}
+
+void RunTally::catchUp(const RunRecord &sofar, int kept, int retaken)
+{
+    for (; kept_ < kept && kept_ < sofar.measurements.size(); ++kept_) {
+        const Measurement &m = sofar.measurements[kept_];
+        for (const DelayPathInfo &p : DelayPaths) {
+            // The HDMI reading counts only where the option was on.
+            if (p.path == DelayPath::Src2Hd) {
+                if (m.hdGap == DelayGap::NotMeasured)
+                    continue;
+                hdMeasured_ = true;
+            }
+            const double v = m.delay(p.path);
+            if (std::isfinite(v)) {
+                sum_[int(p.path)] += v;
+                ++n_[int(p.path)];
+            }
+        }
+    }
+    retaken_ = qMax(retaken_, qMin(retaken, sofar.retakes.size()));
+}
+
+double RunTally::mean(DelayPath path) const
+{
+    const int n = n_[int(path)];
+    return n > 0 ? sum_[int(path)] / n : std::numeric_limits<double>::quiet_NaN();
+}
+
+RunProgress ProgressOf(int index, int count, const RunTally &tally, qint64 elapsedMs)
 {
     RunProgress p;
     p.index = index;
     p.count = count;
-    p.kept = sofar.measurements.size();
-    p.retaken = sofar.retakes.size();
-    p.meanRf = FiniteMean(sofar.Src2RfArr());
-    p.meanSnk = FiniteMean(sofar.Src2SnkArr());
-    QVector<double> hd;
-    for (const Measurement &m : sofar.measurements)
-        if (m.hdGap != DelayGap::NotMeasured)
-            hd.append(m.src2Hd);
-    p.hdMeasured = !hd.isEmpty();
-    p.meanHd = FiniteMean(hd);
+    p.kept = tally.kept();
+    p.retaken = tally.retaken();
+    p.meanRf = tally.mean(DelayPath::Src2Rf);
+    p.meanHd = tally.mean(DelayPath::Src2Hd);
+    p.meanSnk = tally.mean(DelayPath::Src2Snk);
+    p.hdMeasured = tally.hdMeasured();
     p.secondsLeft = p.kept > 0 ? elapsedMs / 1000.0 / p.kept * (count - p.kept)
                                : std::numeric_limits<double>::quiet_NaN();
     return p;

@@ -18,8 +18,33 @@ struct RunProgress
     double secondsLeft; // NaN until a measurement has been kept
 };
 
+// The running sums behind the progress figures, brought up to date with
+// the measurements and retakes added since the last call: a constant cost
+// per measurement however long the run. The means are summed in measurement
+// order, so they equal FiniteMean over the same values to the last bit.
+class RunTally
+{
+public:
+    void catchUp(const RunRecord &sofar);
+    // The figures as they stood after the first `kept` measurements and
+    // `retaken` retakes of a record this tally has caught up with.
+    void catchUp(const RunRecord &sofar, int kept, int retaken);
+
+    int kept() const { return kept_; }
+    int retaken() const { return retaken_; }
+    double mean(DelayPath path) const;
+    bool hdMeasured() const { return hdMeasured_; }
+
+private:
+    int kept_ = 0;
+    int retaken_ = 0;
+    double sum_[3] = {0, 0, 0};
+    int n_[3] = {0, 0, 0};
+    bool hdMeasured_ = false;
+};
+
 // elapsedMs: time since the run started.
-RunProgress ProgressOf(int index, int count, const RunRecord &sofar, qint64 elapsedMs);
+RunProgress ProgressOf(int index, int count, const RunTally &tally, qint64 elapsedMs);
 
 // "Source->RF 40.1 ms, Source->Sink 120 ms" (the HDMI reading too when it is
 // measured); "no value yet" before the first.
