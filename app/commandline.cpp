@@ -26,6 +26,7 @@ const KnownOption Options[] = {
     {"--limit", Takes::Value, true, false},
     {"--compare", Takes::TwoValues, false, true},
     {"--plot", Takes::Value, false, true},
+    {"--recover", Takes::Value, false, false},
     {"--help", Takes::Nothing, false, false},
     {"--version", Takes::Nothing, false, false},
 };
@@ -210,10 +211,21 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
             out.compareB = values[1];
         } else if (name == QLatin1String("--plot")) {
             out.plotFile = values[0];
+        } else if (name == QLatin1String("--recover")) {
+            out.recoverDir = values[0];
         }
     }
 
     if (out.mode == CommandLine::Mode::Version) {
+        *cl = out;
+        return true;
+    }
+    if (seen.contains(QStringLiteral("--recover"))) {
+        if (seen.size() > 1) {
+            *error = QStringLiteral("--recover DIR takes no other option");
+            return false;
+        }
+        out.mode = CommandLine::Mode::Recover;
         *cl = out;
         return true;
     }
@@ -263,6 +275,7 @@ QString UsageText(const QString &program)
                "       %1 --measure N [--settings FILE] [--out DIR] [--label TEXT]\n"
                "                [--no-traces] [--limit [FIGURE:]PATH<=MS ...]\n"
                "       %1 --compare A.json B.json [--plot FILE.png]\n"
+               "       %1 --recover DIR\n"
                "       %1 --help | --version\n"
                "\n"
                "Measuring, without a window or a display:\n"
@@ -283,6 +296,14 @@ QString UsageText(const QString &program)
                "Ctrl-C (or SIGTERM) ends the run after the exchange under way, puts the\n"
                "instruments back into free run and writes what was kept; a second Ctrl-C\n"
                "ends the program at once.\n"
+               "Each measurement is on disk as it is taken (its trace files, its row of the\n"
+               "delay table, its line in <name><stamp>Journal.jsonl); the results file and the\n"
+               "run record are written at the end, and the journal then goes.\n"
+               "\n"
+               "After a crash, a kill or a power cut:\n"
+               "  --recover DIR    finish every unfinished run in DIR from its journal: results\n"
+               "                   file, delay table and run record of the measurements on disk\n"
+               "                   (the window does this for its own folder when it starts)\n"
                "\n"
                "Comparing two runs:\n"
                "  --compare A.json B.json  per path n, mean, standard deviation, median and 95th\n"
@@ -294,10 +315,10 @@ QString UsageText(const QString &program)
                "  0    done\n"
                "  1    usage: the command line or the settings file it names is wrong\n"
                "  2    set-up or instrument failure (also an instrument lost during the run), or\n"
-               "       a file that could not be read or written\n"
+               "       a file that could not be read or written (also by --recover)\n"
                "  3    a limit was exceeded (or its figure has no value)\n"
                "  4    run incomplete: stopped before N measurements (acquisitions rejected %3\n"
-               "       times in a row, Trace.tmp not writable)\n"
+               "       times in a row, the spool file not writable)\n"
                "  130  interrupted by SIGINT or SIGTERM; what was kept is written\n")
         .arg(program)
         .arg(MaxMeasCount)

@@ -31,7 +31,7 @@ struct Limit
 
 struct CommandLine
 {
-    enum class Mode { Window, Help, Version, Measure, Compare };
+    enum class Mode { Window, Help, Version, Measure, Compare, Recover };
     Mode mode = Mode::Window;
 
     int count = 0;        // --measure N
@@ -43,6 +43,8 @@ struct CommandLine
 
     QString compareA, compareB; // --compare A.json B.json
     QString plotFile;           // --plot FILE.png
+
+    QString recoverDir; // --recover DIR
 };
 
 // True when the arguments (argv[0] first) ask for a headless mode: any

@@ -14,6 +14,8 @@
 #include "measurement/measrun.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runfiles.h"
+#include "measurement/runrecovery.h"
+#include "measurement/runwriter.h"
 #include "measurement/runstats.h"
 #include "shared/measstate.h"
 #include "shared/typednumber.h"
@@ -22,6 +24,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <csignal>
 #include <cstdio>
@@ -90,6 +93,25 @@ int Measure(const CommandLine &cl)
         return ExitFailure;
     }
 
+    // Runs that never finished here are named: --recover finishes them.
+    const QStringList unfinished = UnfinishedRuns(folder);
+    for (const QString &journal : unfinished)
+        Print(stderr, QStringLiteral("Unfinished run: %1\n").arg(QDir::toNativeSeparators(journal)));
+    if (!unfinished.isEmpty())
+        Print(stderr, QStringLiteral("\"%1 --recover %2\" finishes %3.\n")
+                          .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName(),
+                               QDir::toNativeSeparators(folder), unfinished.size() == 1 ? "it" : "them"));
+
+    // Blocks are spooled through a file of this process's own: two runs in
+    // one working folder must not share one.
+    QTemporaryFile spool(QDir::temp().filePath(QStringLiteral("QuenviaCodecTiming-XXXXXX.tmp")));
+    if (!spool.open()) {
+        Print(stderr, QStringLiteral("Cannot create a spool file in %1: %2\n")
+                          .arg(QDir::toNativeSeparators(QDir::tempPath()), spool.errorString()));
+        return ExitFailure;
+    }
+    spool.close();
+
     InstallStopSignals();
     Sessions s;
     if (VisaOpenDefaultRM(s.rm) != VI_SUCCESS) {
@@ -137,6 +159,22 @@ int Measure(const CommandLine &cl)
     if (StopSignal())
         return ExitInterrupted;
 
+    // Files are written whatever the settings' Save Data says: that is what
+    // the command line is for.
+    RunRecord head;
+    head.settings = SettingsUsed(osc, sa, va, osTypIdx, settings.ifDemod, settings.hdmi, true);
+    head.saIdentity = analyzer.identity;
+    head.label = cl.label;
+    head.requested = cl.count;
+    head.started = QDateTime::currentDateTime();
+    // Each measurement is on disk as it is taken; a run killed on the way
+    // leaves a journal that --recover finishes.
+    RunWriter writer;
+    if (!writer.begin(dataDir, LabeledStamp(QString(), cl.label), head, !cl.noTraces)) {
+        Print(stderr, writer.error() + QLatin1Char('\n'));
+        return ExitFailure;
+    }
+
     RunRequest request;
     request.count = cl.count;
     request.type = &type;
@@ -145,12 +183,15 @@ int Measure(const CommandLine &cl)
     request.osHdl = s.os;
     request.saHdl = s.sa;
     request.vaHdl = s.va;
-    request.keepTraces = !cl.noTraces;
+    request.started = head.started;
+    request.spoolFile = spool.fileName();
 
     ProgressLines progress(stderr, isatty(STDERR_FILENO) == 1, cl.count);
     RunCallbacks callbacks;
     callbacks.acquiring = [&progress](int index, const RunRecord &sofar) { progress.acquiring(index, sofar); };
     callbacks.stopRequested = [] { return StopSignal() != 0; };
+    callbacks.kept = [&writer](Measurement &m, const KeptTraces &traces) { writer.kept(m, traces); };
+    callbacks.retaken = [&writer](const Retake &retake) { writer.retaken(retake); };
     RunOutcome outcome = RunMeasurements(request, callbacks);
     RunRecord &run = outcome.record;
     progress.finish(run);
@@ -160,15 +201,13 @@ int Measure(const CommandLine &cl)
         run.end = RunEnd::Interrupted;
         run.endReason = QStringLiteral("interrupted by %1").arg(SignalName(signal));
     }
-    // Files are written whatever the settings' Save Data says: that is what
-    // the command line is for.
-    run.settings = SettingsUsed(osc, sa, va, osTypIdx, settings.ifDemod, settings.hdmi, true);
-    run.saIdentity = analyzer.identity;
-    run.label = cl.label;
+    run.settings = head.settings;
+    run.saIdentity = head.saIdentity;
+    run.label = head.label;
+    run.filesAt = writer.filesAt();
     PublishRun(outcome);
 
-    const QString stamp = LabeledStamp(RunStamp(QDateTime::currentDateTime()), cl.label);
-    const RunFilesReport written = WriteRunFiles(dataDir, stamp, outcome, !cl.noTraces);
+    const RunFilesReport written = writer.finish(outcome);
     for (const QString &problem : written.problems())
         Print(stderr, problem + QLatin1Char('\n'));
 
@@ -201,6 +240,25 @@ int Measure(const CommandLine &cl)
     return exceeded ? ExitLimit : ExitDone;
 }
 
+// Finishes every unfinished run in a folder from its journal.
+int Recover(const CommandLine &cl)
+{
+    const QFileInfo folder(cl.recoverDir);
+    if (!folder.isDir() || !folder.isReadable()) {
+        Print(stderr, QStringLiteral("Cannot read the folder %1\n").arg(QDir::toNativeSeparators(cl.recoverDir)));
+        return ExitFailure;
+    }
+    const QVector<RecoveredRun> runs = RecoverRuns(folder.filePath());
+    bool ok = true;
+    for (const RecoveredRun &r : runs) {
+        ok = ok && r.ok();
+        Print(r.ok() ? stdout : stderr, RecoveredRunText(r) + QLatin1Char('\n'));
+    }
+    if (runs.isEmpty())
+        Print(stdout, QStringLiteral("No unfinished run in %1\n").arg(QDir::toNativeSeparators(cl.recoverDir)));
+    return ok ? ExitDone : ExitFailure;
+}
+
 } // namespace
 
 int HeadlessMain(int argc, char *argv[])
@@ -229,6 +287,10 @@ int HeadlessMain(int argc, char *argv[])
     }
     case CommandLine::Mode::Compare:
         return CompareRuns(cl, argc, argv);
+    case CommandLine::Mode::Recover: {
+        QCoreApplication app(argc, argv);
+        return Recover(cl);
+    }
     case CommandLine::Mode::Window:
         break;
     }

@@ -34,6 +34,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     CfgFile = CfgFilePath(DataDir, AppName);
 
     LoadCfgFile(CfgFile);
+    FinishInterruptedRuns();
 
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
 }

@@ -62,6 +62,11 @@ private slots:
     bool ReadArray(ViSession hdl, QString cmd, QVector<double> *arr);
     bool IntReadArray(ViSession hdl, QVector<double> *arr);
 
+private:
+    // At start-up: runs of this window's data folder that a crash left
+    // unfinished are finished from their journals; the status bar says so.
+    void FinishInterruptedRuns();
+
     // Tests drive the private slots directly.
     friend class MainWindowProbe;
 };

@@ -21,9 +21,9 @@ BlockRead Failed(BlockFailure failure, ViStatus status)
 
 // VISA only says that the file could not be opened or written; the file
 // system says why. The probe never leaves a file behind.
-QString SpoolFileError(const QString &reason)
+QString SpoolFileError(const QString &spoolFile, const QString &reason)
 {
-    const QFileInfo info(QString::fromLatin1(TraceSpoolFile));
+    const QFileInfo info(spoolFile);
     QString why = reason;
     if (why.isEmpty()) {
         QFile probe(info.absoluteFilePath());
@@ -65,6 +65,11 @@ bool DecodeSpool(QFile &file, qint64 count, QVector<double> *out)
 
 BlockRead ReadBlock(ViSession hdl, const QByteArray &cmd, QVector<double> *arr)
 {
+    return ReadBlock(hdl, cmd, arr, QString::fromLatin1(TraceSpoolFile));
+}
+
+BlockRead ReadBlock(ViSession hdl, const QByteArray &cmd, QVector<double> *arr, const QString &spoolFile)
+{
     if (!arr)
         return Failed(BlockFailure::Header, VI_ERROR_USER_BUF);
     if (!cmd.isEmpty()) {
@@ -100,20 +105,20 @@ BlockRead ReadBlock(ViSession hdl, const QByteArray &cmd, QVector<double> *arr)
     // message, so the file gets the data and the terminator after it.
     BlockRead r;
     r.declaredBytes = count;
-    status = VisaReadToFile(hdl, QString::fromLatin1(TraceSpoolFile), ViUInt32(count + 10), got);
+    status = VisaReadToFile(hdl, spoolFile, ViUInt32(count + 10), got);
     if (status == VI_ERROR_FILE_ACCESS || status == VI_ERROR_FILE_IO) {
         r.failure = BlockFailure::SpoolFile;
         r.status = status;
-        r.spoolError = SpoolFileError(QString());
+        r.spoolError = SpoolFileError(spoolFile, QString());
     } else if (status < 0) {
         r.failure = BlockFailure::Transfer;
         r.status = status;
     } else {
-        QFile file(QString::fromLatin1(TraceSpoolFile));
+        QFile file(spoolFile);
         QVector<double> samples;
         if (!file.open(QIODevice::ReadOnly)) {
             r.failure = BlockFailure::SpoolFile;
-            r.spoolError = SpoolFileError(file.errorString());
+            r.spoolError = SpoolFileError(spoolFile, file.errorString());
         } else if (file.size() < count || !DecodeSpool(file, count, &samples)) {
             // A short transfer is no trace: keep the caller's previous one.
             r.failure = BlockFailure::Transfer;
@@ -122,6 +127,6 @@ BlockRead ReadBlock(ViSession hdl, const QByteArray &cmd, QVector<double> *arr)
             r.ok = true;
         }
     }
-    QFile::remove(QString::fromLatin1(TraceSpoolFile));
+    QFile::remove(spoolFile);
     return r;
 }

@@ -26,7 +26,7 @@ enum class BlockFailure {
     Header,    // no "#<n><count>" header (another reply, a time-out, a lost connection)
     TooLarge,  // the header declares more than MaxBlockBytes
     Transfer,  // the data did not arrive in full
-    SpoolFile, // "Trace.tmp" could not be created, written or read back
+    SpoolFile, // the spool file ("Trace.tmp") could not be created, written or read back
 };
 
 struct BlockRead
@@ -41,3 +41,7 @@ struct BlockRead
 // Sends cmd (unless empty) and reads the block it answers into *arr. On any
 // failure *arr is left as it was and "Trace.tmp" does not stay behind.
 BlockRead ReadBlock(ViSession hdl, const QByteArray &cmd, QVector<double> *arr);
+
+// The same through another spool file: a process of its own needs one that
+// no other process uses at the same time. It does not stay behind either.
+BlockRead ReadBlock(ViSession hdl, const QByteArray &cmd, QVector<double> *arr, const QString &spoolFile);

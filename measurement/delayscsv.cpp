@@ -38,25 +38,38 @@ QByteArray CsvField(const QString &text)
     return '"' + quoted + '"';
 }
 
-QByteArray DelaysCsv(const RunRecord &run)
+QByteArray DelaysCsvHeader()
 {
     QByteArray out;
-    // About 90 bytes a row: one allocation for a long run.
-    out.reserve(128 + 96 * run.measurements.size());
     QStringList header{QStringLiteral("Measurement"), QStringLiteral("Time (ISO 8601)")};
     for (const DelayPathInfo &p : DelayPaths)
         header << QStringLiteral("%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
     header << QStringLiteral("Retaken before");
     AppendRow(out, header);
-    for (const Measurement &m : run.measurements) {
-        QStringList row{QString::number(m.index), RunRecordTime(m.acquired)};
-        for (const DelayPathInfo &p : DelayPaths) {
-            // The HDMI reading counts only where the analyzer gave one.
-            const bool has = p.path != DelayPath::Src2Hd || m.hdGap == DelayGap::None;
-            row << (has ? Cell(m.delay(p.path)) : QString());
-        }
-        row << QString::number(m.retakenBefore);
-        AppendRow(out, row);
+    return out;
+}
+
+QByteArray DelaysCsvRow(const Measurement &m)
+{
+    QByteArray out;
+    QStringList row{QString::number(m.index), RunRecordTime(m.acquired)};
+    for (const DelayPathInfo &p : DelayPaths) {
+        // The HDMI reading counts only where the analyzer gave one.
+        const bool has = p.path != DelayPath::Src2Hd || m.hdGap == DelayGap::None;
+        row << (has ? Cell(m.delay(p.path)) : QString());
     }
+    row << QString::number(m.retakenBefore);
+    AppendRow(out, row);
+    return out;
+}
+
+QByteArray DelaysCsv(const RunRecord &run)
+{
+    QByteArray out;
+    // About 90 bytes a row: one allocation for a long run.
+    out.reserve(128 + 96 * run.measurements.size());
+    out += DelaysCsvHeader();
+    for (const Measurement &m : run.measurements)
+        out += DelaysCsvRow(m);
     return out;
 }

@@ -4,6 +4,7 @@
 #include "measurement/resultsfile.h"
 #include "measurement/runfiles.h"
 #include "measurement/runprogress.h"
+#include "measurement/runwriter.h"
 #include "shared/measstate.h"
 #include "shared/typednumber.h"
 
@@ -36,7 +37,19 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     request.saHdl = SaHdl;
     request.vaHdl = VaHdl;
     const bool save = form->SaveData->isChecked();
-    request.keepTraces = save;
+
+    // What the run is set up with, for its files and its record.
+    RunRecord head;
+    head.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsTypIdx, request.ifDemod, MeasHdmi, save);
+    head.saIdentity = SaIdentity;
+    head.requested = count;
+    head.started = QDateTime::currentDateTime();
+    request.started = head.started;
+    // With Save Data each measurement is on disk as it is taken: a crash
+    // costs at most the one under way, and the next start finishes the run.
+    RunWriter writer;
+    if (save)
+        writer.begin(DataDir, QString(), head, true);
 
     // The first line stays "Measurement i of N"; the running figures follow.
     QElapsedTimer clock;
@@ -68,23 +81,27 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         QCoreApplication::processEvents();
         return progress.wasCanceled();
     };
+    callbacks.kept = [&writer](Measurement &m, const KeptTraces &traces) { writer.kept(m, traces); };
+    callbacks.retaken = [&writer](const Retake &retake) { writer.retaken(retake); };
     RunOutcome outcome = RunMeasurements(request, callbacks);
     progress.close();
 
     RunRecord &run = outcome.record;
-    run.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsTypIdx, request.ifDemod, MeasHdmi, save);
-    run.saIdentity = SaIdentity;
+    run.settings = head.settings;
+    run.saIdentity = head.saIdentity;
+    if (writer.begun())
+        run.filesAt = writer.filesAt();
     PublishRun(outcome);
 
     int result = 0;
     QStringList problems;
     if (save) {
-        // One stamp for all files of the run, taken after the measurements.
-        const QString stamp = RunStamp(QDateTime::currentDateTime());
-        const RunFilesReport written = WriteRunFiles(DataDir, stamp, outcome, true);
+        const RunFilesReport written = writer.finish(outcome);
         if (!written.resultsError.isEmpty())
             result = -1;
         problems = written.problems();
+        if (!writer.begun() && written.resultsError.isEmpty())
+            problems.prepend(tr("%1; the trace files were not written").arg(writer.error()));
     }
 
     statusBar()->showMessage(RunSummary(run));

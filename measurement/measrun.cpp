@@ -7,6 +7,8 @@
 #include "measurement/delaycalc.h"
 #include "measurement/meascommands.h"
 
+#include <QFileInfo>
+
 #include <cmath>
 #include <limits>
 
@@ -73,12 +75,17 @@ public:
 
     bool readBlock(Instrument which, const QString &command, QVector<double> *arr)
     {
-        const BlockRead r = ReadBlock(session(which), command.toLatin1(), arr);
+        const BlockRead r = request_.spoolFile.isEmpty()
+                                ? ReadBlock(session(which), command.toLatin1(), arr)
+                                : ReadBlock(session(which), command.toLatin1(), arr, request_.spoolFile);
         const QString shown = CommandShown(command);
         if (r.failure == BlockFailure::SpoolFile) {
             if (spoolError_.isEmpty())
                 spoolError_ = r.spoolError;
-            noteText(QStringLiteral("%1 (%2): %3 could not be written").arg(shown, InstrumentName(which), TraceSpoolFile));
+            noteText(QStringLiteral("%1 (%2): %3 could not be written")
+                         .arg(shown, InstrumentName(which),
+                              request_.spoolFile.isEmpty() ? QString::fromLatin1(TraceSpoolFile)
+                                                           : QFileInfo(request_.spoolFile).fileName()));
         } else if (r.failure == BlockFailure::TooLarge) {
             noteText(QStringLiteral("%1 (%2): the block declares %3 bytes, more than the %4 a trace can have")
                          .arg(shown, InstrumentName(which))
@@ -164,12 +171,19 @@ Instrument Target(MeasTarget target)
 
 } // namespace
 
+void SetTraceAxis(RunRecord *run, int numPts, const OscType &type)
+{
+    run->recordLength = numPts;
+    run->firstSampleTime = numPts > 0 ? SampleTime(0, numPts, type) : NaN;
+    run->sampleInterval = numPts > 1 ? type.recordSpan / double(numPts - 1) : NaN;
+}
+
 RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callbacks)
 {
     RunOutcome outcome;
     RunRecord &run = outcome.record;
     run.requested = request.count;
-    run.started = QDateTime::currentDateTime();
+    run.started = request.started.isValid() ? request.started : QDateTime::currentDateTime();
     const OscType &type = *request.type;
     Exchanges io(request, callbacks);
 
@@ -266,6 +280,8 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
             retake.reason = fresh ? RetakeReason::OutsideWindow : RetakeReason::NoNewTrace;
             retake.detail = fresh ? QStringLiteral("first sample %1 V").arg(d1.isEmpty() ? NaN : d1[0], 0, 'g', 6)
                                   : io.takeFailure();
+            if (callbacks.retaken)
+                callbacks.retaken(retake);
             run.retakes.append(retake);
             if (++rejectedInARow == MaxRejectedInARow) {
                 run.end = RunEnd::Rejected;
@@ -317,8 +333,8 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
         m.src2Snk = r.Src2Snk;
 
         lastTraces = KeptTraces{numPts, d1, d2, d3};
-        if (request.keepTraces)
-            m.traces = lastTraces;
+        if (callbacks.kept)
+            callbacks.kept(m, lastTraces);
         run.measurements.append(m);
 
         // The measurement under way is kept with what could be read; then
@@ -344,9 +360,7 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
         outcome.tsnk = last.tsnk;
     }
     outcome.numPts = numPts;
-    run.recordLength = numPts;
-    run.firstSampleTime = numPts > 0 ? SampleTime(0, numPts, type) : NaN;
-    run.sampleInterval = numPts > 1 ? type.recordSpan / double(numPts - 1) : NaN;
+    SetTraceAxis(&run, numPts, type);
 
     // Whatever happened (cancel included): oscilloscope running and analyzer
     // sweeping again, where the connection still stands.

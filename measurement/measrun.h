@@ -22,7 +22,8 @@ struct RunRequest
     bool ifDemod = false;  // RF envelope from oscilloscope channel 3
     bool measHdmi = false; // read the video analyzer's HDMI delay
     ViSession osHdl = 0, saHdl = 0, vaHdl = 0;
-    bool keepTraces = true; // keep every measurement's traces (the trace files need them)
+    QDateTime started;  // the run's start, as its files were named for it; now when not given
+    QString spoolFile;  // where blocks are spooled; empty: "Trace.tmp" in the working folder
 };
 
 struct RunCallbacks
@@ -31,6 +32,13 @@ struct RunCallbacks
     std::function<void(int index, const RunRecord &sofar)> acquiring;
     // Polled after every exchange; true ends the run there.
     std::function<bool()> stopRequested;
+    // A measurement as it is kept, with its traces, before it joins the
+    // record: the one moment they are handed out, since the record keeps
+    // no traces (a long run would not fit in memory). The callback may
+    // note in m what it did with them (Measurement::traceFiles).
+    std::function<void(Measurement &m, const KeptTraces &traces)> kept;
+    // An acquisition taken again, as it joins the record.
+    std::function<void(const Retake &retake)> retaken;
 };
 
 // An acquisition that keeps being rejected (no trigger, source signal out of
@@ -56,3 +64,6 @@ struct RunOutcome
 // Takes the run and puts the instruments back into free run (those still
 // connected).
 RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callbacks);
+
+// The record's time axis for records of numPts samples of this family.
+void SetTraceAxis(RunRecord *run, int numPts, const OscType &type);

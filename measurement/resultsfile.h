@@ -26,6 +26,13 @@ QString RunRecordFileName(const QString &dataDir, const QString &stamp);
 QString DelaysCsvFileName(const QString &dataDir, const QString &stamp);
 
 enum class TraceKind { Source, Rf, Sink };
+constexpr TraceKind TraceKinds[] = {TraceKind::Source, TraceKind::Rf, TraceKind::Sink};
+
+// A measurement's flag for one of its trace files (Measurement::traceFiles).
+constexpr quint8 TraceFileBit(TraceKind kind)
+{
+    return quint8(1u << int(kind));
+}
 
 // k counts from 1, padded to at least three digits: 001, ..., 999, 1000.
 QString TraceFileName(const QString &dataDir, const QString &stamp, int k, TraceKind kind);

@@ -1,9 +1,6 @@
 #include "measurement/runfiles.h"
 
-#include "measurement/delayscsv.h"
-#include "measurement/resultsfile.h"
-#include "measurement/runjson.h"
-#include "measurement/runstats.h"
+#include "measurement/runwriter.h"
 #include "measurement/tracefileformat.h"
 
 #include <QDir>
@@ -41,12 +38,11 @@ QStringList RunFilesReport::problems() const
                    .arg(traceFailed)
                    .arg(traceFiles)
                    .arg(QDir::toNativeSeparators(traceFolder), traceError);
+    if (!journalError.isEmpty())
+        out << QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(journalFile), journalError);
     return out;
 }
 
-namespace {
-
-// Written under a temporary name and renamed on commit: never half a file.
 bool WriteAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);
@@ -62,48 +58,20 @@ bool WriteAtomically(const QString &path, const QByteArray &bytes, QString *erro
     return true;
 }
 
-} // namespace
-
 RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunOutcome &outcome,
                              bool withTraces)
 {
-    const RunRecord &run = outcome.record;
-    RunFilesReport report;
-    report.resultsFile = ResultsFileName(dataDir, stamp);
-    report.traceFolder = QFileInfo(report.resultsFile).absolutePath();
-
-    if (!WriteAtomically(report.resultsFile,
-                         ResultsText(run.Src2RfArr(), outcome.avgSrc2Rf, run.Src2HdArr(), outcome.avgSrc2Hd, run.Src2SnkArr(),
-                                     outcome.avgSrc2Snk),
-                         &report.resultsError))
-        return report;
-
-    RunFileNames names;
-    names.results = QFileInfo(report.resultsFile).fileName();
-    if (withTraces) {
-        auto save = [&report](const QString &name, const QVector<double> &d, int count) {
-            ++report.traceFiles;
-            QString why;
-            if (SaveTraceFile(name, d, count, &why) == 0)
-                return QFileInfo(name).fileName();
-            if (report.traceFailed++ == 0)
-                report.traceError = why;
-            return QString();
-        };
-        for (int k = 1; k <= run.measurements.size(); ++k) {
-            const KeptTraces &kept = run.measurements[k - 1].traces;
-            names.traces.append(QStringList{
-                save(TraceFileName(dataDir, stamp, k, TraceKind::Source), kept.src, kept.count),
-                save(TraceFileName(dataDir, stamp, k, TraceKind::Rf), kept.rf, kept.count),
-                save(TraceFileName(dataDir, stamp, k, TraceKind::Sink), kept.snk, kept.count)});
-        }
+    RunOutcome written = outcome;
+    RunRecord &run = written.record;
+    RunWriter writer;
+    writer.beginAt(dataDir, stamp, run, withTraces);
+    int retake = 0;
+    for (Measurement &m : run.measurements) {
+        for (; retake < run.retakes.size() && run.retakes[retake].forMeasurement <= m.index; ++retake)
+            writer.retaken(run.retakes[retake]);
+        writer.kept(m, m.traces);
     }
-
-    report.csvFile = DelaysCsvFileName(dataDir, stamp);
-    if (WriteAtomically(report.csvFile, DelaysCsv(run), &report.csvError))
-        names.csv = QFileInfo(report.csvFile).fileName();
-
-    report.recordFile = RunRecordFileName(dataDir, stamp);
-    WriteAtomically(report.recordFile, RunRecordJson(run, ComputeRunStats(run), stamp, names), &report.recordError);
-    return report;
+    for (; retake < run.retakes.size(); ++retake)
+        writer.retaken(run.retakes[retake]);
+    return writer.finish(written);
 }

@@ -23,20 +23,27 @@ struct RunFilesReport
     QString csvError;     // empty when it was written
     QString recordFile;   // the run's JSON record
     QString recordError;  // empty when it was written
+    QString journalFile;  // the journal the run was written with
+    QString journalError; // a line that could not be written, or the journal not removed
 
     bool ok() const
     {
-        return resultsError.isEmpty() && traceFailed == 0 && csvError.isEmpty() && recordError.isEmpty();
+        return resultsError.isEmpty() && traceFailed == 0 && csvError.isEmpty() && recordError.isEmpty()
+               && journalError.isEmpty();
     }
     // One message per kind of failure, naming the file or folder and the
     // system's reason; empty when everything was written.
     QStringList problems() const;
 };
 
-// The results file (atomically), then each kept measurement's three trace
-// files under its own index when withTraces, then the delay table and the
-// run's JSON record (each atomically; the record names the files written).
-// A results file that cannot be written means no other file either, as it
-// always has.
+// Written under a temporary name and renamed when complete (QSaveFile):
+// never half a file. False with the reason when it could not be.
+bool WriteAtomically(const QString &path, const QByteArray &bytes, QString *error);
+
+// A whole run's files at once, as a run writes them while it goes
+// (RunWriter): each kept measurement's three trace files under its own
+// index when withTraces (the traces found in each measurement), the delay
+// table, then the results file and the run's JSON record. A results file
+// that cannot be written means no record either, as it always has.
 RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const RunOutcome &outcome,
                              bool withTraces);

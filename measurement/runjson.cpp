@@ -1,10 +1,12 @@
 #include "measurement/runjson.h"
 
 #include "instruments/osctype.h"
+#include "measurement/resultsfile.h"
 #include "shared/typednumber.h"
 #include "shared/version.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +18,7 @@ namespace {
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr qint64 MaxRecordBytes = 64 * 1024 * 1024;
+constexpr char MeasurementsPlaceholder[] = "measurements-go-here";
 
 // JSON has no NaN: a missing number is null.
 QJsonValue Number(double v)
@@ -28,28 +31,30 @@ QJsonValue Text(const QString &s)
     return s.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
 }
 
-QString EndState(RunEnd end)
+// A number, or NaN for null and anything that is not a finite number.
+double ReadNumber(const QJsonValue &v)
 {
-    switch (end) {
-    case RunEnd::Completed:
-        return QStringLiteral("completed");
-    case RunEnd::Canceled:
-        return QStringLiteral("canceled");
-    case RunEnd::Interrupted:
-        return QStringLiteral("interrupted");
-    case RunEnd::Rejected:
-        return QStringLiteral("rejected");
-    case RunEnd::ConnectionLost:
-        return QStringLiteral("connectionLost");
-    case RunEnd::SpoolFailed:
-        return QStringLiteral("spoolFailed");
-    }
-    return QString();
+    return v.isDouble() && std::isfinite(v.toDouble()) ? v.toDouble() : NaN;
 }
 
-QString RetakeCode(RetakeReason reason)
+// Whole numbers as a file may give them: within int, no fraction.
+bool IsInt(const QJsonValue &v)
 {
-    return reason == RetakeReason::OutsideWindow ? QStringLiteral("outsideWindow") : QStringLiteral("noNewTrace");
+    if (!v.isDouble())
+        return false;
+    const double d = v.toDouble();
+    return d >= std::numeric_limits<int>::min() && d <= std::numeric_limits<int>::max() && d == std::floor(d);
+}
+
+bool IsCount(const QJsonValue &v)
+{
+    return IsInt(v) && v.toInt() >= 0;
+}
+
+// A measurement's index: 1 .. the most a run can have.
+bool IsIndex(const QJsonValue &v)
+{
+    return IsInt(v) && v.toInt() >= 1 && v.toInt() <= MaxMeasCount;
 }
 
 QJsonObject Stats(const PathStats &s)
@@ -96,7 +101,92 @@ QJsonObject Settings(const RunRecord &run)
     return o;
 }
 
-QJsonObject MeasurementJson(const Measurement &m, const QStringList &traceFiles)
+// Why a run was cut short, also where the run had no words for it.
+QString EndReason(const RunRecord &run)
+{
+    if (!run.endReason.isEmpty())
+        return run.endReason;
+    switch (run.end) {
+    case RunEnd::Canceled:
+        return QStringLiteral("canceled by the operator");
+    case RunEnd::Interrupted:
+        return QStringLiteral("interrupted by a signal");
+    default:
+        return QString();
+    }
+}
+
+} // namespace
+
+QString RunRecordTime(const QDateTime &t)
+{
+    return t.isValid() ? t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs) : QString();
+}
+
+QDateTime ParseRunRecordTime(const QString &text)
+{
+    return QDateTime::fromString(text, Qt::ISODateWithMs);
+}
+
+QString RunEndCode(RunEnd end)
+{
+    switch (end) {
+    case RunEnd::Completed:
+        return QStringLiteral("completed");
+    case RunEnd::Canceled:
+        return QStringLiteral("canceled");
+    case RunEnd::Interrupted:
+        return QStringLiteral("interrupted");
+    case RunEnd::Rejected:
+        return QStringLiteral("rejected");
+    case RunEnd::ConnectionLost:
+        return QStringLiteral("connectionLost");
+    case RunEnd::SpoolFailed:
+        return QStringLiteral("spoolFailed");
+    }
+    return QString();
+}
+
+bool RunEndFromCode(const QString &code, RunEnd *end)
+{
+    for (RunEnd e : {RunEnd::Completed, RunEnd::Canceled, RunEnd::Interrupted, RunEnd::Rejected,
+                     RunEnd::ConnectionLost, RunEnd::SpoolFailed})
+        if (code == RunEndCode(e)) {
+            *end = e;
+            return true;
+        }
+    return false;
+}
+
+QString RetakeCodeText(RetakeReason reason)
+{
+    return reason == RetakeReason::OutsideWindow ? QStringLiteral("outsideWindow") : QStringLiteral("noNewTrace");
+}
+
+QJsonObject RetakeJson(const Retake &r)
+{
+    return QJsonObject{{QStringLiteral("forMeasurement"), r.forMeasurement},
+                       {QStringLiteral("reason"), RetakeCodeText(r.reason)},
+                       {QStringLiteral("detail"), Text(r.detail)}};
+}
+
+bool RetakeFromJson(const QJsonObject &o, Retake *retake)
+{
+    const QJsonValue index = o.value(QStringLiteral("forMeasurement"));
+    const QString reason = o.value(QStringLiteral("reason")).toString();
+    const QJsonValue detail = o.value(QStringLiteral("detail"));
+    if (!IsIndex(index) || (reason != RetakeCodeText(RetakeReason::OutsideWindow)
+                            && reason != RetakeCodeText(RetakeReason::NoNewTrace))
+        || !(detail.isString() || detail.isNull()))
+        return false;
+    retake->forMeasurement = index.toInt();
+    retake->reason = reason == RetakeCodeText(RetakeReason::OutsideWindow) ? RetakeReason::OutsideWindow
+                                                                            : RetakeReason::NoNewTrace;
+    retake->detail = detail.toString();
+    return true;
+}
+
+QByteArray MeasurementElement(const Measurement &m, const QStringList &traceFiles)
 {
     QJsonObject o;
     o[QStringLiteral("index")] = m.index;
@@ -134,32 +224,90 @@ QJsonObject MeasurementJson(const Measurement &m, const QStringList &traceFiles)
     } else {
         o[QStringLiteral("traceFiles")] = QJsonValue(QJsonValue::Null);
     }
-    return o;
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-// Why a run was cut short, also where the run had no words for it.
-QString EndReason(const RunRecord &run)
+QStringList TraceFileNames(const QString &filesAt, const Measurement &m)
 {
-    if (!run.endReason.isEmpty())
-        return run.endReason;
-    switch (run.end) {
-    case RunEnd::Canceled:
-        return QStringLiteral("canceled by the operator");
-    case RunEnd::Interrupted:
-        return QStringLiteral("interrupted by a signal");
-    default:
-        return QString();
+    QStringList names;
+    for (TraceKind kind : TraceKinds)
+        names << ((m.traceFiles & TraceFileBit(kind))
+                      ? QFileInfo(TraceFileName(filesAt, QString(), m.index, kind)).fileName()
+                      : QString());
+    return names;
+}
+
+bool MeasurementFromElement(const QJsonObject &o, Measurement *m, QStringList *traceFiles)
+{
+    Measurement out;
+    const QJsonValue index = o.value(QStringLiteral("index"));
+    const QJsonValue retaken = o.value(QStringLiteral("retakenBefore"));
+    out.acquired = ParseRunRecordTime(o.value(QStringLiteral("time")).toString());
+    if (!IsIndex(index) || !IsCount(retaken) || !out.acquired.isValid())
+        return false;
+    out.index = index.toInt();
+    out.retakenBefore = retaken.toInt();
+
+    const QJsonObject missing = o.value(QStringLiteral("missing")).toObject();
+    for (const DelayPathInfo &p : DelayPaths) {
+        const QJsonValue v = o.value(QLatin1String(p.valueKey));
+        if (!v.isDouble() && !v.isNull())
+            return false;
+        DelayGap gap = DelayGap::None;
+        const QString why = missing.value(QLatin1String(p.key)).toString();
+        for (DelayGap g : {DelayGap::EdgeNotFound, DelayGap::TraceNotRead, DelayGap::NotMeasured, DelayGap::NoReading})
+            if (why == DelayGapText(g))
+                gap = g;
+        // A value the record has no number for is missing for a reason,
+        // even where the reason did not survive.
+        if (gap == DelayGap::None && !v.isDouble())
+            gap = p.path == DelayPath::Src2Hd ? DelayGap::NoReading : DelayGap::EdgeNotFound;
+        // The run keeps 0 for an HDMI delay it did not measure: the results file lists it.
+        const double value = gap == DelayGap::NotMeasured ? 0.0 : ReadNumber(v);
+        switch (p.path) {
+        case DelayPath::Src2Rf:
+            out.src2Rf = value;
+            out.rfGap = gap;
+            break;
+        case DelayPath::Src2Hd:
+            out.src2Hd = value;
+            out.hdGap = gap;
+            break;
+        case DelayPath::Src2Snk:
+            out.src2Snk = value;
+            out.snkGap = gap;
+            break;
+        }
     }
+
+    const QJsonObject edges = o.value(QStringLiteral("edges")).toObject();
+    out.tsrc = ReadNumber(edges.value(QStringLiteral("tsrcS")));
+    out.trf = ReadNumber(edges.value(QStringLiteral("trfS")));
+    out.tsnk = ReadNumber(edges.value(QStringLiteral("tsnkS")));
+
+    const QJsonObject va = o.value(QStringLiteral("videoAnalyzer")).toObject();
+    const QJsonValue status = va.value(QStringLiteral("status"));
+    const QJsonValue count = va.value(QStringLiteral("count"));
+    const QJsonValue value = va.value(QStringLiteral("value"));
+    out.hdmi.statusRead = IsInt(status);
+    out.hdmi.status = out.hdmi.statusRead ? status.toInt() : 0;
+    out.hdmi.countRead = IsInt(count);
+    out.hdmi.count = out.hdmi.countRead ? count.toInt() : 0;
+    out.hdmi.valueRead = value.isDouble();
+    out.hdmi.value = out.hdmi.valueRead ? value.toDouble() : 0.0;
+
+    traceFiles->clear();
+    const QJsonValue files = o.value(QStringLiteral("traceFiles"));
+    if (files.isObject()) {
+        const QJsonObject f = files.toObject();
+        for (const char *key : {"source", "rf", "sink"})
+            *traceFiles << f.value(QLatin1String(key)).toString();
+    }
+    *m = out;
+    return true;
 }
 
-} // namespace
-
-QString RunRecordTime(const QDateTime &t)
-{
-    return t.isValid() ? t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs) : QString();
-}
-
-QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files)
+QJsonObject RunHeadJson(const RunRecord &run, const QString &stamp)
 {
     QJsonObject root;
     root[QStringLiteral("schemaVersion")] = RunRecordSchemaVersion;
@@ -168,21 +316,66 @@ QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QStr
     root[QStringLiteral("label")] = Text(run.label);
     root[QStringLiteral("stamp")] = stamp;
     root[QStringLiteral("started")] = RunRecordTime(run.started);
-    root[QStringLiteral("ended")] = RunRecordTime(run.ended);
     root[QStringLiteral("requested")] = run.requested;
-    root[QStringLiteral("kept")] = run.measurements.size();
-    root[QStringLiteral("end")] = QJsonObject{{QStringLiteral("state"), EndState(run.end)},
-                                              {QStringLiteral("reason"), Text(EndReason(run))}};
-    QJsonArray retakes;
-    for (const Retake &r : run.retakes)
-        retakes.append(QJsonObject{{QStringLiteral("forMeasurement"), r.forMeasurement},
-                                   {QStringLiteral("reason"), RetakeCode(r.reason)},
-                                   {QStringLiteral("detail"), Text(r.detail)}});
-    root[QStringLiteral("retakes")] = retakes;
     root[QStringLiteral("settings")] = Settings(run);
     QJsonObject instruments;
     instruments[QStringLiteral("spectrumAnalyzer")] = QJsonObject{{QStringLiteral("identity"), Text(run.saIdentity)}};
     root[QStringLiteral("instruments")] = instruments;
+    return root;
+}
+
+bool RunHeadFromJson(const QJsonObject &head, RunRecord *run)
+{
+    const QJsonObject settings = head.value(QStringLiteral("settings")).toObject();
+    const QJsonObject osc = settings.value(QStringLiteral("oscilloscope")).toObject();
+    const QJsonObject sa = settings.value(QStringLiteral("spectrumAnalyzer")).toObject();
+    const QJsonObject va = settings.value(QStringLiteral("videoAnalyzer")).toObject();
+    const QJsonValue requested = head.value(QStringLiteral("requested"));
+    const QDateTime started = ParseRunRecordTime(head.value(QStringLiteral("started")).toString());
+    if (!IsCount(requested) || requested.toInt() > MaxMeasCount || !started.isValid() || osc.isEmpty() || sa.isEmpty()
+        || va.isEmpty() || !IsInt(osc.value(QStringLiteral("typeIndex"))))
+        return false;
+    run->label = head.value(QStringLiteral("label")).toString();
+    run->started = started;
+    run->requested = requested.toInt();
+    BenchSettings &b = run->settings;
+    b.osIp = osc.value(QStringLiteral("resource")).toString();
+    b.osType = osc.value(QStringLiteral("typeIndex")).toInt();
+    b.osReset = osc.value(QStringLiteral("reset")).toBool();
+    b.trgLevel = ReadNumber(osc.value(QStringLiteral("triggerLevelV")));
+    b.saIp = sa.value(QStringLiteral("resource")).toString();
+    b.saReset = sa.value(QStringLiteral("reset")).toBool();
+    b.centerFreq = ReadNumber(sa.value(QStringLiteral("centerFrequencyHz")));
+    b.ifDemod = sa.value(QStringLiteral("ifDemod")).toBool();
+    b.hdmi = va.value(QStringLiteral("hdmiDelay")).toBool();
+    b.vaIp = va.value(QStringLiteral("resource")).toString();
+    b.vaReset = va.value(QStringLiteral("reset")).toBool();
+    b.threshold = ReadNumber(va.value(QStringLiteral("thresholdPercent")));
+    b.saveData = settings.value(QStringLiteral("saveData")).toBool();
+    run->saIdentity = head.value(QStringLiteral("instruments")).toObject().value(QStringLiteral("spectrumAnalyzer"))
+                          .toObject().value(QStringLiteral("identity")).toString();
+    return true;
+}
+
+QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files)
+{
+    return RunRecordJson(run, stats, stamp, files, [&run, &files](int i) {
+        return MeasurementElement(run.measurements[i], i < files.traces.size() ? files.traces[i] : QStringList());
+    });
+}
+
+QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files,
+                         const MeasurementElements &elements)
+{
+    QJsonObject root = RunHeadJson(run, stamp);
+    root[QStringLiteral("ended")] = RunRecordTime(run.ended);
+    root[QStringLiteral("kept")] = run.measurements.size();
+    root[QStringLiteral("end")] = QJsonObject{{QStringLiteral("state"), RunEndCode(run.end)},
+                                              {QStringLiteral("reason"), Text(EndReason(run))}};
+    QJsonArray retakes;
+    for (const Retake &r : run.retakes)
+        retakes.append(RetakeJson(r));
+    root[QStringLiteral("retakes")] = retakes;
     root[QStringLiteral("traces")] = QJsonObject{
         {QStringLiteral("recordLength"), run.recordLength},
         {QStringLiteral("firstSampleTimeS"), Number(run.firstSampleTime)},
@@ -190,28 +383,39 @@ QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QStr
         {QStringLiteral("format"), QStringLiteral("float64 little-endian, headerless, one sample per 8 bytes")}};
     root[QStringLiteral("files")] = QJsonObject{{QStringLiteral("results"), Text(files.results)},
                                                 {QStringLiteral("csv"), Text(files.csv)}};
-    QJsonArray measurements;
-    for (int i = 0; i < run.measurements.size(); ++i)
-        measurements.append(MeasurementJson(run.measurements[i], i < files.traces.size() ? files.traces[i] : QStringList()));
-    root[QStringLiteral("measurements")] = measurements;
+    if (run.recovered) {
+        root[QStringLiteral("recovered")] =
+            QJsonObject{{QStringLiteral("time"), RunRecordTime(run.recovery.at)},
+                        {QStringLiteral("unreadableLines"), run.recovery.unreadableLines},
+                        {QStringLiteral("traceFilesLost"), run.recovery.traceFilesLost}};
+    } else {
+        root[QStringLiteral("recovered")] = QJsonValue(QJsonValue::Null);
+    }
+    // The measurements go in as text, one element a line, where this
+    // placeholder stands; no other member is named like it.
+    root[QStringLiteral("measurements")] = QLatin1String(MeasurementsPlaceholder);
     QJsonObject statistics{
         {QStringLiteral("percentileRule"),
          QStringLiteral("linear interpolation between the closest ranks: value at index p/100*(n-1) of the sorted values")}};
     for (const DelayPathInfo &p : DelayPaths)
         statistics[QLatin1String(p.key)] = Stats(stats.of(p.path));
     root[QStringLiteral("statistics")] = statistics;
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+
+    const QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    const QByteArray slot = QByteArrayLiteral("\n    \"measurements\": \"") + MeasurementsPlaceholder + '"';
+    const int at = text.indexOf(slot);
+    QByteArray out;
+    out.reserve(text.size() + 512 * run.measurements.size());
+    out += text.left(at);
+    out += "\n    \"measurements\": [";
+    for (int i = 0; i < run.measurements.size(); ++i) {
+        out += i == 0 ? "\n        " : ",\n        ";
+        out += elements(i);
+    }
+    out += "\n    ]";
+    out += text.mid(at + slot.size());
+    return out;
 }
-
-namespace {
-
-// A number, or NaN for null and anything that is not a finite number.
-double ReadNumber(const QJsonValue &v)
-{
-    return v.isDouble() && std::isfinite(v.toDouble()) ? v.toDouble() : NaN;
-}
-
-} // namespace
 
 QVector<double> &StoredRun::values(DelayPath path)
 {

@@ -8,9 +8,12 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <functional>
 
 constexpr int RunRecordSchemaVersion = 1;
 
@@ -27,7 +30,45 @@ struct RunFileNames
 // with milliseconds and the UTC offset; empty when invalid.
 QString RunRecordTime(const QDateTime &t);
 
+// A time as RunRecordTime writes it, back; invalid for anything else.
+QDateTime ParseRunRecordTime(const QString &text);
+
 QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files);
+
+// The same with each element of "measurements" given as its compact JSON
+// text (as MeasurementElement writes it), e.g. straight from the run's
+// journal: a long run's record then costs no more than copying it.
+using MeasurementElements = std::function<QByteArray(int i)>;
+QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files,
+                         const MeasurementElements &elements);
+
+// One element of "measurements", compact, on one line; traceFiles holds
+// the source, RF and sink file names (empty where a file was not written),
+// or nothing when the run wrote no trace files.
+QByteArray MeasurementElement(const Measurement &m, const QStringList &traceFiles);
+
+// The names of a measurement's trace files that are on disk (its
+// traceFiles flags), without the folder; empty where a file is not.
+QStringList TraceFileNames(const QString &filesAt, const Measurement &m);
+
+// Reads an element of "measurements" back. False when a member the record
+// always has is missing or of the wrong type; *traceFiles gets the three
+// names (empty where null), or nothing when the member is null.
+bool MeasurementFromElement(const QJsonObject &o, Measurement *m, QStringList *traceFiles);
+
+// What a run was set up with, as a record and its journal begin: tool,
+// label, stamp, start, measurements asked for, settings and instruments.
+QJsonObject RunHeadJson(const RunRecord &run, const QString &stamp);
+// The same back into run (label, started, requested, settings, saIdentity);
+// false when a member is missing or of the wrong type.
+bool RunHeadFromJson(const QJsonObject &head, RunRecord *run);
+
+// "completed", "canceled", ... and back; false for a word it does not know.
+QString RunEndCode(RunEnd end);
+bool RunEndFromCode(const QString &code, RunEnd *end);
+QString RetakeCodeText(RetakeReason reason);
+bool RetakeFromJson(const QJsonObject &o, Retake *retake);
+QJsonObject RetakeJson(const Retake &r);
 
 // What a comparison needs of a stored run: its delays per path. Values that
 // are missing are NaN; the HDMI path counts only where it was measured.

@@ -56,7 +56,13 @@ struct Measurement
     DelayGap snkGap = DelayGap::None;
     double tsrc = 0.0, trf = 0.0, tsnk = 0.0; // edge times, s; NaN where not found
     HdmiReading hdmi;
-    KeptTraces traces; // empty unless the run keeps every measurement's traces
+    // Left empty by the run, which hands each measurement's traces to its
+    // "kept" callback instead; WriteRunFiles writes those found here.
+    KeptTraces traces;
+    // Which of its three trace files are on disk, one TraceFileBit
+    // (measurement/resultsfile.h) per file; their names follow from the
+    // run's filesAt and the index.
+    quint8 traceFiles = 0;
 
     double delay(DelayPath path) const; // src2Rf, src2Hd or src2Snk
     DelayGap gap(DelayPath path) const;
@@ -101,6 +107,21 @@ struct RunRecord
     int recordLength = 0;
     double firstSampleTime = 0.0;
     double sampleInterval = 0.0;
+
+    // Where the run's files are: the data directory and the stamp that
+    // start every name (TraceFileName(filesAt, QString(), k, kind)); empty
+    // when the run wrote none.
+    QString filesAt;
+
+    // A run finished from its journal after the program ended during it.
+    struct Recovery
+    {
+        QDateTime at;            // when it was finished
+        int unreadableLines = 0; // journal lines left out: torn, cut or not ours
+        int traceFilesLost = 0;  // trace files named in the journal but missing or incomplete
+    };
+    bool recovered = false;
+    Recovery recovery;
 
     // The delays as the results file lists them, in measurement order.
     QVector<double> DelayArr(DelayPath path) const;

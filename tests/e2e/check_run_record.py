@@ -17,7 +17,7 @@ T975 = {1: 12.7062, 2: 4.3027, 3: 3.1824, 4: 2.7764, 5: 2.5706, 6: 2.4469}  # pr
 PATHS = ("src2Rf", "src2Hd", "src2Snk")
 # Documented members this run has no occasion to write.
 OPTIONAL = {"measurements[].missing.src2Hd", "measurements[].missing.src2Snk", "measurements[].videoAnalyzer",
-            "measurements[].traceFiles"}
+            "measurements[].traceFiles", "recovered.time", "recovered.unreadableLines", "recovered.traceFilesLost"}
 problems = []
 
 
@@ -75,6 +75,7 @@ def main():
     started, ended = (datetime.datetime.fromisoformat(rec[k]) for k in ("started", "ended"))
     check(rec["requested"] == count == rec["kept"], "requested, kept")
     check(rec["end"] == {"state": "completed", "reason": None}, f"end {rec['end']}")
+    check(rec["recovered"] is None, "recovered")
     check(len(rec["retakes"]) == rejected, "one retake per rejected acquisition")
     for r in rec["retakes"]:  # the bench lifts a rejected acquisition by 0.5 V
         m = re.fullmatch(r"first sample (\S+) V", r["detail"] or "")

@@ -9,8 +9,11 @@
 #include "measurement/runjson.h"
 
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <csignal>
 
@@ -76,6 +79,9 @@ private slots:
     void exitStatuses();
     void interrupted();
     void compare();
+    void killed_data();
+    void killed();
+    void runsNeverShareFiles();
 
 private:
     // Starts the executable in `cwd` with a private home and neither a
@@ -382,6 +388,208 @@ void TestHeadless::compare()
     const Outcome missing = run({"--compare", a, home.filePath("none.json")}, home.path());
     QCOMPARE(missing.status, int(ExitFailure));
     QVERIFY(missing.err.contains("none.json"));
+}
+
+void TestHeadless::killed_data()
+{
+    QTest::addColumn<int>("acquisitionMs");
+    QTest::addColumn<int>("afterLines"); // measurement lines seen before the kill; 0: the set-ups done
+    QTest::addColumn<int>("delayMs");    // and this long after
+    QTest::addColumn<QString>("appears"); // or as soon as a file like this appears
+    QTest::newRow("before the first measurement") << 3000 << 0 << 300 << QString();
+    QTest::newRow("mid-run") << 15 << 25 << 0 << QString();
+    // The last line comes just before the run's files are finished.
+    QTest::newRow("as the disk catches up") << 0 << 30 << 0 << QString();
+    QTest::newRow("while the results file is written") << 0 << 30 << 0 << "*Results.txt*";
+    QTest::newRow("while the record is written") << 0 << 30 << 0 << "*Run.json*";
+}
+
+// SIGKILL at several moments of a run: every measurement reported on
+// standard error is in the delay table and its trace files, before and
+// after --recover, which finishes the run from its journal; nothing is
+// half-written or there twice. Until then --measure names the run.
+void TestHeadless::killed()
+{
+    QFETCH(int, acquisitionMs);
+    QFETCH(int, afterLines);
+    QFETCH(int, delayMs);
+    QFETCH(QString, appears);
+    const int count = 30;
+    const int points = 2000;
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    scenario.benloPoints = points;
+    scenario.jitterMs = 3.0;
+    scenario.acquisitionMs = acquisitionMs;
+    QTemporaryDir dir;
+    benchsim::Bench bench(scenario);
+    QVERIFY(bench.start());
+    WriteSettings(dir.filePath("bench.cfg"), bench, false);
+    const QString runs = dir.filePath("runs");
+
+    QProcess *p = start({"--measure", QString::number(count), "--settings", "bench.cfg", "--out", "runs"}, dir.path());
+    QVERIFY(p->waitForStarted());
+    const QRegularExpression line("^(\\d+)/\\d+ Source->RF ([0-9.]+) ms, Source->Sink ([0-9.]+) ms",
+                                  QRegularExpression::MultilineOption);
+    QString err;
+    QElapsedTimer clock;
+    clock.start();
+    auto ready = [&] {
+        return afterLines == 0 ? err.contains("Spectrum analyzer: ready") : err.count(line) >= afterLines;
+    };
+    while (!ready() && clock.elapsed() < 60000 && p->state() == QProcess::Running) {
+        p->waitForReadyRead(100);
+        err += QString::fromLocal8Bit(p->readAllStandardError());
+    }
+    QVERIFY2(ready(), qPrintable(err));
+    if (delayMs > 0)
+        QThread::msleep(ulong(delayMs));
+    while (!appears.isEmpty() && Files(runs, appears).isEmpty() && clock.elapsed() < 60000
+           && ::kill(pid_t(p->processId()), 0) == 0)
+        QThread::usleep(100);
+    // A run that already ended has no process to kill (and pid 0 would be
+    // this test's own process group).
+    if (p->processId() > 0)
+        ::kill(pid_t(p->processId()), SIGKILL);
+    QVERIFY(p->waitForFinished(10000));
+    err += QString::fromLocal8Bit(p->readAllStandardError());
+    delete p;
+    bench.stop();
+
+    // What standard error reported: index, Source->RF and Source->Sink.
+    QMap<int, QStringList> reported;
+    for (QRegularExpressionMatchIterator it = line.globalMatch(err); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        reported[m.captured(1).toInt()] = QStringList{m.captured(2), m.captured(3)};
+    }
+    QVERIFY(afterLines == 0 ? reported.isEmpty() : reported.size() >= afterLines);
+
+    // The rows of the delay table by index, with the values as reported.
+    auto table = [&] {
+        QMap<int, QStringList> rows;
+        const QStringList csv = Files(runs, "*Delays.csv");
+        const QList<QByteArray> lines = csv.size() == 1 ? Contents(csv.first()).split('\n') : QList<QByteArray>();
+        for (int i = 1; i < lines.size(); ++i) {
+            const QList<QByteArray> cells = lines[i].trimmed().split(',');
+            if (cells.size() == 6 && lines[i].endsWith('\r')) {
+                const int index = cells[0].toInt();
+                if (rows.contains(index))
+                    rows[-1] << cells[0]; // there twice
+                rows[index] = QStringList{QString::number(cells[2].toDouble(), 'f', 3),
+                                          QString::number(cells[4].toDouble(), 'f', 3)};
+            }
+        }
+        return rows;
+    };
+    auto everyReportedOnDisk = [&] {
+        const QMap<int, QStringList> rows = table();
+        QVERIFY(!rows.contains(-1));
+        for (auto it = reported.begin(); it != reported.end(); ++it) {
+            QCOMPARE(rows.value(it.key()), it.value());
+            for (const char *kind : {"src", "rf", "snk"}) {
+                const QStringList file =
+                    Files(runs, QStringLiteral("*_%1_%2.bin").arg(it.key(), 3, 10, QChar('0')).arg(QLatin1String(kind)));
+                QCOMPARE(file.size(), 1);
+                QCOMPARE(QFileInfo(file.first()).size(), qint64(8) * points);
+            }
+        }
+    };
+    everyReportedOnDisk();
+    if (QTest::currentTestFailed())
+        return;
+
+    const QStringList journals = Files(runs, "*Journal.jsonl");
+    // Killed after its record was written, the run is finished but for
+    // removing the journal.
+    const bool recordBefore = !Files(runs, "*Run.json").isEmpty();
+    const Outcome note = run({"--measure", "1", "--settings", "bench.cfg", "--out", "runs"}, dir.path());
+    QCOMPARE(note.err.contains("Unfinished run: " + QDir(runs).absolutePath() + "/"), !journals.isEmpty());
+    if (!journals.isEmpty())
+        QVERIFY2(note.err.contains("--recover " + QDir(runs).absolutePath() + "\" finishes it."), qPrintable(note.err));
+
+    const Outcome recovered = run({"--recover", "runs"}, dir.path());
+    QVERIFY2(recovered.status == ExitDone, qPrintable(recovered.err + recovered.out));
+    QVERIFY2(recovered.out.startsWith(journals.isEmpty() ? "No unfinished run in runs"
+                                      : recordBefore     ? "runs/" + QFileInfo(journals.first()).fileName()
+                                                         : "Finished "),
+             qPrintable(recovered.out));
+
+    // One run, whole: as many values, rows and trace triples as the record
+    // has measurements, every one reported among them, no leftovers.
+    everyReportedOnDisk();
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(Files(runs, "*Journal.jsonl"), QStringList());
+    QCOMPARE(QDir(runs).entryList({"*.??????"}, QDir::Files), QStringList());
+    const QStringList records = Files(runs, "*Run.json");
+    QCOMPARE(records.size(), 1);
+    StoredRun stored;
+    QString error;
+    QVERIFY2(ReadRunRecord(records.first(), &stored, &error), qPrintable(error));
+    const int kept = stored.src2Snk.size();
+    QVERIFY(kept >= reported.size() && kept <= count);
+    QCOMPARE(table().keys(), [kept] {
+        QList<int> k;
+        for (int i = 1; i <= kept; ++i)
+            k << i;
+        return k;
+    }());
+    QCOMPARE(Files(runs, "*.bin").size(), 3 * kept);
+    const QList<QByteArray> results = Contents(Files(runs, "*Results.txt").value(0)).split('\n');
+    QCOMPARE(results.size(), 6);
+    QCOMPARE(results[4].split(' ').size() - 2, kept);
+    // The record finished from the journal says so; the Statistics window
+    // and --compare read it like any other.
+    if (!journals.isEmpty() && !recordBefore) {
+        QFile file(records.first());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+        QVERIFY(record.value("recovered").isObject());
+        QCOMPARE(record.value("kept").toInt(), kept);
+        const Outcome compared = run({"--compare", records.first(), records.first()}, dir.path());
+        QCOMPARE(compared.status, int(ExitDone));
+    }
+}
+
+// Runs never overwrite each other's files: six in a row (mostly within
+// one second), and two at once in one working folder, each spooling its
+// blocks through a file of its own.
+void TestHeadless::runsNeverShareFiles()
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    scenario.benloPoints = 2000;
+    QTemporaryDir dir;
+    benchsim::Bench bench(scenario), other(scenario);
+    QVERIFY(bench.start() && other.start());
+    WriteSettings(dir.filePath("bench.cfg"), bench, false);
+    WriteSettings(dir.filePath("other.cfg"), other, false);
+
+    QStringList named;
+    for (int i = 0; i < 6; ++i) {
+        const Outcome o = run({"--measure", "1", "--settings", "bench.cfg", "--out", "row", "--no-traces"}, dir.path());
+        QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+        named << QRegularExpression("^Results: (.*)$", QRegularExpression::MultilineOption).match(o.out).captured(1);
+    }
+    QCOMPARE(QSet<QString>(named.begin(), named.end()).size(), 6);
+    QCOMPARE(Files(dir.filePath("row"), "*Results.txt").size(), 6);
+    QCOMPARE(Files(dir.filePath("row"), "*Run.json").size(), 6);
+    QCOMPARE(Files(dir.filePath("row"), "*Delays.csv").size(), 6);
+
+    QProcess *a = start({"--measure", "8", "--settings", "bench.cfg", "--out", "both"}, dir.path());
+    QProcess *b = start({"--measure", "8", "--settings", "other.cfg", "--out", "both"}, dir.path());
+    for (QProcess *p : {a, b}) {
+        QVERIFY(p->waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(p->readAllStandardError());
+        QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == ExitDone, qPrintable(err));
+        QVERIFY2(!err.contains("could not"), qPrintable(err));
+        delete p;
+    }
+    bench.stop();
+    other.stop();
+    QCOMPARE(Files(dir.filePath("both"), "*Results.txt").size(), 2);
+    QCOMPARE(Files(dir.filePath("both"), "*.bin").size(), 2 * 3 * 8);
+    QCOMPARE(QDir(dir.path()).entryList({"*.tmp"}, QDir::Files), QStringList());
 }
 
 QTEST_MAIN(TestHeadless)

@@ -331,6 +331,10 @@ void TestMeasFaults::unwritableResultsFile()
     RunBench b(Orvix(), false, false);
     QVERIFY2(b.started, qPrintable(b.error));
     QVERIFY(b.initialise());
+    // A folder that cannot be made: a file stands where it would go.
+    QFile blocker(b.dir.filePath("missing"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
     b.window->DataDir = b.dir.filePath("missing/data");
     b.form->MeasCnt->setText("2");
 

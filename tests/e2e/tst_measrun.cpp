@@ -6,10 +6,13 @@
 #include "runbench.h"
 
 #include "graph/delaytablemodel.h"
+#include "app/datapaths.h"
 #include "graph/statisticswindow.h"
 #include "measurement/delaycalc.h"
+#include "measurement/loadtraces.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runjson.h"
+#include "measurement/runwriter.h"
 #include "measurement/tracefileformat.h"
 #include "shared/measstate.h"
 
@@ -17,6 +20,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStatusBar>
 #include <QTableView>
 
 #include <cmath>
@@ -85,6 +89,8 @@ private slots:
     void run_data();
     void run();
     void recordTableAndStatistics();
+    void filesAsTheRunGoes();
+    void interruptedRunFinishedAtStart();
 
 private:
     QTemporaryDir home;
@@ -330,6 +336,88 @@ void TestMeasRun::recordTableAndStatistics()
         QCOMPARE(rowsWhenNextGraph, 2);
     }
     QVERIFY(!stats);
+}
+
+// A new account's first Save Data makes the data folder with its parents;
+// each measurement's files are there while the run still goes; six runs
+// in quick succession leave six sets of files, none overwritten.
+void TestMeasRun::filesAsTheRunGoes()
+{
+    benchsim::Scenario scenario;
+    scenario.jitterMs = 2.0;
+    RunBench b(scenario, false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+    const QString folder = b.dir.filePath("home/.local/share/Velmarsk");
+    b.window->DataDir = folder + "/prog";
+
+    // While measurement 3 is being taken, 1 and 2 are on disk.
+    QStringList seenDuringRun;
+    b.watcher.onProgress = [&](QProgressDialog *p) {
+        if (seenDuringRun.isEmpty() && p->value() == 2)
+            seenDuringRun = QDir(folder).entryList({"*.bin", "*.csv", "*.jsonl"}, QDir::Files, QDir::Name);
+    };
+    b.start(4);
+    QCOMPARE(seenDuringRun.size(), 3 * 2 + 2);
+    QVERIFY(seenDuringRun.last().endsWith("Journal.jsonl"));
+    QVERIFY(b.watcher.boxTexts.isEmpty());
+    b.watcher.onProgress = nullptr;
+
+    for (int i = 1; i < 6; ++i)
+        b.start(1);
+    QVERIFY2(b.watcher.boxTexts.isEmpty(), qPrintable(b.watcher.boxTexts.join('\n')));
+    const QStringList results = QDir(folder).entryList({"prog*Results.txt"}, QDir::Files, QDir::Name);
+    QCOMPARE(results.size(), 6);
+    QCOMPARE(QDir(folder).entryList({"prog*Run.json"}, QDir::Files).size(), 6);
+    QCOMPARE(QDir(folder).entryList({"prog*.bin"}, QDir::Files).size(), 3 * (4 + 5));
+    QCOMPARE(QDir(folder).entryList({"*.jsonl"}, QDir::Files), QStringList());
+    // The last run's measurement knows where its traces are.
+    KeptTraces traces;
+    QString error;
+    QVERIFY2(LoadMeasurementTraces(LastRun, 1, &traces, &error), qPrintable(error));
+    QCOMPARE(traces.src, d1);
+    QCOMPARE(traces.snk, d3);
+}
+
+// A run the window never finished (its program died) is finished when the
+// window next starts, and the status bar says so; no dialog comes up.
+void TestMeasRun::interruptedRunFinishedAtStart()
+{
+    const QString dataDir = UserDataDir();
+    const QString folder = QFileInfo(dataDir).absolutePath();
+    RunRecord head;
+    head.requested = 10;
+    head.started = QDateTime::currentDateTime();
+    QString journal, stamp;
+    {
+        RunWriter dying;
+        QVERIFY(dying.begin(dataDir, QString(), head, true));
+        for (int k = 1; k <= 3; ++k) {
+            Measurement m;
+            m.index = k;
+            m.acquired = head.started.addSecs(k);
+            m.src2Rf = 40;
+            m.src2Snk = 120 + k;
+            m.hdGap = DelayGap::NotMeasured;
+            dying.kept(m, KeptTraces{2, {0.0, 0.15}, {0.0, 0.2}, {0.0, 0.1}});
+        }
+        journal = dying.journalFile();
+        stamp = dying.stamp();
+    } // no finish(): the journal stays, as after a crash
+    QVERIFY(QFile::exists(journal));
+
+    ModalWatcher watcher;
+    MainWindow w;
+    const QString results = ResultsFileName(dataDir, stamp);
+    QCOMPARE(w.statusBar()->currentMessage(),
+             "Finished " + results + " from its journal: Interrupted after 3 of 10 measurements");
+    QVERIFY(watcher.boxTitles.isEmpty());
+    QVERIFY(!QFile::exists(journal));
+    QFile file(results);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("Source2Snk Delay: 121 122 123\n"));
+    QCOMPARE(QDir(folder).entryList({"*.bin"}, QDir::Files).size(), 9);
+    QFile::remove(w.CfgFile);
 }
 
 QTEST_MAIN(TestMeasRun)
