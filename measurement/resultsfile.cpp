@@ -1,6 +1,9 @@
 #include "measurement/resultsfile.h"
 
+#include <QHash>
+
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -13,12 +16,38 @@ QByteArray Number(double v)
     return QString::number(v, 'g', 6).toLatin1();
 }
 
+// Delays are differences of sample times, so a long run repeats a few
+// thousand values: each is formatted once (formatting is most of the time
+// a run of 100 000 takes to write). Bounded, whatever the values.
+class NumberTexts
+{
+public:
+    const QByteArray &of(double v)
+    {
+        quint64 bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        auto it = texts_.constFind(bits);
+        if (it != texts_.constEnd())
+            return *it;
+        if (texts_.size() >= MaxTexts)
+            texts_.clear();
+        return *texts_.insert(bits, Number(v));
+    }
+
+private:
+    static constexpr int MaxTexts = 1 << 16;
+    QHash<quint64, QByteArray> texts_;
+};
+
 void AppendBlock(QByteArray &out, const char *delayHead, const QVector<double> &values,
                  const char *meanHead, double mean)
 {
+    NumberTexts texts;
     out += delayHead;
-    for (double v : values)
-        out += ' ' + Number(v);
+    for (double v : values) {
+        out += ' ';
+        out += texts.of(v);
+    }
     out += meanHead;
     out += Number(mean);
 }
@@ -30,6 +59,7 @@ QByteArray ResultsText(const QVector<double> &src2Rf, double avgSrc2Rf,
                        const QVector<double> &src2Snk, double avgSrc2Snk)
 {
     QByteArray out;
+    out.reserve(64 + 10 * (src2Rf.size() + src2Hd.size() + src2Snk.size()));
     AppendBlock(out, "Source2RF Delay:", src2Rf, "\nSource2RF Mean: ", avgSrc2Rf);
     out += '\n';
     AppendBlock(out, "Source2HD Delay:", src2Hd, "\nSource2HD Mean: ", avgSrc2Hd);

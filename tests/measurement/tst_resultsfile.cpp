@@ -55,6 +55,13 @@ void TestResultsFile::text_data()
         << QByteArray("Source2RF Delay: nan 40.1235\nSource2RF Mean: 40.1235\n"
                       "Source2HD Delay: 1.5e-05 nan\nSource2HD Mean: 1.5e-05\n"
                       "Source2Snk Delay: 1.23457e+06 -0.0001\nSource2Snk Mean: 617283");
+    // Values a long run repeats are formatted once; -0 is its own value, written as 0.
+    QTest::newRow("repeated values, signed zeros")
+        << QVector<double>{40.5, NaN, 40.5, NaN, 40.5000001} << 40.5 << QVector<double>{0.0, -0.0, 0.0, -0.0} << 0.0
+        << QVector<double>{120.0, 120.0} << 120.0
+        << QByteArray("Source2RF Delay: 40.5 nan 40.5 nan 40.5\nSource2RF Mean: 40.5\n"
+                      "Source2HD Delay: 0 0 0 0\nSource2HD Mean: 0\n"
+                      "Source2Snk Delay: 120 120\nSource2Snk Mean: 120");
 }
 
 void TestResultsFile::text()
