@@ -45,12 +45,19 @@ QStringList RunFilesReport::problems() const
 
 bool WriteAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
+    return WriteAtomically(path, [&bytes](QIODevice *out) { return out->write(bytes) == bytes.size(); }, error);
+}
+
+bool WriteAtomically(const QString &path, const std::function<bool(QIODevice *)> &write, QString *error)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         *error = file.errorString();
         return false;
     }
-    file.write(bytes);
+    // A failed write leaves the file's error for commit() to report.
+    if (!write(&file))
+        file.cancelWriting();
     if (!file.commit()) {
         *error = file.errorString();
         return false;

@@ -3,9 +3,12 @@
 
 #include "measurement/measrun.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <functional>
 
 // Writes `count` samples of d as a trace file. Returns 0, or -1 with the
 // system's reason in *error when the file could not be written in full.
@@ -39,6 +42,8 @@ struct RunFilesReport
 // Written under a temporary name and renamed when complete (QSaveFile):
 // never half a file. False with the reason when it could not be.
 bool WriteAtomically(const QString &path, const QByteArray &bytes, QString *error);
+// The same with the content written by `write` as it goes (false: failed).
+bool WriteAtomically(const QString &path, const std::function<bool(QIODevice *)> &write, QString *error);
 
 // A whole run's files at once, as a run writes them while it goes
 // (RunWriter): each kept measurement's three trace files under its own

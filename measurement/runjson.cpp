@@ -5,6 +5,7 @@
 #include "shared/typednumber.h"
 #include "shared/version.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -359,13 +360,16 @@ bool RunHeadFromJson(const QJsonObject &head, RunRecord *run)
 
 QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files)
 {
-    return RunRecordJson(run, stats, stamp, files, [&run, &files](int i) {
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    WriteRunRecordJson(&out, run, stats, stamp, files, [&run, &files](int i) {
         return MeasurementElement(run.measurements[i], i < files.traces.size() ? files.traces[i] : QStringList());
     });
+    return out.data();
 }
 
-QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files,
-                         const MeasurementElements &elements)
+bool WriteRunRecordJson(QIODevice *out, const RunRecord &run, const RunStats &stats, const QString &stamp,
+                        const RunFileNames &files, const MeasurementElements &elements)
 {
     QJsonObject root = RunHeadJson(run, stamp);
     root[QStringLiteral("ended")] = RunRecordTime(run.ended);
@@ -404,17 +408,20 @@ QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QStr
     const QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Indented);
     const QByteArray slot = QByteArrayLiteral("\n    \"measurements\": \"") + MeasurementsPlaceholder + '"';
     const int at = text.indexOf(slot);
-    QByteArray out;
-    out.reserve(text.size() + 512 * run.measurements.size());
-    out += text.left(at);
-    out += "\n    \"measurements\": [";
-    for (int i = 0; i < run.measurements.size(); ++i) {
-        out += i == 0 ? "\n        " : ",\n        ";
-        out += elements(i);
+    bool ok = out->write(text.constData(), at) == at && out->write("\n    \"measurements\": [") >= 0;
+    // Written in pieces of about a megabyte: few writes, little memory.
+    QByteArray piece;
+    for (int i = 0; ok && i < run.measurements.size(); ++i) {
+        piece += i == 0 ? "\n        " : ",\n        ";
+        piece += elements(i);
+        if (piece.size() >= (1 << 20)) {
+            ok = out->write(piece) == piece.size();
+            piece.truncate(0);
+        }
     }
-    out += "\n    ]";
-    out += text.mid(at + slot.size());
-    return out;
+    piece += "\n    ]";
+    piece += text.mid(at + slot.size());
+    return ok && out->write(piece) == piece.size();
 }
 
 QVector<double> &StoredRun::values(DelayPath path)

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QIODevice>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -35,12 +36,14 @@ QDateTime ParseRunRecordTime(const QString &text);
 
 QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files);
 
-// The same with each element of "measurements" given as its compact JSON
-// text (as MeasurementElement writes it), e.g. straight from the run's
-// journal: a long run's record then costs no more than copying it.
+// The same written to out, with each element of "measurements" given as
+// its compact JSON text (as MeasurementElement writes it), e.g. straight
+// from the run's journal: a long run's record then costs no more than
+// copying it, and only one element is in memory at a time. False when a
+// write fails.
 using MeasurementElements = std::function<QByteArray(int i)>;
-QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QString &stamp, const RunFileNames &files,
-                         const MeasurementElements &elements);
+bool WriteRunRecordJson(QIODevice *out, const RunRecord &run, const RunStats &stats, const QString &stamp,
+                        const RunFileNames &files, const MeasurementElements &elements);
 
 // One element of "measurements", compact, on one line; traceFiles holds
 // the source, RF and sink file names (empty where a file was not written),

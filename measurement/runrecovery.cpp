@@ -181,11 +181,15 @@ RecoveredRun RecoverRun(const QString &journalPath)
     if (WriteAtomically(files.csvFile, DelaysCsv(run), &files.csvError))
         names.csv = QFileInfo(files.csvFile).fileName();
     files.recordFile = RunRecordFileName(dataDir, j.stamp);
-    const QByteArray json = RunRecordJson(run, ComputeRunStats(run), j.stamp, names, [&run, withTraces](int i) {
+    const RunStats stats = ComputeRunStats(run);
+    auto element = [&run, withTraces](int i) {
         const Measurement &m = run.measurements[i];
         return MeasurementElement(m, withTraces ? TraceFileNames(run.filesAt, m) : QStringList());
-    });
-    if (!WriteAtomically(files.recordFile, json, &files.recordError))
+    };
+    if (!WriteAtomically(
+            files.recordFile,
+            [&](QIODevice *out) { return WriteRunRecordJson(out, run, stats, j.stamp, names, element); },
+            &files.recordError))
         return r;
     SyncFolder(folder);
     if (!QFile::remove(journalPath))

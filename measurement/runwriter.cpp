@@ -244,28 +244,34 @@ RunFilesReport RunWriter::finish(const RunOutcome &outcome)
     if (csvWhole)
         names.csv = QFileInfo(report.csvFile).fileName();
 
-    // The measurements' elements as the journal holds them: a long run's
-    // record is then a copy, not a hundred thousand conversions.
+    // The measurements' elements as the journal holds them, read in order
+    // a megabyte at a time: a long run's record is a copy, not a hundred
+    // thousand conversions, and never all in memory.
     const RunStats stats = ComputeRunStats(run);
     report.recordFile = RunRecordFileName(dataDir_, stamp_);
-    uchar *mapped = nullptr;
-    if (begun_ && journalError_.isEmpty() && elements_.size() == size_t(run.measurements.size()) && journalSize_ > 0)
-        mapped = journal_.map(0, journalSize_);
-    QByteArray json;
-    if (mapped) {
-        const char *text = reinterpret_cast<const char *>(mapped);
-        json = RunRecordJson(run, stats, stamp_, names, [this, text](int i) {
-            return QByteArray::fromRawData(text + elements_[size_t(i)].first, elements_[size_t(i)].second);
-        });
-        journal_.unmap(mapped);
-    } else {
-        json = RunRecordJson(run, stats, stamp_, names, [this, &run](int i) {
+    const bool fromJournal =
+        begun_ && journalError_.isEmpty() && elements_.size() == size_t(run.measurements.size());
+    QByteArray window;
+    qint64 windowAt = 0;
+    const MeasurementElements elements = [&](int i) {
+        if (!fromJournal) {
             const Measurement &m = run.measurements[i];
             return MeasurementElement(m, withTraces_ ? TraceFileNames(filesAt(), m) : QStringList());
-        });
-    }
+        }
+        const qint64 at = elements_[size_t(i)].first;
+        const int length = elements_[size_t(i)].second;
+        if (at < windowAt || at + length > windowAt + window.size()) {
+            windowAt = at;
+            journal_.seek(at);
+            window = journal_.read(qMax(qint64(1) << 20, qint64(length)));
+        }
+        return QByteArray::fromRawData(window.constData() + (at - windowAt), length);
+    };
     const bool recorded = !(!begun_ && QFileInfo::exists(report.recordFile))
-                          && WriteAtomically(report.recordFile, json, &report.recordError);
+                          && WriteAtomically(
+                              report.recordFile,
+                              [&](QIODevice *out) { return WriteRunRecordJson(out, run, stats, stamp_, names, elements); },
+                              &report.recordError);
     if (!recorded && report.recordError.isEmpty())
         report.recordError = QStringLiteral("a file of another run has that name");
 
