@@ -2,8 +2,6 @@
 
 #include <QFile>
 
-#include <chrono>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -46,8 +44,11 @@ void FileSync::start(const QString &folder, std::vector<int> growing)
 
 void FileSync::written(const QString &path)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     pending_ << path;
+    const auto interval = std::chrono::milliseconds(intervalMs_);
+    while (intervalMs_ > 0 && busy_ && std::chrono::steady_clock::now() - roundStart_ >= interval)
+        roundDone_.wait(lock);
 }
 
 void FileSync::finish()
@@ -79,10 +80,14 @@ void FileSync::run()
         const bool last = stop_;
         const QStringList files = pending_;
         pending_.clear();
+        busy_ = true;
+        roundStart_ = std::chrono::steady_clock::now();
         lock.unlock();
         round(files);
         lock.lock();
+        busy_ = false;
         ++rounds_;
+        roundDone_.notify_all();
         if (last)
             return;
     }
