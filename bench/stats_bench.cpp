@@ -1,7 +1,8 @@
 // Times the statistics of a long run and the Statistics window of a large
 // one, on made-up measurements (no bench needed):
 //   - the statistics of 100 000 measurements (target: under 50 ms), and the
-//     histogram binning, delay table and run record of the same run;
+//     histogram binning, delay table and run record of the same run, and
+//     the end of such a run written as it went (target: under 0.5 s);
 //   - the Statistics window with 10 000 measurements, from the click on
 //     "Statistics…" until it is on screen and painted (target: under 1 s),
 //     then scrolling to the end, selecting everything and copying it.
@@ -12,18 +13,24 @@
 #include "graph/graph.h"
 #include "measurement/histogram.h"
 #include "graph/statisticswindow.h"
+#include "measurement/delaycalc.h"
 #include "measurement/delayscsv.h"
 #include "measurement/runjson.h"
 #include "measurement/runstats.h"
+#include "measurement/runwriter.h"
 #include "shared/measstate.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <limits>
@@ -56,6 +63,26 @@ RunRecord MadeUpRun(int n)
         run.measurements.append(m);
     }
     run.ended = run.started.addMSecs(400LL * n);
+    return run;
+}
+
+// The same as a run measures it: edges on the samples of a 20 000-point
+// Benlo record, so that each delay is a difference of two sample times.
+RunRecord GridRun(int n)
+{
+    RunRecord run = MadeUpRun(n);
+    const QVector<double> t = BuildTimeAxis(20000, BenloType);
+    const int trigger = 10000;
+    auto at = [&t, trigger](double ms) { return qBound(0, trigger + qRound(ms / 1000 / 6.00030001500075e-05), 19999); };
+    for (Measurement &m : run.measurements) {
+        m.tsrc = t[trigger];
+        if (std::isfinite(m.src2Rf)) {
+            m.trf = t[at(m.src2Rf)];
+            m.src2Rf = (m.trf - m.tsrc) * 1000;
+        }
+        m.tsnk = t[at(m.src2Snk)];
+        m.src2Snk = (m.tsnk - m.tsrc) * 1000;
+    }
     return run;
 }
 
@@ -101,6 +128,36 @@ int main(int argc, char *argv[])
     const RunStats stats = ComputeRunStats(big);
     Print("run record (JSON) of 100 000 measurements",
           Time(std::max(1, repetitions / 3), [&] { sink = sink + RunRecordJson(big, stats, "x_", {}).size(); }));
+
+    // The end of a run of 100 000 written as it went (no trace files): the
+    // results file and the record from the journal, each synced, and the
+    // journal removed. The measurements' own writing is not timed. Once in
+    // the temporary folder, once in memory (/dev/shm), where syncing costs
+    // nothing: the difference is the disk's.
+    const RunRecord grid = GridRun(100000);
+    for (const QString &where : {QDir::tempPath(), QStringLiteral("/dev/shm")}) {
+        if (!QFileInfo(where).isWritable())
+            continue;
+        QVector<double> finishing;
+        for (int i = 0; i < std::max(1, repetitions / 3); ++i) {
+            QTemporaryDir dir(where + QStringLiteral("/stats_bench-XXXXXX"));
+            RunOutcome outcome;
+            outcome.record = grid;
+            RunWriter writer;
+            writer.begin(dir.filePath("prog"), QString(), outcome.record, false);
+            for (Measurement &m : outcome.record.measurements)
+                writer.kept(m, KeptTraces());
+            QElapsedTimer clock;
+            clock.start();
+            const RunFilesReport report = writer.finish(outcome);
+            finishing.append(clock.nsecsElapsed() / 1e6);
+            if (!report.ok())
+                std::fprintf(stderr, "%s\n", qPrintable(report.problems().join('\n')));
+        }
+        std::sort(finishing.begin(), finishing.end());
+        Print(qPrintable(QStringLiteral("finishing a run of 100 000 in %1").arg(where)),
+              {finishing.first(), finishing[finishing.size() / 2]});
+    }
 
     // The user's path: the graph dialog of a run of 10 000, its button, the
     // window on screen and painted.
