@@ -107,6 +107,9 @@ QProcess *TestHeadless::start(const QStringList &args, const QString &cwd)
         env.remove(QString::fromLatin1(name));
     env.insert("HOME", home.path());
     env.insert("XDG_DATA_HOME", home.filePath("share"));
+    // The spool files of runs killed in a block read stay in this folder.
+    QDir().mkpath(home.filePath("tmp"));
+    env.insert("TMPDIR", home.filePath("tmp"));
     auto *p = new QProcess(this);
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(cwd);
