@@ -10,7 +10,6 @@
 # installed it stops at once. Runs from other checkouts wait for each other.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 scripts/install-deps.sh --package
 sudo=""
@@ -54,15 +53,15 @@ while read -r p; do
   if [ -e "$p" ]; then echo "$p"; fi
 done <"$paths" >"$existed"
 
-# The package and whatever apt brings in for it (nothing where the build's
-# packages are installed): all of that goes again at the end.
-mapfile -t adds < <(apt-get install -s -q --no-install-recommends "$deb" 2>/dev/null | awk '/^Inst /{print $2}')
-[[ " ${adds[*]} " == *" $pkg "* ]] || fail "apt would not install $deb"
+# The build's packages hold every library the package needs: apt installs
+# the package alone, downloads nothing, and the purge takes it all away.
+adds=$(apt-get install -s -q --no-install-recommends "$deb" 2>/dev/null | awk '/^Inst /{print $2}' | xargs)
+[ "$adds" = "$pkg" ] || fail "apt would install \"$adds\" for $deb, not the package alone"
 
 . scripts/benchsim.sh
 installed=""
 purge() {
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=600 "${adds[@]}" </dev/null
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=600 "$pkg" </dev/null
 }
 cleanup() {
   stop_benchsim
@@ -72,7 +71,7 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 130" INT TERM
 
-echo "== apt install $deb (installs: ${adds[*]})"
+echo "== apt install $deb"
 installed=yes
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
   -o DPkg::Lock::Timeout=600 "$deb" </dev/null
@@ -149,13 +148,11 @@ for page in QuenviaCodecTiming:--measure quenvia-benchsim:--scenario; do
   lexgrog "$file" || fail "the NAME section of $file cannot be read"
 done
 
-echo "== apt purge ${adds[*]}"
+echo "== apt purge $pkg"
 purge
 installed=""
-for p in "${adds[@]}"; do
-  state=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
-  [ -z "$state" ] || [ "$state" = not-installed ] || fail "$p is still known to dpkg as $state"
-done
+state=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
+[ -z "$state" ] || [ "$state" = not-installed ] || fail "$pkg is still known to dpkg as $state"
 left=$({ grep -vxF -f "$existed" "$paths" || true; } | while read -r p; do if [ -e "$p" ]; then echo "$p"; fi; done)
 [ -z "$left" ] || fail "left behind after the purge: $left"
 ls /var/lib/dpkg/info/"$pkg".* >/dev/null 2>&1 && fail "dpkg's records of $pkg are still there"
