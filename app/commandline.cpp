@@ -259,11 +259,14 @@ QString LabeledStamp(const QString &stamp, const QString &label)
 QString UsageText(const QString &program)
 {
     return QStringLiteral(
-               "Usage: %1                                   open the window\n"
-               "       %1 --measure N [--settings FILE] [--out DIR] [--label TEXT]\n"
-               "                [--no-traces] [--limit [FIGURE:]PATH<=MS ...]\n"
-               "       %1 --compare A.json B.json [--plot FILE.png]\n"
-               "       %1 --help | --version\n"
+               // GNU's layout ("or:" lines, headings ending in ':', options
+               // indented): help2man turns it into the man page.
+               "Usage: %1\n"
+               "  or:  %1 --measure N [OPTION]...\n"
+               "  or:  %1 --compare A.json B.json [--plot FILE.png]\n"
+               "  or:  %1 --help | --version\n"
+               "Without options it opens the window; with any of those below it measures or\n"
+               "compares without one.\n"
                "\n"
                "Measuring, without a window or a display:\n"
                "  --measure N      set up the instruments as their Init buttons do and take N\n"
@@ -285,9 +288,10 @@ QString UsageText(const QString &program)
                "ends the program at once.\n"
                "\n"
                "Comparing two runs:\n"
-               "  --compare A.json B.json  per path n, mean, standard deviation, median and 95th\n"
-               "                   percentile of both run records, and the difference of the\n"
-               "                   means with its 95 % confidence interval (Welch)\n"
+               "  --compare A.json B.json\n"
+               "                    per path n, mean, standard deviation, median and 95th\n"
+               "                    percentile of both run records, and the difference of\n"
+               "                    the means with its 95 % confidence interval (Welch)\n"
                "  --plot FILE.png  also write both runs' histograms, overlaid, per path\n"
                "\n"
                "Exit status:\n"

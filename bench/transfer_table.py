@@ -305,7 +305,7 @@ def main():
     b = {name: os.path.join(args.bin, "bench", name)
          for name in ("transfer_minserver", "transfer_recvloop", "transfer_ours", "transfer_lxi")}
     b["transfer_pyvisa.py"] = os.path.join(here, "transfer_pyvisa.py")
-    b["benchsim"] = os.path.join(args.bin, "sim", "benchsim")
+    b["benchsim"] = os.path.join(args.bin, "sim", "quenvia-benchsim")
     if not os.path.exists(b["transfer_lxi"]):
         b["transfer_lxi"] = None
     os.makedirs(args.work, exist_ok=True)

@@ -15,7 +15,7 @@ scripts/install-deps.sh --bench
 
 build=$root/build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUENVIA_BUILD_TESTS=ON >/dev/null
-targets=(benchsim transfer_minserver transfer_recvloop transfer_ours)
+targets=(quenvia-benchsim transfer_minserver transfer_recvloop transfer_ours)
 if cmake --build "$build" --target help | grep 'transfer_lxi' >/dev/null; then
   targets+=(transfer_lxi)
 fi

@@ -9,9 +9,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD_DIR:-$root/build/screenshots}
 
-if [ ! -x "$build/tests/e2e/grabscreens/QuenviaCodecTiming" ] || [ ! -x "$build/sim/benchsim" ]; then
+if [ ! -x "$build/tests/e2e/grabscreens/QuenviaCodecTiming" ] || [ ! -x "$build/sim/quenvia-benchsim" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j2 --target grabscreens benchsim
+  cmake --build "$build" -j2 --target grabscreens quenvia-benchsim
 fi
 
 work=$(mktemp -d)
@@ -22,7 +22,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_benchsim "$build/sim/benchsim" --scenario sim/scenarios/demo.json
+start_benchsim "$build/sim/quenvia-benchsim" --scenario sim/scenarios/demo.json
 
 export XDG_DATA_HOME=$work/data
 datadir=$XDG_DATA_HOME/Velmarsk/QuenviaCodecTiming

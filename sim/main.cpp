@@ -1,5 +1,7 @@
-// benchsim: serves the simulated bench until SIGINT/SIGTERM (or the end of
-// stdin with --stdin-eof), announcing its resources on one ready line.
+// quenvia-benchsim: serves the simulated bench until SIGINT/SIGTERM (or the
+// end of stdin with --stdin-eof), announcing its resources on one ready line
+// ("benchsim ready ...", which scripts and tests wait for).
+// Its --help and --version are also the text of its man page.
 #include "sim/bench.h"
 #include "sim/logline.h"
 
@@ -33,7 +35,7 @@ void onSignal(int)
 
 int fail(const QString &message)
 {
-    fprintf(stderr, "benchsim: %s\n", qPrintable(message));
+    fprintf(stderr, "quenvia-benchsim: %s\n", qPrintable(message));
     return 2;
 }
 
@@ -100,11 +102,13 @@ bool applyOptions(const QCommandLineParser &p, Scenario *s, QString *error)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("benchsim"));
+    QCoreApplication::setApplicationName(QStringLiteral("quenvia-benchsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUENVIA_VERSION));
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
         "Simulated oscilloscope, spectrum analyzer and video analyzer on raw SCPI sockets (127.0.0.1)."));
     p.addHelpOption();
+    p.addVersionOption();
     const QList<QCommandLineOption> options = {
         {QStringLiteral("scenario"), QStringLiteral("Scenario JSON file."), QStringLiteral("file")},
         {QStringLiteral("osc-type"), QStringLiteral("Oscilloscope command set: Orvix or Benlo."), QStringLiteral("type")},
