@@ -156,9 +156,9 @@ private:
     // kept for failureText(). Error: VI_ERROR_IO, the session goes on;
     // FatalError: the server closes both channels, so do we.
     ViStatus serverError(HislipReader &in, int fd, const Header &h, const Deadline &deadline);
-    // A failed receive or send. A protocol fault on our side of the wire
-    // is named to the server (FatalError, best effort); after that, or
-    // once a channel is gone, nothing more can be exchanged.
+    // A failed receive or send. A header from the server that is not
+    // HiSLIP is named to it (FatalError, best effort); after that, or once
+    // a channel is gone, nothing more can be exchanged.
     ViStatus failed(ViStatus status, int fd);
     void fail(ViStatus status, const std::string &text)
     {
