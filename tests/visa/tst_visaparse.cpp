@@ -1,6 +1,7 @@
 // Pure parts of the VISA library: resource strings, response-message
-// delimiting and number replies.
+// delimiting, number replies and HiSLIP message headers.
 
+#include "visa/hislipproto.h"
 #include "visa/messagedelimiter.h"
 #include "visa/resource.h"
 #include "visa/scpinumber.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 
 #include <clocale>
+#include <cstring>
 
 using visa::Resource;
 
@@ -23,6 +25,8 @@ private slots:
     void numbers_data();
     void numbers();
     void numbersUnderGermanLocale();
+    void hislipHeader_data();
+    void hislipHeader();
 };
 
 void VisaParseTest::resource_data()
@@ -208,6 +212,72 @@ void VisaParseTest::numbersUnderGermanLocale()
     QCOMPARE(pointValue, -0.6);
     QVERIFY(intOk);
     QCOMPARE(i, 1);
+}
+
+void VisaParseTest::hislipHeader_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<int>("status"); // hislip::HeaderStatus once the stream is in
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("control");
+    QTest::addColumn<uint>("param");
+    QTest::addColumn<qulonglong>("length");
+
+    const auto ok = int(hislip::HeaderStatus::Ok);
+    QTest::newRow("DataEnd, first MessageID") << QByteArray::fromHex("48530701ffffff000000000000000005")
+                                              << ok << 7 << 1 << 0xFFFFFF00u << 5ull;
+    QTest::newRow("all fields wide") << QByteArray::fromHex("4853fffe80000001ffeeddccbbaa9988")
+                                     << int(hislip::HeaderStatus::TooLong) << 255 << 254
+                                     << 0x80000001u << 0xffeeddccbbaa9988ull;
+    QTest::newRow("at the bound") << QByteArray::fromHex("48530600000000000000000000100000")
+                                  << ok << 6 << 0 << 0u << 0x100000ull;
+    QTest::newRow("past the bound") << QByteArray::fromHex("48530600000000000000000000100001") << int(hislip::HeaderStatus::TooLong)
+                                    << 6 << 0 << 0u << 0x100001ull;
+    // Judged on the first wrong byte, not after sixteen.
+    QTest::newRow("raw SCPI reply") << QByteArray("1\n") << int(hislip::HeaderStatus::BadPrologue) << 0 << 0 << 0u << 0ull;
+    QTest::newRow("lower-case prologue") << QByteArray("Hs") << int(hislip::HeaderStatus::BadPrologue) << 0 << 0 << 0u << 0ull;
+    QTest::newRow("half a header") << QByteArray::fromHex("485307000000") << int(hislip::HeaderStatus::Incomplete) << 0 << 0 << 0u
+                                   << 0ull;
+}
+
+void VisaParseTest::hislipHeader()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(int, status);
+    const auto *data = reinterpret_cast<const uint8_t *>(stream.constData());
+    const uint64_t bound = 1 << 20;
+
+    // Whole, in pieces, and byte by byte: the same verdict, no byte taken
+    // past the header.
+    for (int chunk : {1, 3, 5, stream.size()}) {
+        hislip::HeaderReader reader(bound);
+        int taken = 0;
+        for (int at = 0; at < stream.size(); at += chunk)
+            taken += int(reader.feed(data + at, size_t(qMin(chunk, stream.size() - at))));
+        QCOMPARE(int(reader.status()), status);
+        QVERIFY(taken <= int(hislip::HeaderSize));
+        if (status == int(hislip::HeaderStatus::BadPrologue) || status == int(hislip::HeaderStatus::Incomplete))
+            continue;
+        QFETCH(int, type);
+        QFETCH(int, control);
+        QFETCH(uint, param);
+        QFETCH(qulonglong, length);
+        const hislip::Header &h = reader.header();
+        QCOMPARE(int(h.type), type);
+        QCOMPARE(int(h.control), control);
+        QCOMPARE(uint(h.param), param);
+        QCOMPARE(qulonglong(h.length), length);
+        uint8_t again[hislip::HeaderSize];
+        hislip::encodeHeader(h, again);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(again), sizeof again), stream);
+        // Ready for the next message after reset(), also when the header
+        // arrives through room()/received().
+        reader.reset();
+        size_t len = 0;
+        std::memcpy(reader.room(&len), data, len);
+        reader.received(len);
+        QCOMPARE(int(reader.status()), status);
+    }
 }
 
 QTEST_GUILESS_MAIN(VisaParseTest)
