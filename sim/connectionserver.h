@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace benchsim {
 
@@ -28,6 +29,11 @@ public:
     ~ConnectionServer();
     ConnectionServer(const ConnectionServer &) = delete;
     ConnectionServer &operator=(const ConnectionServer &) = delete;
+
+    // Sent, as far as the socket takes it at once, to a connection that is
+    // refused because MaxConnections are served (a protocol's "too many
+    // clients"); set before listen(). Nothing by default.
+    void setRefusal(std::vector<uint8_t> bytes) { refusal_ = std::move(bytes); }
 
     // Listens on ip:port (dotted IPv4; port 0 picks a free port).
     bool listen(const std::string &ip, uint16_t port, Serve serve, std::string *error);
@@ -59,6 +65,7 @@ private:
     int wakeFd_ = -1; // eventfd
     uint16_t port_ = 0;
     Serve serve_;
+    std::vector<uint8_t> refusal_;
     std::atomic<bool> stopping_{false};
     std::thread acceptThread_;
     std::mutex mutex_;
