@@ -146,7 +146,7 @@ void ConnectionServer::admit(int fd)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_ || int(connections_.size()) >= MaxConnections) {
-            if (!refusal_.empty())
+            if (!stopping_ && !refusal_.empty())
                 (void)!::send(fd, refusal_.data(), refusal_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::close(fd);
             return;

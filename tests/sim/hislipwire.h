@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,6 +42,9 @@ public:
             ::close(fd);
             return -1;
         }
+        // Messages go out as they are sent, as from a HiSLIP client.
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         return fd;
     }
 
