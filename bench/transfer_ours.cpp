@@ -1,11 +1,13 @@
 // Our VISA library as a transfer client, through its public C API only, so
 // it times whatever the library does inside, today and after it changes.
 //
-// Usage: transfer_ours <resource> <case> <data bytes> <repetitions> [trace file]
+// Usage: transfer_ours [--curv] <resource> <case> <data bytes> <repetitions> [trace file]
 // Cases opc, mem, file and trg (see transfer_timing.h). "file" reads the
 // block as the application does: the 2-byte header, the count digits, then
 // viReadToFile into the trace file (removed after each read, as the
-// application removes "Trace.tmp").
+// application removes "Trace.tmp"). --curv: the independent HiSLIP
+// server's commands (DATA:POIN, CURV?) instead of the simulated
+// oscilloscope's (ACQ:POIN, CHAN1:DATA?).
 #include "visa/visa.h"
 
 #include "transfer_timing.h"
@@ -19,6 +21,9 @@
 #include <unistd.h>
 
 namespace {
+
+// The block query, by server.
+const char *blockQuery = "CHAN1:DATA?\n";
 
 bool writeText(ViSession vi, const char *text)
 {
@@ -42,13 +47,13 @@ std::string blockHeader(size_t bytes)
 bool readToMemory(ViSession vi, std::vector<ViByte> &buf, size_t expect)
 {
     ViUInt32 got = 0;
-    return writeText(vi, "CHAN1:DATA?\n") && viRead(vi, buf.data(), ViUInt32(buf.size()), &got) == VI_SUCCESS
+    return writeText(vi, blockQuery) && viRead(vi, buf.data(), ViUInt32(buf.size()), &got) == VI_SUCCESS
         && got == expect;
 }
 
 bool readToFile(ViSession vi, const char *file, size_t bytes)
 {
-    if (!writeText(vi, "CHAN1:DATA?\n"))
+    if (!writeText(vi, blockQuery))
         return false;
     ViByte head[16];
     ViUInt32 got = 0;
@@ -66,8 +71,14 @@ bool readToFile(ViSession vi, const char *file, size_t bytes)
 
 int main(int argc, char **argv)
 {
+    const bool curv = argc > 1 && std::strcmp(argv[1], "--curv") == 0;
+    if (curv) {
+        blockQuery = "CURV?\n";
+        --argc;
+        ++argv;
+    }
     if (argc < 5) {
-        std::fprintf(stderr, "usage: transfer_ours <resource> " TRANSFER_USAGE "  [trace file] for file\n");
+        std::fprintf(stderr, "usage: transfer_ours [--curv] <resource> " TRANSFER_USAGE "  [trace file] for file\n");
         return 2;
     }
     const std::string what = argv[2];
@@ -85,7 +96,9 @@ int main(int argc, char **argv)
     // Long enough for a 20 MB block from a slow server; a hang still ends.
     viSetAttribute(vi, VI_ATTR_TMO_VALUE, 30000);
     if (bytes > 0) {
-        const std::string setup = "ACQ:POIN " + std::to_string(bytes / 4) + ";FORM REAL,32;*TRG;*OPC?\n";
+        const std::string points = std::to_string(bytes / 4);
+        const std::string setup =
+            curv ? "DATA:POIN " + points + ";*OPC?\n" : "ACQ:POIN " + points + ";FORM REAL,32;*TRG;*OPC?\n";
         if (!writeText(vi, setup.c_str()) || !readLine(vi)) {
             std::fprintf(stderr, "transfer_ours: set-up failed\n");
             return 1;

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Side-by-side transfer benchmark: our VISA library against pyvisa-py and
 liblxi, on a minimal raw-socket server, an independent VXI-11 server and
-benchsim, with a plain C recv loop as the limit. Prints one Markdown table.
+benchsim, with a plain C recv loop as the limit; our HiSLIP transport against
+our raw socket on the same servers (the minimal one speaks both), and
+against an independent HiSLIP server. Prints one Markdown table.
 
 Run it through scripts/bench-transfers.sh, which builds everything and, where
 allowed, runs this inside a private network namespace so the VXI-11 peers can
@@ -150,6 +152,23 @@ def socket_jobs(b, port, work, reps):
     return jobs
 
 
+def hislip_jobs(b, key, rsrc, work, reps, curv=False, cases=("opc", "small", "large")):
+    """Our client's cases over one resource: *OPC?, the 80 kB block the
+    application's way (header, digits, viReadToFile) and to memory, the
+    20 MB block to memory. key.<case> names the results."""
+    ours = [b["transfer_ours"]] + (["--curv"] if curv else [])
+    trace = os.path.join(work, "Trace.tmp")
+    jobs = []
+    if "opc" in cases:
+        jobs.append(("%s.opc" % key, ours + [rsrc, "opc", "0", str(reps["opc"])], True))
+    if "small" in cases:
+        jobs.append(("%s.small" % key, ours + [rsrc, "mem", str(SMALL), str(reps["small"])], True))
+        jobs.append(("%s.file" % key, ours + [rsrc, "file", str(SMALL), str(reps["small"]), trace], True))
+    if "large" in cases:
+        jobs.append(("%s.large" % key, ours + [rsrc, "mem", str(LARGE), str(reps["large"])], True))
+    return jobs
+
+
 def vxi11_jobs(b, rsrc, peers, reps, all_peers):
     ours, pyv = b["transfer_ours"], [PYTHON, b["transfer_pyvisa.py"]]
     jobs = []
@@ -167,14 +186,19 @@ def vxi11_jobs(b, rsrc, peers, reps, all_peers):
     return jobs
 
 
-def benchsim_jobs(b, port, rsrc, reps):
+def benchsim_jobs(b, port, rsrc, reps, hislip_rsrc, work):
     loop = b["transfer_recvloop"]
-    return [
+    jobs = [
         ("benchsim.socket", [loop, "127.0.0.1", str(port), "mem", str(LARGE), str(reps["large"])], True),
         ("benchsim.vxi11", [b["transfer_ours"], rsrc, "mem", str(LARGE), str(reps["large"])], True),
         ("benchsim.trg", [loop, "127.0.0.1", str(port), "trg", str(LARGE), str(reps["trg"])], True),
         ("benchsim.trgread", [loop, "127.0.0.1", str(port), "trgread", str(LARGE), str(reps["trg"])], True),
     ]
+    if hislip_rsrc:
+        # Our client on both of the simulator's transports, in turns.
+        jobs += hislip_jobs(b, "benchsim.sock", "TCPIP::127.0.0.1::%d::SOCKET" % port, work, reps)
+        jobs += hislip_jobs(b, "benchsim.hislip", hislip_rsrc, work, reps)
+    return jobs
 
 
 # ---------------------------------------------------------------- the table
@@ -233,7 +257,7 @@ def render(results, rows, notes):
         else:
             ours_text = shown(ours, r.kind)
         met = "-"
-        if ours is not None:
+        if ours is not None and r.met is not None:
             verdict = r.met(ours, best[1] if best else None, limit, value)
             met = "-" if verdict is None else ("met" if verdict else "**not met**")
         lines.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
@@ -278,6 +302,23 @@ def table_rows():
         Row("VXI-11 20 MB block, glibc's default heap (no tuning)", "rate", "vxi11.large.default", (), None,
             ">= the tuned 20 MB row / 1.2",
             lambda o, p, l, v: None if v("vxi11.large.ours", LARGE) is None else o * 1.2 >= v("vxi11.large.ours", LARGE)),
+        Row("HiSLIP `*OPC?`, minimal server (limit: SOCKET, same server)", "time", "hislip.min.opc", (),
+            "socket.opc.ours", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 80 kB block, viRead to memory, minimal server (limit: SOCKET)", "time", "hislip.min.small", (),
+            "socket.small.ours", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 80 kB block, **viReadToFile**, minimal server (limit: SOCKET)", "time", "hislip.min.file", (),
+            "socket.small.file", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 20 MB block, viRead to memory, minimal server (limit: SOCKET)", "rate", "hislip.min.large", (),
+            "socket.large.ours", ">= 0.8x SOCKET", lambda o, p, l, v: None if l is None else o >= 0.8 * l),
+        Row("HiSLIP `*OPC?`, independent server (hislip-ref, Python)", "time", "hislip.ref.opc", (), None, "", None),
+        Row("HiSLIP 80 kB block, **viReadToFile**, hislip-ref", "time", "hislip.ref.file", (), None, "", None),
+        Row("HiSLIP 20 MB block, viRead to memory, hislip-ref", "rate", "hislip.ref.large", (), None, "", None),
+        Row("HiSLIP `*OPC?`, benchsim (limit: our SOCKET on benchsim)", "time", "benchsim.hislip.opc", (),
+            "benchsim.sock.opc", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 80 kB block, **viReadToFile**, benchsim (limit: SOCKET)", "time", "benchsim.hislip.file", (),
+            "benchsim.sock.file", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 20 MB block, benchsim (limit: SOCKET)", "rate", "benchsim.hislip.large", (),
+            "benchsim.sock.large", ">= 0.8x SOCKET", lambda o, p, l, v: None if l is None else o >= 0.8 * l),
         Row("benchsim as a server: SOCKET 20 MB to the plain C client", "rate", "benchsim.socket", (),
             "socket.large.limit", ">= 2 GB/s", lambda o, p, l, v: o >= 2e9),
         Row("benchsim as a server: VXI-11 20 MB to our client", "rate", "benchsim.vxi11", (), None, ">= 1 GB/s",
@@ -294,6 +335,7 @@ def main():
     ap.add_argument("--bin", required=True, help="build folder with bench/ and sim/ programs")
     ap.add_argument("--vxi11-ref", default="", help="the built independent VXI-11 server, if any")
     ap.add_argument("--vxi11-ref-missing", default="", help="why there is none (printed under the table)")
+    ap.add_argument("--hislip-ref", default="", help="the independent HiSLIP server's hislip_server.py, if any")
     ap.add_argument("--work", required=True, help="folder for the trace file (on disk, as the application's)")
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--quick", action="store_true", help="a tenth of the repetitions, for trying things out")
@@ -327,8 +369,25 @@ def main():
         except Failure as e:
             notes.append(str(e))
 
-    phase([b["transfer_minserver"], "-B", str(2 * LARGE)], ("stdout", r"port=(\d+)\n"),
-          lambda s: socket_jobs(b, int(s.match.group(1)), args.work, reps))
+    # The minimal server twice, raw socket and HiSLIP, their clients in
+    # turns: our two transports against the same server program.
+    try:
+        with Server([b["transfer_minserver"], "-B", str(2 * LARGE)], ("stdout", r"port=(\d+)\n")) as raw, \
+                Server([b["transfer_minserver"], "-H", "-B", str(2 * LARGE)], ("stdout", r"port=(\d+)\n")) as hs:
+            rsrc = "TCPIP::127.0.0.1::hislip0,%s::INSTR" % hs.match.group(1)
+            take_turns(results, socket_jobs(b, int(raw.match.group(1)), args.work, reps)
+                       + hislip_jobs(b, "hislip.min", rsrc, args.work, reps), args.rounds)
+    except Failure as e:
+        notes.append(str(e))
+
+    if args.hislip_ref:
+        # Python: its figures are mostly the server's; they show the client
+        # works at speed with a server it was not written with.
+        phase([PYTHON, args.hislip_ref, "--port", "0", "--stdin-eof"], ("stdout", r"port=(\d+)\n"),
+              lambda s: hislip_jobs(b, "hislip.ref", "TCPIP::127.0.0.1::hislip0,%s::INSTR" % s.match.group(1),
+                                    args.work, reps, curv=True, cases=("opc", "small", "large")))
+    else:
+        notes.append("no HiSLIP rows against the independent server: its hislip_server.py was not given")
 
     if args.vxi11_ref:
         # With its own portmapper on port 111 inside the namespace, so that
@@ -350,11 +409,20 @@ def main():
     if not b["transfer_lxi"]:
         notes.append("transfer_lxi was not built (Debian package liblxi-dev missing)")
 
-    # benchsim prints its raw-socket line first, then the VXI-11 one.
+    # benchsim prints its raw-socket line first, then the VXI-11 one, then
+    # (where it serves HiSLIP) the HiSLIP one.
+    help_text = subprocess.run([b["benchsim"], "--help"], capture_output=True, text=True).stdout
+    sim_hislip = "--hislip" in help_text
+    if not sim_hislip:
+        notes.append("benchsim does not serve HiSLIP yet: no HiSLIP rows against it")
+
     def sim(s):
         port = re.search(r"osc=TCPIP::127\.0\.0\.1::(\d+)::SOCKET", s.text)
-        return benchsim_jobs(b, int(port.group(1)), s.match.group(1), reps)
-    phase([b["benchsim"], "--stdin-eof", "--vxi11-direct"], ("stdout", r"benchsim vxi11 osc=(\S+) "), sim)
+        vxi = re.search(r"benchsim vxi11 osc=(\S+) ", s.text)
+        hs = re.search(r"benchsim hislip osc=(\S+) ", s.text)
+        return benchsim_jobs(b, int(port.group(1)), vxi.group(1), reps, hs.group(1) if hs else None, args.work)
+    phase([b["benchsim"], "--stdin-eof", "--vxi11-direct"] + (["--hislip"] if sim_hislip else []),
+          ("stdout", r"benchsim hislip osc=(\S+) " if sim_hislip else r"benchsim vxi11 osc=(\S+) "), sim)
 
     notes.insert(0, "medians over %d rounds, loopback, %d cores; %.0f s in all; servers and clients with "
                  "GLIBC_TUNABLES=%s unless the row says otherwise (then the client runs without)"

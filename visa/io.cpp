@@ -1,5 +1,5 @@
 // The plain I/O operations on an instrument session: viRead, viWrite,
-// viReadToFile and viGpibControlREN.
+// viReadToFile, viGpibControlREN, viClear and viReadSTB.
 
 #include "visa/deadline.h"
 #include "visa/session.h"
@@ -137,4 +137,22 @@ extern "C" ViStatus viGpibControlREN(ViSession vi, ViUInt16 mode)
     if (mode != VI_GPIB_REN_ADDRESS_GTL)
         return VI_ERROR_NSUP_MODE;
     return lock.transport().gotoLocal(lock.timeoutMs());
+}
+
+extern "C" ViStatus viClear(ViSession vi)
+{
+    InstrLock lock(vi);
+    if (lock.status() != VI_SUCCESS)
+        return lock.status();
+    return lock.transport().clear(lock.timeoutMs());
+}
+
+extern "C" ViStatus viReadSTB(ViSession vi, ViUInt16 *status)
+{
+    InstrLock lock(vi);
+    if (lock.status() != VI_SUCCESS)
+        return lock.status();
+    if (!status)
+        return VI_ERROR_USER_BUF;
+    return lock.transport().readStb(status, lock.timeoutMs());
 }

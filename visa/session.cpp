@@ -107,9 +107,18 @@ extern "C" ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode, ViUIn
 
     // Connecting can take up to the open time-out: no table lock meanwhile.
     ViStatus status = VI_ERROR_RSRC_NFOUND;
-    std::unique_ptr<Transport> transport = rsrc.kind == Resource::Kind::Socket
-        ? openSocketTransport(rsrc, timeout, &status)
-        : openVxi11Transport(rsrc, timeout, &status);
+    std::unique_ptr<Transport> transport;
+    switch (rsrc.kind) {
+    case Resource::Kind::Socket:
+        transport = openSocketTransport(rsrc, timeout, &status);
+        break;
+    case Resource::Kind::Instr:
+        transport = openVxi11Transport(rsrc, timeout, &status);
+        break;
+    case Resource::Kind::Hislip:
+        transport = openHislipTransport(rsrc, timeout, &status);
+        break;
+    }
     if (!transport)
         return status < 0 ? status : VI_ERROR_RSRC_NFOUND;
 

@@ -1,5 +1,5 @@
 // One open instrument connection, whatever carries it. Each transport
-// (raw socket, VXI-11) fills this interface; the session table in
+// (raw socket, VXI-11, HiSLIP) fills this interface; the session table in
 // session.cpp owns one per instrument session and maps VISA calls onto it.
 #pragma once
 
@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace visa {
 
@@ -69,6 +70,31 @@ public:
     // Go to local (viGpibControlREN mode VI_GPIB_REN_ADDRESS_GTL).
     virtual ViStatus gotoLocal(ViUInt32 timeoutMs) = 0;
 
+    // Device clear (viClear): the instrument drops its input and output
+    // and the connection is back in step. VI_ERROR_NSUP_OPER where the
+    // transport has none.
+    virtual ViStatus clear(ViUInt32 timeoutMs)
+    {
+        (void)timeoutMs;
+        return VI_ERROR_NSUP_OPER;
+    }
+
+    // The instrument's status byte (viReadSTB).
+    virtual ViStatus readStb(ViUInt16 *stb, ViUInt32 timeoutMs)
+    {
+        (void)stb;
+        (void)timeoutMs;
+        return VI_ERROR_NSUP_OPER;
+    }
+
+    // What the instrument itself said about the failure of the last call,
+    // when that call returned status because of it; empty otherwise.
+    virtual std::string failureText(ViStatus status) const
+    {
+        (void)status;
+        return std::string();
+    }
+
     // Orderly end of the connection (destroy_link for VXI-11). The object is
     // destroyed right after.
     virtual ViStatus close() = 0;
@@ -81,5 +107,7 @@ public:
 // not answer in time.
 std::unique_ptr<Transport> openSocketTransport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
 std::unique_ptr<Transport> openVxi11Transport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
+// Also VI_ERROR_RSRC_BUSY: the server takes no more clients.
+std::unique_ptr<Transport> openHislipTransport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
 
 } // namespace visa

@@ -2,7 +2,8 @@
  *
  * Written for this project from the VISA standard's names and values; it is
  * not a vendor header. C-callable. Transports: raw SCPI socket
- * (TCPIP[board]::host::port::SOCKET) and VXI-11 (TCPIP[board]::host[::device]::INSTR).
+ * (TCPIP[board]::host::port::SOCKET), VXI-11 (TCPIP[board]::host[::device]::INSTR)
+ * and HiSLIP (TCPIP[board]::host::hislipN[,port]::INSTR).
  */
 #ifndef QUENVIA_VISA_H
 #define QUENVIA_VISA_H
@@ -59,6 +60,7 @@ typedef ViUInt64 ViAttrState;
 #define VI_ERROR_NSUP_MODE ((ViStatus)0xBFFF0046L)
 #define VI_ERROR_NSUP_OPER ((ViStatus)0xBFFF0067L)
 #define VI_ERROR_USER_BUF ((ViStatus)0xBFFF0071L)
+#define VI_ERROR_RSRC_BUSY ((ViStatus)0xBFFF0072L) /* the instrument takes no more clients */
 #define VI_ERROR_FILE_ACCESS ((ViStatus)0xBFFF00A1L)
 #define VI_ERROR_FILE_IO ((ViStatus)0xBFFF00A2L)
 #define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6L)
@@ -82,6 +84,11 @@ ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, .
 ViStatus viRead(ViSession vi, ViBuf buf, ViUInt32 cnt, ViUInt32 *retCnt);
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt32 *retCnt);
 ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cnt, ViUInt32 *retCnt);
+ViStatus viClear(ViSession vi);
+ViStatus viReadSTB(ViSession vi, ViUInt16 *status);
+/* desc: at least 256 bytes. For the last failure of an instrument session,
+ * what the instrument said about it is included. */
+ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
 
 #ifdef __cplusplus
 }

@@ -50,6 +50,9 @@ void VisaParseTest::resource_data()
     QTest::newRow("surrounding blanks") << "  TCPIP::h::INSTR \n" << true << false << 0 << "h" << 0 << "inst0";
     QTest::newRow("ipv6 instr, port") << "TCPIP::[fe80::1%eth0],1024::INSTR" << true << false << 0 << "fe80::1%eth0" << 1024 << "inst0";
     QTest::newRow("underscore name") << "TCPIP::lab_scope-2.local::INSTR" << true << false << 0 << "lab_scope-2.local" << 0 << "inst0";
+    QTest::newRow("hislip") << "TCPIP0::192.168.1.20::hislip0::INSTR" << true << false << 0 << "192.168.1.20" << 4880 << "hislip0";
+    QTest::newRow("hislip port, upper case") << "TCPIP::h::HISLIP2,5000::INSTR" << true << false << 0 << "h" << 5000 << "HISLIP2";
+    QTest::newRow("hislip without class") << "TCPIP1::[::1]::hislip0" << true << false << 1 << "::1" << 4880 << "hislip0";
 
     QTest::newRow("empty") << "" << false << false << 0 << "" << 0 << "";
     QTest::newRow("garbage") << "hello" << false << false << 0 << "" << 0 << "";
@@ -71,6 +74,10 @@ void VisaParseTest::resource_data()
     QTest::newRow("comma in socket host") << "TCPIP::a,b::5025::SOCKET" << false << false << 0 << "" << 0 << "";
     QTest::newRow("empty label") << "TCPIP::scope..lab::INSTR" << false << false << 0 << "" << 0 << "";
     QTest::newRow("percent in name") << "TCPIP::h%t::INSTR" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("hislip without number") << "TCPIP::h::hislip::INSTR" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("hislip bad port") << "TCPIP::h::hislip0,0::INSTR" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("hislip two ports") << "TCPIP::h::hislip0,1,2::INSTR" << false << false << 0 << "" << 0 << "";
+    QTest::newRow("hislip port on host") << "TCPIP::h,4880::hislip0::INSTR" << false << false << 0 << "" << 0 << "";
 }
 
 void VisaParseTest::resource()
@@ -92,6 +99,7 @@ void VisaParseTest::resource()
     QCOMPARE(int(r.port), port);
     if (!socket)
         QCOMPARE(QString::fromStdString(r.device), device);
+    QCOMPARE(r.kind == Resource::Kind::Hislip, device.startsWith(QLatin1String("hislip"), Qt::CaseInsensitive));
 }
 
 void VisaParseTest::delimiter_data()
