@@ -351,18 +351,26 @@ void TestSimSocket::visaBlockRead()
     QCOMPARE(data, expected.mid(7));
 }
 
-// Each fault on "*OPC?" queries, as the set-ups and the run see them.
+// Each fault on "*OPC?" queries, as the set-ups and the run see them, on a
+// raw socket and over HiSLIP.
 void TestSimSocket::visaFaultStatuses_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<int>("status");
-    QTest::newRow("no reply") << int(Fault::Kind::NoReply) << 0 << int(VI_ERROR_TMO);
-    QTest::newRow("close") << int(Fault::Kind::Close) << 0 << int(VI_ERROR_CONN_LOST);
-    QTest::newRow("late, in time") << int(Fault::Kind::Late) << 200 << int(VI_SUCCESS);
-    QTest::newRow("late, too late") << int(Fault::Kind::Late) << 1500 << int(VI_ERROR_TMO);
-    QTest::newRow("device io timeout") << int(Fault::Kind::DeviceIoTimeout) << 0 << int(VI_ERROR_TMO);
-    QTest::newRow("device io error") << int(Fault::Kind::DeviceIoError) << 0 << int(VI_ERROR_TMO);
+    QTest::addColumn<bool>("hislip");
+    for (bool hislip : {false, true}) {
+        const char *over = hislip ? "hislip: " : "";
+        QTest::addRow("%sno reply", over) << int(Fault::Kind::NoReply) << 0 << int(VI_ERROR_TMO) << hislip;
+        QTest::addRow("%sclose", over) << int(Fault::Kind::Close) << 0 << int(VI_ERROR_CONN_LOST) << hislip;
+        QTest::addRow("%slate, in time", over) << int(Fault::Kind::Late) << 200 << int(VI_SUCCESS) << hislip;
+        QTest::addRow("%slate, too late", over) << int(Fault::Kind::Late) << 1500 << int(VI_ERROR_TMO) << hislip;
+        QTest::addRow("%sdevice io timeout", over) << int(Fault::Kind::DeviceIoTimeout) << 0 << int(VI_ERROR_TMO)
+                                                    << hislip;
+        // A raw socket has no device errors; HiSLIP says so at once with an Error message.
+        QTest::addRow("%sdevice io error", over)
+            << int(Fault::Kind::DeviceIoError) << 0 << int(hislip ? VI_ERROR_IO : VI_ERROR_TMO) << hislip;
+    }
 }
 
 void TestSimSocket::visaFaultStatuses()
@@ -370,14 +378,16 @@ void TestSimSocket::visaFaultStatuses()
     QFETCH(int, kind);
     QFETCH(int, delayMs);
     QFETCH(int, status);
+    QFETCH(bool, hislip);
     const ViUInt32 tmo = 700;
     Bench bench{Scenario()};
     Fault f = fault("osc", "CHAN2 ON", Fault::Kind(kind), delayMs);
     f.occurrence = 1;
     bench.addFault(f);
     QVERIFY(bench.start());
+    QVERIFY(!hislip || bench.startHislip());
     Session s;
-    QCOMPARE(s.open(bench.resource("osc"), tmo), VI_SUCCESS);
+    QCOMPARE(s.open(hislip ? bench.hislipResource("osc") : bench.resource("osc"), tmo), VI_SUCCESS);
     QElapsedTimer timer;
     timer.start();
     QByteArray reply;
@@ -399,15 +409,23 @@ void TestSimSocket::visaBlockFaults_data()
     QTest::addColumn<QByteArray>("header");
     QTest::addColumn<int>("digitsStatus");
     QTest::addColumn<int>("dataStatus");
+    QTest::addColumn<bool>("hislip");
     // Header reads of 2 bytes and then of the announced digits, as the block read does.
-    QTest::newRow("digit 0") << int(Fault::Kind::BlockDigit0) << QByteArray("#0") << 0 << 0;
-    QTest::newRow("non-digit") << int(Fault::Kind::BlockNonDigit) << QByteArray("#x") << 0 << 0;
-    QTest::newRow("garbage") << int(Fault::Kind::Garbage) << QByteArray("?g") << 0 << 0;
-    QTest::newRow("short length") << int(Fault::Kind::BlockShortLength) << QByteArray("#5") << int(VI_SUCCESS) << 0;
-    QTest::newRow("short data") << int(Fault::Kind::BlockShortData) << QByteArray("#4") << int(VI_SUCCESS_MAX_CNT)
-                                << int(VI_ERROR_TMO);
-    QTest::newRow("huge count") << int(Fault::Kind::BlockHugeCount) << QByteArray("#9") << int(VI_SUCCESS_MAX_CNT)
-                                << int(VI_ERROR_TMO);
+    for (bool hislip : {false, true}) {
+        const char *over = hislip ? "hislip: " : "";
+        // A raw socket's short block leaves the read waiting for more; over
+        // HiSLIP the message ends with the data it has.
+        const int cut = hislip ? int(VI_SUCCESS) : int(VI_ERROR_TMO);
+        QTest::addRow("%sdigit 0", over) << int(Fault::Kind::BlockDigit0) << QByteArray("#0") << 0 << 0 << hislip;
+        QTest::addRow("%snon-digit", over) << int(Fault::Kind::BlockNonDigit) << QByteArray("#x") << 0 << 0 << hislip;
+        QTest::addRow("%sgarbage", over) << int(Fault::Kind::Garbage) << QByteArray("?g") << 0 << 0 << hislip;
+        QTest::addRow("%sshort length", over)
+            << int(Fault::Kind::BlockShortLength) << QByteArray("#5") << int(VI_SUCCESS) << 0 << hislip;
+        QTest::addRow("%sshort data", over)
+            << int(Fault::Kind::BlockShortData) << QByteArray("#4") << int(VI_SUCCESS_MAX_CNT) << cut << hislip;
+        QTest::addRow("%shuge count", over)
+            << int(Fault::Kind::BlockHugeCount) << QByteArray("#9") << int(VI_SUCCESS_MAX_CNT) << cut << hislip;
+    }
 }
 
 void TestSimSocket::visaBlockFaults()
@@ -416,11 +434,13 @@ void TestSimSocket::visaBlockFaults()
     QFETCH(QByteArray, header);
     QFETCH(int, digitsStatus);
     QFETCH(int, dataStatus);
+    QFETCH(bool, hislip);
     Bench bench{Scenario()};
     bench.addFault(fault("osc", "CHAN1:DATA?", Fault::Kind(kind)));
     QVERIFY(bench.start());
+    QVERIFY(!hislip || bench.startHislip());
     Session s;
-    QCOMPARE(s.open(bench.resource("osc"), 700), VI_SUCCESS);
+    QCOMPARE(s.open(hislip ? bench.hislipResource("osc") : bench.resource("osc"), 700), VI_SUCCESS);
     QCOMPARE(s.query("ACQ:POIN 1000;FORM REAL,32;*TRG;*OPC?\n"), VI_SUCCESS);
     QCOMPARE(s.write("CHAN1:DATA?\n"), VI_SUCCESS);
     QByteArray got;
