@@ -1,5 +1,6 @@
 // The simulated bench: an oscilloscope, a spectrum analyzer and a video
-// analyzer with known delays, served over raw SCPI sockets on 127.0.0.1.
+// analyzer with known delays, served over raw SCPI sockets on 127.0.0.1,
+// and on request over VXI-11 and HiSLIP as well.
 //
 // Thread-safe: the servers run on their own threads while the code under
 // test runs on the caller's thread. Logs, truths and faults may be used at
@@ -93,6 +94,13 @@ public:
     // empty when VXI-11 is not served.
     QString vxi11Resource(const QString &instrument) const;
 
+    // Also serves the three instruments over HiSLIP (after start()): one
+    // port on 127.0.0.1 (0: a free port), osc, sa, va behind hislip0, 1, 2.
+    bool startHislip(QString *error = nullptr, quint16 port = 0);
+    // "TCPIP::127.0.0.1::hislip1,<port>::INSTR"; empty when HiSLIP is not
+    // served.
+    QString hislipResource(const QString &instrument) const;
+
     // "TCPIP::127.0.0.1::<port>::SOCKET" for "osc", "sa" or "va"; empty
     // before start() or for an unknown name.
     QString resource(const QString &instrument) const;
@@ -116,7 +124,7 @@ public:
     void clearFaults();
 
     // The transport-independent instrument models, for other transports
-    // (VXI-11) serving the same instruments. Null for an unknown name.
+    // (VXI-11, HiSLIP) serving the same instruments. Null for an unknown name.
     Endpoint *endpoint(const QString &instrument);
 
     const Scenario &scenario() const;

@@ -143,6 +143,11 @@ int main(int argc, char **argv)
                         "e.g. inside unshare -rn).")},
         {QStringLiteral("vxi11-direct"),
          QStringLiteral("Also serve VXI-11 on 127.0.0.1 without a portmapper (TCPIP::127.0.0.1,<port>::instN::INSTR).")},
+        {QStringLiteral("hislip"),
+         QStringLiteral("Also serve HiSLIP on 127.0.0.1, osc/sa/va as hislip0/1/2 "
+                        "(TCPIP::127.0.0.1::hislipN,<port>::INSTR).")},
+        {QStringLiteral("hislip-port"), QStringLiteral("HiSLIP port (0: a free port, the default); implies --hislip."),
+         QStringLiteral("port")},
     };
     p.addOptions(options);
     p.process(app);
@@ -182,17 +187,33 @@ int main(int argc, char **argv)
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    quint16 hislipPort = 0;
+    const bool hislip = p.isSet(QStringLiteral("hislip")) || p.isSet(QStringLiteral("hislip-port"));
+    if (p.isSet(QStringLiteral("hislip-port"))) {
+        bool ok = false;
+        const uint v = p.value(QStringLiteral("hislip-port")).toUInt(&ok);
+        if (!ok || v > 65535)
+            return fail(QStringLiteral("--hislip-port needs a number from 0 to 65535"));
+        hislipPort = quint16(v);
+    }
+
     if (!bench.start(&error))
         return fail(error);
     const bool vxi11 = p.isSet(QStringLiteral("vxi11")) || p.isSet(QStringLiteral("vxi11-direct"));
     if (vxi11 && !bench.startVxi11(&error, !p.isSet(QStringLiteral("vxi11-direct"))))
         return fail(QStringLiteral("VXI-11: %1").arg(error));
+    if (hislip && !bench.startHislip(&error, hislipPort))
+        return fail(QStringLiteral("HiSLIP: %1").arg(error));
     printf("benchsim ready osc=%s sa=%s va=%s\n", qPrintable(bench.resource(QStringLiteral("osc"))),
            qPrintable(bench.resource(QStringLiteral("sa"))), qPrintable(bench.resource(QStringLiteral("va"))));
     if (vxi11)
         printf("benchsim vxi11 osc=%s sa=%s va=%s\n", qPrintable(bench.vxi11Resource(QStringLiteral("osc"))),
                qPrintable(bench.vxi11Resource(QStringLiteral("sa"))),
                qPrintable(bench.vxi11Resource(QStringLiteral("va"))));
+    if (hislip)
+        printf("benchsim hislip osc=%s sa=%s va=%s\n", qPrintable(bench.hislipResource(QStringLiteral("osc"))),
+               qPrintable(bench.hislipResource(QStringLiteral("sa"))),
+               qPrintable(bench.hislipResource(QStringLiteral("va"))));
     fflush(stdout);
 
     const bool watchStdin = p.isSet(QStringLiteral("stdin-eof"));

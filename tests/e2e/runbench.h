@@ -151,21 +151,42 @@ private:
     QTimer timer;
 };
 
+// How the window reaches the simulated instruments.
+enum class RunTransport
+{
+    Socket, // raw SCPI sockets
+    Vxi11,  // "host,port" resources, no portmapper
+    Hislip,
+};
+
 class RunBench
 {
 public:
-    // Raw SCPI sockets, or VXI-11 ("host,port" resources, no portmapper).
-    RunBench(const benchsim::Scenario &scenario, bool ifDemod, bool hdmi, bool vxi11 = false) : bench(scenario)
+    RunBench(const benchsim::Scenario &scenario, bool ifDemod, bool hdmi,
+             RunTransport transport = RunTransport::Socket)
+        : bench(scenario)
     {
         // "Trace.tmp" of every block read goes to the working directory.
         previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        started = bench.start(&error) && (!vxi11 || bench.startVxi11(&error, false));
+        started = bench.start(&error);
+        if (transport == RunTransport::Vxi11)
+            started = started && bench.startVxi11(&error, false);
+        if (transport == RunTransport::Hislip)
+            started = started && bench.startHislip(&error);
         window = std::make_unique<MainWindow>();
         form = window->form.get();
         window->DataDir = dir.filePath("data");
         auto resource = [&](const QString &instrument) {
-            return vxi11 ? bench.vxi11Resource(instrument) : bench.resource(instrument);
+            switch (transport) {
+            case RunTransport::Vxi11:
+                return bench.vxi11Resource(instrument);
+            case RunTransport::Hislip:
+                return bench.hislipResource(instrument);
+            case RunTransport::Socket:
+                break;
+            }
+            return bench.resource(instrument);
         };
         form->OsIp->setText(resource("osc"));
         form->SaIp->setText(resource("sa"));

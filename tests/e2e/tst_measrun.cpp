@@ -104,29 +104,32 @@ void TestMeasRun::run_data()
     QTest::addColumn<bool>("ifDemod");
     QTest::addColumn<bool>("hdmi");
     QTest::addColumn<int>("rejectFirst");
-    QTest::addColumn<bool>("vxi11");
+    QTest::addColumn<int>("transport");
     // Channel 3 switched on by hand before the set-up: the Benlo set-up
     // never switches it on itself, the Orvix set-up must do it alone.
     QTest::addColumn<bool>("panelChan3");
+    const int socket = int(RunTransport::Socket);
 
     for (const char *type : {"Orvix", "Benlo"}) {
         const bool benlo = QByteArray(type) == "Benlo";
         for (bool ifDemod : {false, true}) {
             for (bool hdmi : {false, true}) {
                 QTest::addRow("%s, IF demod %s, HDMI %s", type, ifDemod ? "on" : "off", hdmi ? "on" : "off")
-                    << QString(type) << ifDemod << hdmi << 0 << false << benlo;
+                    << QString(type) << ifDemod << hdmi << 0 << socket << benlo;
             }
         }
     }
     // Rejected acquisitions are taken again and leave no trace in the results.
-    QTest::newRow("Orvix, 4 rejected first") << "Orvix" << false << true << 4 << false << false;
-    QTest::newRow("Benlo, 19 rejected first") << "Benlo" << false << false << 19 << false << true;
-    // The same run over VXI-11 links instead of raw sockets.
-    QTest::newRow("Orvix over VXI-11") << "Orvix" << true << true << 1 << true << false;
-    QTest::newRow("Benlo over VXI-11") << "Benlo" << false << true << 0 << true << true;
+    QTest::newRow("Orvix, 4 rejected first") << "Orvix" << false << true << 4 << socket << false;
+    QTest::newRow("Benlo, 19 rejected first") << "Benlo" << false << false << 19 << socket << true;
+    // The same run over VXI-11 links and HiSLIP sessions instead of raw sockets.
+    QTest::newRow("Orvix over VXI-11") << "Orvix" << true << true << 1 << int(RunTransport::Vxi11) << false;
+    QTest::newRow("Benlo over VXI-11") << "Benlo" << false << true << 0 << int(RunTransport::Vxi11) << true;
+    QTest::newRow("Orvix over HiSLIP") << "Orvix" << true << true << 1 << int(RunTransport::Hislip) << false;
+    QTest::newRow("Benlo over HiSLIP") << "Benlo" << false << true << 0 << int(RunTransport::Hislip) << true;
     // Nobody switched channel 3 on: no RF envelope, no Source->RF delay, and
     // the run still ends with its files and graph.
-    QTest::newRow("Benlo, IF demod on, channel 3 off") << "Benlo" << true << true << 0 << false << false;
+    QTest::newRow("Benlo, IF demod on, channel 3 off") << "Benlo" << true << true << 0 << socket << false;
 }
 
 void TestMeasRun::run()
@@ -135,7 +138,7 @@ void TestMeasRun::run()
     QFETCH(bool, ifDemod);
     QFETCH(bool, hdmi);
     QFETCH(int, rejectFirst);
-    QFETCH(bool, vxi11);
+    QFETCH(int, transport);
     QFETCH(bool, panelChan3);
     const int count = 3;
 
@@ -149,7 +152,7 @@ void TestMeasRun::run()
     scenario.vaValue = 35.5;
     if (panelChan3)
         scenario.frontPanelChannels = {3};
-    RunBench b(scenario, ifDemod, hdmi, vxi11);
+    RunBench b(scenario, ifDemod, hdmi, RunTransport(transport));
     QVERIFY2(b.started, qPrintable(b.error));
     QVERIFY(b.initialise());
 

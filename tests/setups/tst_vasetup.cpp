@@ -14,7 +14,7 @@ QStringList VaWire(const QString &threshold)
         "CONF:AVDA:TTV:APL:THR " + threshold + ";*OPC?",
         "CONF:AVDA:TTV:APL:HYST 5;*OPC?",
         "INIT:AVDA;*OPC?",
-        QString::fromLatin1(benchsim::GoToLocalCommand), // logged over VXI-11 only
+        QString::fromLatin1(benchsim::GoToLocalCommand), // logged over VXI-11 and HiSLIP only
     };
 }
 
@@ -47,14 +47,16 @@ void TstVaSetup::sequences_data()
     QTest::addColumn<bool>("reset");
     QTest::addColumn<QString>("threshold");
     QTest::addColumn<bool>("german");
-    QTest::addColumn<bool>("vxi11");
+    QTest::addColumn<int>("transport");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("without reset") << false << "35.0" << false << false << Steps(VaWire("35"), "2-5");
-    QTest::newRow("vxi11: with reset") << true << "35.0" << false << true << VaWire("35");
-    QTest::newRow("empty threshold") << false << "" << false << false << Steps(VaWire("0"), "2-5");
-    QTest::newRow("threshold abc") << false << "abc" << false << false << Steps(VaWire("0"), "2-5");
-    QTest::newRow("german: 12.5") << false << "12.5" << true << false << Steps(VaWire("12.5"), "2-5");
+    const int socket = int(Transport::Socket), vxi11 = int(Transport::Vxi11), hislip = int(Transport::Hislip);
+    QTest::newRow("without reset") << false << "35.0" << false << socket << Steps(VaWire("35"), "2-5");
+    QTest::newRow("vxi11: with reset") << true << "35.0" << false << vxi11 << VaWire("35");
+    QTest::newRow("empty threshold") << false << "" << false << socket << Steps(VaWire("0"), "2-5");
+    QTest::newRow("threshold abc") << false << "abc" << false << socket << Steps(VaWire("0"), "2-5");
+    QTest::newRow("german: 12.5") << false << "12.5" << true << socket << Steps(VaWire("12.5"), "2-5");
+    QTest::newRow("hislip: without reset") << false << "35.0" << false << hislip << Steps(VaWire("35"), "2-6");
 }
 
 void TstVaSetup::sequences()
@@ -62,11 +64,11 @@ void TstVaSetup::sequences()
     QFETCH(bool, reset);
     QFETCH(QString, threshold);
     QFETCH(bool, german);
-    QFETCH(bool, vxi11);
+    QFETCH(int, transport);
     QFETCH(QStringList, expected);
 
     const GermanLocale locale(german);
-    SetupBench b(benchsim::Scenario(), vxi11 ? Transport::Vxi11 : Transport::Socket);
+    SetupBench b(benchsim::Scenario(), static_cast<Transport>(transport));
     QVERIFY2(b.started, qPrintable(b.error));
     b.enableVa();
     b.form->VaRst->setChecked(reset);
