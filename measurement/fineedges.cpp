@@ -61,7 +61,8 @@ FineEdge FineCrossing(const QVector<double> &y, int i, double level, const std::
     // somewhere in the interval before this sample, if anywhere.
     if (i == 0 || !std::isfinite(y[i - 1]) || !(y[i - 1] < level) || !(y[i] >= level)) {
         e.time = t1;
-        e.boundS = i > 0 ? t1 - time(i - 1) : 0.0;
+        // Before the record's first sample nothing bounds it.
+        e.boundS = i > 0 ? t1 - time(i - 1) : std::numeric_limits<double>::quiet_NaN();
         e.noiseS = 0.0;
         return e;
     }
