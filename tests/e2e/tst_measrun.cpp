@@ -11,6 +11,7 @@
 #include "measurement/delaycalc.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runjson.h"
+#include "measurement/uncertaintytext.h"
 #include "measurement/tracefileformat.h"
 #include "shared/measstate.h"
 
@@ -19,6 +20,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTableView>
+#include <QTableWidget>
 
 #include <cmath>
 
@@ -298,6 +300,15 @@ void TestMeasRun::recordTableAndStatistics()
         QVERIFY(progress.value(2).startsWith(QStringLiteral("Retaken so far: 2")));
         QVERIFY(stats);
         QCOMPARE(selectedWhileModal, QString::number(LastRun.measurements[1].src2Snk, 'f', 3));
+        // The corrected means with their uncertainty under the statistics, and
+        // the fine and corrected delays after the table's first columns.
+        const MeanUncertainty snkU = PathUncertainty(LastRun, DelayPath::Src2Snk);
+        QCOMPARE(stats->uncertainty->item(2, int(DelayPath::Src2Snk))->text(), UncertaintyNumber(snkU.correctedMean));
+        QCOMPARE(stats->uncertainty->item(3, int(DelayPath::Src2Snk))->text(), UncertaintyBound(snkU.expanded));
+        QCOMPARE(stats->model->headerData(DelayTableModel::PrecisionColumn + 1, Qt::Horizontal).toString(),
+                 QStringLiteral("Fine\nSource->Sink (ms)"));
+        QCOMPARE(stats->model->index(0, DelayTableModel::PrecisionColumn + 1).data(DelayTableModel::CopyRole).toDouble(),
+                 LastRun.measurements[0].fineDelay(DelayPath::Src2Snk));
 
         const QString results = b.written("data*Results.txt").value(0);
         const QString stamp = QFileInfo(results).fileName().mid(4, 20);
