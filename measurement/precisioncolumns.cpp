@@ -10,7 +10,7 @@ QStringList PrecisionColumnTitles()
             titles << QStringLiteral("Fine\n%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
     for (const DelayPathInfo &p : DelayPaths) {
         titles << QStringLiteral("Corrected\n%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
-        titles << QStringLiteral("U, k = 2\n%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
+        titles << QStringLiteral("U (k = 2)\n%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
     }
     return titles;
 }

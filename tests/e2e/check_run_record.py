@@ -201,7 +201,7 @@ def main():
     labels = {"src2Rf": "Source->RF", "src2Hd": "Source->HDMI", "src2Snk": "Source->Sink"}
     check(rows[0] == ["Measurement", "Time (ISO 8601)", "Source->RF (ms)", "Source->HDMI (ms)", "Source->Sink (ms)",
                       "Retaken before", "Fine Source->RF (ms)", "Fine Source->Sink (ms)"]
-          + sum(([f"Corrected {labels[p]} (ms)", f"U, k = 2 {labels[p]} (ms)"] for p in PATHS), []),
+          + sum(([f"Corrected {labels[p]} (ms)", f"U (k = 2) {labels[p]} (ms)"] for p in PATHS), []),
           f"CSV header {rows[0]}")
     for m, row in zip(ms, rows[1:]):
         want = [str(m["index"]), m["time"]] + ["" if m[p] is None else m[p] for p in ("src2RfMs", "src2Hd", "src2SnkMs")]
