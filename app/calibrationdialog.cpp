@@ -145,7 +145,8 @@ bool CalibrationDialog::readFields(Calibration *calibration, QString *error) con
             *error = tr("%1: offset and uncertainty must be numbers of milliseconds").arg(QLatin1String(p.label));
             return false;
         }
-        QJsonObject entry{{QStringLiteral("offsetMs"), offsetValue}, {QStringLiteral("uncertaintyMs"), uncertaintyValue}};
+        QJsonObject entry{{QStringLiteral("offsetMs"), offsetValue},
+                          {QStringLiteral("uncertaintyMs"), uncertaintyValue}};
         if (!notes_[int(p.path)].isEmpty())
             entry[QStringLiteral("note")] = notes_[int(p.path)];
         paths[QLatin1String(p.key)] = entry;

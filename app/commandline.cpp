@@ -294,7 +294,9 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
         *error = QStringLiteral("nothing to do: give --measure N or --compare A.json B.json");
         return false;
     }
-    out.mode = measure ? CommandLine::Mode::Measure : calibrate ? CommandLine::Mode::Calibrate : CommandLine::Mode::Compare;
+    out.mode = measure     ? CommandLine::Mode::Measure
+               : calibrate ? CommandLine::Mode::Calibrate
+                           : CommandLine::Mode::Compare;
     *cl = out;
     return true;
 }

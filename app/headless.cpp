@@ -100,8 +100,8 @@ bool WriteCalibrationFromRun(const CommandLine &cl, const RunRecord &run, Calibr
         return false;
     }
     *text = QStringLiteral("Calibration: %1 offset %2 ms, standard uncertainty %3 ms, written to %4\n")
-                .arg(QLatin1String(path.label), UncertaintyNumber(entry.offsetMs), UncertaintyBound(entry.uncertaintyMs),
-                     QDir::toNativeSeparators(cl.calibrationFile));
+                .arg(QLatin1String(path.label), UncertaintyNumber(entry.offsetMs),
+                     UncertaintyBound(entry.uncertaintyMs), QDir::toNativeSeparators(cl.calibrationFile));
     return true;
 }
 

@@ -80,7 +80,8 @@ QString LimitCheckText(const LimitCheck &check)
         if (std::isnan(check.uncertainty))
             return QStringLiteral("%1 %2 has no uncertainty: inconclusive against %3")
                 .arg(corrected, Figure(check.value), Ms(check.limit.maxMs));
-        const QString figure = QStringLiteral("%1 +/- %2").arg(Figure(check.value), UncertaintyBound(check.uncertainty, 3) + QStringLiteral(" ms"));
+        const QString figure = QStringLiteral("%1 +/- %2 ms")
+                                   .arg(Figure(check.value), UncertaintyBound(check.uncertainty, 3));
         if (check.exceeded)
             return QStringLiteral("%1 %2 exceeds %3").arg(corrected, figure, Ms(check.limit.maxMs));
         if (check.inconclusive)

@@ -42,8 +42,8 @@ struct Tally
     void print(const char *row, const char *path)
     {
         std::sort(u.begin(), u.end());
-        std::printf("%-28s %-13s %8.2f %8.2f %9.1f %%  %6.1f %%  %7.2f %7.2f\n", row, path, worstMeanUs, worstGridMeanUs,
-                    100.0 * covered / n, 100.0 * meanCovered / runs, u[u.size() / 2], u.last());
+        std::printf("%-28s %-13s %8.2f %8.2f %9.1f %%  %6.1f %%  %7.2f %7.2f\n", row, path, worstMeanUs,
+                    worstGridMeanUs, 100.0 * covered / n, 100.0 * meanCovered / runs, u[u.size() / 2], u.last());
     }
 };
 

@@ -19,7 +19,8 @@ QTableWidget *MakeUncertaintyTable(QWidget *parent)
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
     table->setFixedHeight(table->horizontalHeader()->sizeHint().height()
-                          + table->rowCount() * table->verticalHeader()->defaultSectionSize() + 2 * table->frameWidth());
+                          + table->rowCount() * table->verticalHeader()->defaultSectionSize()
+                          + 2 * table->frameWidth());
     table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     return table;
 }

@@ -139,7 +139,8 @@ QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome)
         return QStringLiteral("%1: ready (%2)").arg(instrument, outcome.identity);
     }
     if (outcome.status == VI_SUCCESS && outcome.refusals.refused()) {
-        QString text = QStringLiteral("%1: Init failed: the instrument %2").arg(instrument, RefusalText(outcome.refusals));
+        QString text =
+            QStringLiteral("%1: Init failed: the instrument %2").arg(instrument, RefusalText(outcome.refusals));
         if (!outcome.refusalHint.isEmpty())
             text += QStringLiteral("; ") + outcome.refusalHint;
         return text;

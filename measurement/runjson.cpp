@@ -194,8 +194,8 @@ QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QStr
                                                 {QStringLiteral("csv"), Text(files.csv)}};
     QJsonArray measurements;
     for (int i = 0; i < run.measurements.size(); ++i)
-        measurements.append(MeasurementJson(run.measurements[i], i < files.traces.size() ? files.traces[i] : QStringList(),
-                                            run.calibration));
+        measurements.append(MeasurementJson(run.measurements[i],
+                                            i < files.traces.size() ? files.traces[i] : QStringList(), run.calibration));
     root[QStringLiteral("measurements")] = measurements;
     QJsonObject statistics{
         {QStringLiteral("percentileRule"),

@@ -93,8 +93,8 @@ MeanUncertainty PathUncertainty(const RunRecord &run, DelayPath path)
         squares.timingNoise += b.timingNoise * b.timingNoise;
         squares.timeBase += b.timeBase * b.timeBase;
         squares.calibration += b.calibration * b.calibration;
-        u.largestExpanded = std::isnan(u.largestExpanded) ? MeasurementCoverageFactor * b.combined()
-                                                         : std::max(u.largestExpanded, MeasurementCoverageFactor * b.combined());
+        const double expanded = MeasurementCoverageFactor * b.combined();
+        u.largestExpanded = std::isnan(u.largestExpanded) ? expanded : std::max(u.largestExpanded, expanded);
     }
     u.n = corrected.size();
     if (u.n == 0)
