@@ -12,7 +12,7 @@
 // What the headless modes return to the shell; --help lists them.
 enum ExitStatus {
     ExitDone = 0,
-    ExitUsage = 1,       // the command line or the settings file named on it is wrong
+    ExitUsage = 1,       // the command line, the settings file named on it or the calibration is wrong
     ExitFailure = 2,     // a set-up, an instrument, or a file that could not be read or written
     ExitLimit = 3,       // a --limit was exceeded
     ExitIncomplete = 4,  // the run stopped before N measurements
