@@ -9,25 +9,38 @@ namespace {
 
 enum class Takes { Nothing, Value, TwoValues };
 
+// Which mode an option belongs to.
+enum class For {
+    Any,
+    Run,       // --measure or --calibrate
+    Measure,   // --measure only
+    Calibrate, // --calibrate only
+    Compare,
+};
+
 struct KnownOption
 {
     const char *name;
     Takes takes;
-    bool measure; // belongs to --measure
-    bool compare; // belongs to --compare
+    For mode;
 };
 
 const KnownOption Options[] = {
-    {"--measure", Takes::Value, true, false},
-    {"--settings", Takes::Value, true, false},
-    {"--out", Takes::Value, true, false},
-    {"--label", Takes::Value, true, false},
-    {"--no-traces", Takes::Nothing, true, false},
-    {"--limit", Takes::Value, true, false},
-    {"--compare", Takes::TwoValues, false, true},
-    {"--plot", Takes::Value, false, true},
-    {"--help", Takes::Nothing, false, false},
-    {"--version", Takes::Nothing, false, false},
+    {"--measure", Takes::Value, For::Measure},
+    {"--calibrate", Takes::Value, For::Calibrate},
+    {"--settings", Takes::Value, For::Run},
+    {"--out", Takes::Value, For::Run},
+    {"--label", Takes::Value, For::Run},
+    {"--no-traces", Takes::Nothing, For::Run},
+    {"--calibration", Takes::Value, For::Run},
+    {"--limit", Takes::Value, For::Measure},
+    {"--guarded", Takes::Nothing, For::Measure},
+    {"--path", Takes::Value, For::Calibrate},
+    {"--reference-ms", Takes::Value, For::Calibrate},
+    {"--compare", Takes::TwoValues, For::Compare},
+    {"--plot", Takes::Value, For::Compare},
+    {"--help", Takes::Nothing, For::Any},
+    {"--version", Takes::Nothing, For::Any},
 };
 
 const KnownOption *FindOption(const QString &name)
@@ -120,8 +133,9 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
 {
     CommandLine out;
     QStringList seen;
-    bool measureOnly = false, compareOnly = false;
-    QString measureOption, compareOption; // the first of each kind, for messages
+    // The first option given for each mode, for messages.
+    QString firstOf[5];
+    auto first = [&firstOf](For mode) -> QString & { return firstOf[int(mode)]; };
 
     // Asking for help is never a mistake, whatever else the line holds.
     for (int i = 1; i < args.size(); ++i)
@@ -173,21 +187,15 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
                     return false;
                 }
         }
-
-        if (known->measure && !measureOnly) {
-            measureOnly = true;
-            measureOption = name;
-        }
-        if (known->compare && !compareOnly) {
-            compareOnly = true;
-            compareOption = name;
-        }
+        if (first(known->mode).isEmpty())
+            first(known->mode) = name;
 
         if (name == QLatin1String("--version")) {
             out.mode = CommandLine::Mode::Version;
-        } else if (name == QLatin1String("--measure")) {
+        } else if (name == QLatin1String("--measure") || name == QLatin1String("--calibrate")) {
             if (!TypedCount(values[0], &out.count)) {
-                *error = QStringLiteral("--measure takes a whole number from 1 to %1, not \"%2\"")
+                *error = QStringLiteral("%1 takes a whole number from 1 to %2, not \"%3\"")
+                             .arg(name)
                              .arg(MaxMeasCount)
                              .arg(values[0]);
                 return false;
@@ -200,11 +208,35 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
             out.label = values[0];
         } else if (name == QLatin1String("--no-traces")) {
             out.noTraces = true;
+        } else if (name == QLatin1String("--calibration")) {
+            out.calibrationFile = values[0];
         } else if (name == QLatin1String("--limit")) {
             Limit limit;
             if (!ParseLimit(values[0], &limit, error))
                 return false;
             out.limits.append(limit);
+        } else if (name == QLatin1String("--guarded")) {
+            out.guarded = true;
+        } else if (name == QLatin1String("--path")) {
+            // The video analyzer's reading has no edges to calibrate from:
+            // its entry is typed into the calibration by hand.
+            const QString path = values[0].toLower();
+            if (path == QLatin1String("src2rf"))
+                out.calibratePath = DelayPath::Src2Rf;
+            else if (path == QLatin1String("src2snk"))
+                out.calibratePath = DelayPath::Src2Snk;
+            else {
+                *error = QStringLiteral("--path is src2Rf or src2Snk, not \"%1\"").arg(values[0]);
+                return false;
+            }
+        } else if (name == QLatin1String("--reference-ms")) {
+            bool ok = false;
+            out.referenceMs = TypedNumber(values[0], &ok);
+            if (!ok || std::fabs(out.referenceMs) > 1000.0) {
+                *error = QStringLiteral("--reference-ms takes a delay in ms from -1000 to 1000, not \"%1\"")
+                             .arg(values[0]);
+                return false;
+            }
         } else if (name == QLatin1String("--compare")) {
             out.compareA = values[0];
             out.compareB = values[1];
@@ -217,26 +249,54 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
         *cl = out;
         return true;
     }
-    if (measureOnly && compareOnly) {
-        *error = QStringLiteral("%1 and %2 do not go together: measure or compare, one at a time")
-                     .arg(measureOption, compareOption);
-        return false;
-    }
     const bool measure = seen.contains(QStringLiteral("--measure"));
+    const bool calibrate = seen.contains(QStringLiteral("--calibrate"));
     const bool compare = seen.contains(QStringLiteral("--compare"));
-    if (measureOnly && !measure) {
-        *error = QStringLiteral("%1 needs --measure N").arg(measureOption);
+    // A run (measured or calibrating) and a comparison never go together.
+    QString runOption = first(For::Measure);
+    for (For mode : {For::Calibrate, For::Run})
+        if (runOption.isEmpty())
+            runOption = first(mode);
+    if (!runOption.isEmpty() && !first(For::Compare).isEmpty()) {
+        *error = QStringLiteral("%1 and %2 do not go together: measure, calibrate or compare, one at a time")
+                     .arg(runOption, first(For::Compare));
         return false;
     }
-    if (compareOnly && !compare) {
-        *error = QStringLiteral("%1 needs --compare A.json B.json").arg(compareOption);
+    if (measure && calibrate) {
+        *error = QStringLiteral("--measure and --calibrate do not go together: measure or calibrate, one at a time");
         return false;
     }
-    if (!measure && !compare) {
+    if (!first(For::Measure).isEmpty() && !measure) {
+        *error = QStringLiteral("%1 needs --measure N").arg(first(For::Measure));
+        return false;
+    }
+    if (!first(For::Calibrate).isEmpty() && !calibrate) {
+        *error = QStringLiteral("%1 needs --calibrate N").arg(first(For::Calibrate));
+        return false;
+    }
+    if (!first(For::Run).isEmpty() && !measure && !calibrate) {
+        *error = QStringLiteral("%1 needs --measure N").arg(first(For::Run));
+        return false;
+    }
+    if (!first(For::Compare).isEmpty() && !compare) {
+        *error = QStringLiteral("%1 needs --compare A.json B.json").arg(first(For::Compare));
+        return false;
+    }
+    if (calibrate && !seen.contains(QStringLiteral("--path"))) {
+        *error = QStringLiteral("--calibrate needs --path src2Rf or src2Snk: the path it calibrates");
+        return false;
+    }
+    if (calibrate && out.calibrationFile.isEmpty()) {
+        *error = QStringLiteral("--calibrate needs --calibration FILE: the file it writes");
+        return false;
+    }
+    if (!measure && !compare && !calibrate) {
         *error = QStringLiteral("nothing to do: give --measure N or --compare A.json B.json");
         return false;
     }
-    out.mode = measure ? CommandLine::Mode::Measure : CommandLine::Mode::Compare;
+    out.mode = measure     ? CommandLine::Mode::Measure
+               : calibrate ? CommandLine::Mode::Calibrate
+                           : CommandLine::Mode::Compare;
     *cl = out;
     return true;
 }
@@ -263,6 +323,7 @@ QString UsageText(const QString &program)
                // indented): help2man turns it into the man page.
                "Usage: %1\n"
                "  or:  %1 --measure N [OPTION]...\n"
+               "  or:  %1 --calibrate N --path PATH --calibration FILE [OPTION]...\n"
                "  or:  %1 --compare A.json B.json [--plot FILE.png]\n"
                "  or:  %1 --help | --version\n"
                "Without options it opens the window; with any of those below it measures or\n"
@@ -282,10 +343,23 @@ QString UsageText(const QString &program)
                "                   PATH is src2rf, src2hd or src2snk, FIGURE mean (default),\n"
                "                   median, p95 or max, MS milliseconds; repeatable; quote it\n"
                "                   for the shell: --limit 'src2snk<=150' --limit 'p95:src2snk<=160'\n"
+               "  --guarded        judge each limit against the corrected figure and its\n"
+               "                   uncertainty U: met when figure + U <= limit, exceeded when\n"
+               "                   figure - U > limit, otherwise inconclusive (status 5)\n"
+               "  --calibration FILE  the calibration to take off the fine delays (default: the\n"
+               "                   one the window uses, kept beside the settings file)\n"
                "Progress goes to standard error, the statistics table to standard output.\n"
                "Ctrl-C (or SIGTERM) ends the run after the exchange under way, puts the\n"
                "instruments back into free run and writes what was kept; a second Ctrl-C\n"
                "ends the program at once.\n"
+               "\n"
+               "Calibrating, on a reference set-up whose delay is known:\n"
+               "  --calibrate N --path PATH --calibration FILE [--reference-ms X]\n"
+               "                   take N measurements as --measure does and write PATH's offset\n"
+               "                   (mean fine delay - X, default X 0: the sensor on the source\n"
+               "                   itself) with its uncertainty into FILE, keeping its other\n"
+               "                   entries; PATH is src2Rf or src2Snk; --settings, --out,\n"
+               "                   --label and --no-traces as with --measure\n"
                "\n"
                "Comparing two runs:\n"
                "  --compare A.json B.json\n"
@@ -296,12 +370,15 @@ QString UsageText(const QString &program)
                "\n"
                "Exit status:\n"
                "  0    done\n"
-               "  1    usage: the command line or the settings file it names is wrong\n"
+               "  1    usage: the command line, the settings file it names or the calibration\n"
+               "       it applies is wrong\n"
                "  2    set-up or instrument failure (also an instrument lost during the run), or\n"
                "       a file that could not be read or written\n"
                "  3    a limit was exceeded (or its figure has no value)\n"
                "  4    run incomplete: stopped before N measurements (acquisitions rejected %3\n"
                "       times in a row, Trace.tmp not writable)\n"
+               "  5    --guarded: no limit exceeded, but a limit lies within a figure's\n"
+               "       uncertainty (inconclusive)\n"
                "  130  interrupted by SIGINT or SIGTERM; what was kept is written\n")
         .arg(program)
         .arg(MaxMeasCount)

@@ -12,10 +12,11 @@
 // What the headless modes return to the shell; --help lists them.
 enum ExitStatus {
     ExitDone = 0,
-    ExitUsage = 1,       // the command line or the settings file named on it is wrong
+    ExitUsage = 1,       // the command line, the settings file named on it or the calibration is wrong
     ExitFailure = 2,     // a set-up, an instrument, or a file that could not be read or written
     ExitLimit = 3,       // a --limit was exceeded
     ExitIncomplete = 4,  // the run stopped before N measurements
+    ExitInconclusive = 5, // --guarded: a limit lies within a figure's uncertainty
     ExitInterrupted = 130, // SIGINT or SIGTERM, as a shell reports a process ended by Ctrl-C
 };
 
@@ -31,15 +32,21 @@ struct Limit
 
 struct CommandLine
 {
-    enum class Mode { Window, Help, Version, Measure, Compare };
+    enum class Mode { Window, Help, Version, Measure, Compare, Calibrate };
     Mode mode = Mode::Window;
 
-    int count = 0;        // --measure N
+    int count = 0;        // --measure N, --calibrate N
     QString settingsFile; // empty: the window's own settings file
     QString outDir;       // empty: where the window writes
     QString label;
     bool noTraces = false;
     QVector<Limit> limits;
+    bool guarded = false; // --guarded: a limit counts only beyond the figure's uncertainty
+    // --calibration FILE: the calibration a run applies; with --calibrate,
+    // the file it writes (its other paths kept).
+    QString calibrationFile;
+    DelayPath calibratePath = DelayPath::Src2Rf; // --path
+    double referenceMs = 0.0;                    // --reference-ms: the reference set-up's true delay
 
     QString compareA, compareB; // --compare A.json B.json
     QString plotFile;           // --plot FILE.png

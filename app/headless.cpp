@@ -1,5 +1,6 @@
 #include "app/headless.h"
 
+#include "app/calibrationstore.h"
 #include "app/commandline.h"
 #include "app/comparerun.h"
 #include "app/datapaths.h"
@@ -15,6 +16,8 @@
 #include "measurement/resultsfile.h"
 #include "measurement/runfiles.h"
 #include "measurement/runstats.h"
+#include "measurement/uncertainty.h"
+#include "measurement/uncertaintytext.h"
 #include "shared/measstate.h"
 #include "shared/typednumber.h"
 #include "shared/version.h"
@@ -23,6 +26,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -62,6 +66,45 @@ QString SignalName(int signal)
     return signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT");
 }
 
+// A calibrating run's offset for its path: the fine mean less the
+// reference's delay, with the fine mean's standard uncertainty. The file's
+// other entries stay. False with the reason in *text when nothing could be
+// written; *text says what was.
+bool WriteCalibrationFromRun(const CommandLine &cl, const RunRecord &run, Calibration calibration, QString *text)
+{
+    const DelayPathInfo &path = PathInfo(cl.calibratePath);
+    const MeanUncertainty u = PathUncertainty(run, cl.calibratePath);
+    if (u.n == 0 || !std::isfinite(u.combined)) {
+        *text = QStringLiteral("Calibration not written: no %1 delay was measured\n").arg(QLatin1String(path.label));
+        return false;
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    calibration.loaded = true;
+    if (calibration.name.isEmpty())
+        calibration.name = QStringLiteral("Reference set-up");
+    calibration.date = now.date().toString(Qt::ISODate);
+    PathCalibration &entry = calibration.of(cl.calibratePath);
+    entry.set = true;
+    entry.offsetMs = u.fineMean - cl.referenceMs;
+    // What the mean itself is known to: scatter, interpolation, time base.
+    entry.uncertaintyMs = std::sqrt(u.statistical * u.statistical + u.interpolation * u.interpolation
+                                    + u.timeBase * u.timeBase);
+    entry.note = QStringLiteral("%1: mean fine delay of %2 measurements %3 ms less the reference %4 ms%5")
+                     .arg(now.toString(Qt::ISODate))
+                     .arg(u.n)
+                     .arg(QString::number(u.fineMean, 'f', 6), QString::number(cl.referenceMs, 'g', 6),
+                          run.label.isEmpty() ? QString() : QStringLiteral(", run %1").arg(run.label));
+    const QString error = WriteCalibrationFile(cl.calibrationFile, calibration);
+    if (!error.isEmpty()) {
+        *text = QStringLiteral("Could not write %1: %2\n").arg(QDir::toNativeSeparators(cl.calibrationFile), error);
+        return false;
+    }
+    *text = QStringLiteral("Calibration: %1 offset %2 ms, standard uncertainty %3 ms, written to %4\n")
+                .arg(QLatin1String(path.label), UncertaintyNumber(entry.offsetMs),
+                     UncertaintyBound(entry.uncertaintyMs), QDir::toNativeSeparators(cl.calibrationFile));
+    return true;
+}
+
 int Measure(const CommandLine &cl)
 {
     const QString userDataDir = UserDataDir();
@@ -80,6 +123,30 @@ int Measure(const CommandLine &cl)
                               .arg(settingsFile));
             return ExitUsage;
         }
+
+    // The calibration to take off the fine delays, checked before any
+    // instrument is touched. A calibrating run applies none: it measures
+    // the fine delays the offset comes from; its file is only read for what
+    // to keep.
+    Calibration calibration;
+    QString calibrationError;
+    const bool calibrating = cl.mode == CommandLine::Mode::Calibrate;
+    const QString calibrationSource =
+        cl.calibrationFile.isEmpty() ? RememberedCalibrationFile(settingsFile) : cl.calibrationFile;
+    bool readable = true;
+    if (cl.calibrationFile.isEmpty())
+        readable = LoadRememberedCalibration(settingsFile, &calibration, &calibrationError);
+    else if (!calibrating || QFileInfo::exists(cl.calibrationFile)) // calibrating may start a new file
+        readable = ReadCalibrationFile(cl.calibrationFile, &calibration, &calibrationError);
+    if (!readable) {
+        Print(stderr, QStringLiteral("Cannot use the calibration: %1\n").arg(calibrationError));
+        return ExitUsage;
+    }
+    Calibration applied = calibration;
+    if (calibrating) {
+        applied = Calibration();
+        applied.timeBasePpm = calibration.timeBasePpm;
+    }
 
     // Before any instrument is touched: a folder that takes no files would
     // lose the whole run.
@@ -137,6 +204,11 @@ int Measure(const CommandLine &cl)
     if (StopSignal())
         return ExitInterrupted;
 
+    Print(stderr, QStringLiteral("Calibration: %1%2\n")
+                      .arg(CalibrationSummary(applied),
+                           applied.loaded ? QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(calibrationSource))
+                                          : QString()));
+
     RunRequest request;
     request.count = cl.count;
     request.type = &type;
@@ -165,6 +237,7 @@ int Measure(const CommandLine &cl)
     run.settings = SettingsUsed(osc, sa, va, osTypIdx, settings.ifDemod, settings.hdmi, true);
     run.saIdentity = analyzer.identity;
     run.label = cl.label;
+    run.calibration = applied;
     PublishRun(outcome);
 
     const QString stamp = LabeledStamp(RunStamp(QDateTime::currentDateTime()), cl.label);
@@ -181,24 +254,36 @@ int Measure(const CommandLine &cl)
         out += QStringLiteral("Run record: %1\n").arg(QDir::toNativeSeparators(written.recordFile));
     const RunStats stats = ComputeRunStats(run);
     out += QLatin1Char('\n') + RunStatsTable(stats);
+    out += QLatin1Char('\n') + UncertaintyTable(run);
     bool exceeded = false;
+    bool inconclusive = false;
     if (!cl.limits.isEmpty())
         out += QLatin1Char('\n');
     for (const Limit &limit : cl.limits) {
-        const LimitCheck check = CheckLimit(limit, stats);
+        const LimitCheck check = cl.guarded ? CheckGuardedLimit(limit, run) : CheckLimit(limit, stats);
         exceeded = exceeded || check.exceeded;
+        inconclusive = inconclusive || check.inconclusive;
         out += QStringLiteral("Limit: %1\n").arg(LimitCheckText(check));
+    }
+    // Only a whole calibrating run says what the bench adds.
+    bool calibrationFailed = false;
+    if (calibrating && signal == 0 && run.end == RunEnd::Completed) {
+        QString written;
+        calibrationFailed = !WriteCalibrationFromRun(cl, run, calibration, &written);
+        out += QLatin1Char('\n') + written;
     }
     Print(stdout, out);
 
     // The most serious outcome decides.
     if (signal != 0)
         return ExitInterrupted;
-    if (run.end == RunEnd::ConnectionLost || !written.ok())
+    if (run.end == RunEnd::ConnectionLost || !written.ok() || calibrationFailed)
         return ExitFailure;
     if (run.end != RunEnd::Completed)
         return ExitIncomplete;
-    return exceeded ? ExitLimit : ExitDone;
+    if (exceeded)
+        return ExitLimit;
+    return inconclusive ? ExitInconclusive : ExitDone;
 }
 
 } // namespace
@@ -223,7 +308,8 @@ int HeadlessMain(int argc, char *argv[])
     case CommandLine::Mode::Version:
         Print(stdout, QStringLiteral("%1 %2\n").arg(ToolName(), ToolVersion()));
         return ExitDone;
-    case CommandLine::Mode::Measure: {
+    case CommandLine::Mode::Measure:
+    case CommandLine::Mode::Calibrate: {
         QCoreApplication app(argc, argv);
         return Measure(cl);
     }

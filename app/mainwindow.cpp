@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
@@ -34,6 +35,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     CfgFile = CfgFilePath(DataDir, AppName);
 
     LoadCfgFile(CfgFile);
+    LoadCalibrationInUse();
 
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
 }
@@ -76,4 +78,23 @@ void MainWindow::on_VaHdmi_clicked(bool checked)
 void MainWindow::on_OsTyp_currentIndexChanged(int index)
 {
     OsTypIdx = index;
+    // An instrument set up for another family would record or sweep another
+    // time window than the one the delays are computed on: it must be set
+    // up again before a run.
+    const OscType &shown = OscTypeOf(index);
+    const QString ready = QStringLiteral("Ready");
+    QStringList again;
+    if (form->OsInit->text() == ready && OsUsed.type != &shown) {
+        form->OsInit->setText(QStringLiteral("Init"));
+        again << tr("the oscilloscope");
+    }
+    if (form->SaInit->text() == ready && SaUsed.type != &shown) {
+        form->SaInit->setText(QStringLiteral("Init"));
+        again << tr("the spectrum analyzer");
+    }
+    if (again.isEmpty())
+        return;
+    statusBar()->showMessage(
+        tr("Type is now %1: Init %2 again").arg(QLatin1String(shown.name), again.join(tr(" and "))));
+    UndimStart();
 }

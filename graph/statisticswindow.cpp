@@ -5,6 +5,7 @@
 #include "graph/statisticsplots.h"
 #include "graph/statstext.h"
 #include "graph/tablecopy.h"
+#include "graph/uncertaintytable.h"
 #include "measurement/delayscsv.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runstats.h"
@@ -103,6 +104,8 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
                           + stats->rowCount() * stats->verticalHeader()->defaultSectionSize() + 2 * stats->frameWidth());
     stats->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
+    uncertainty = MakeUncertaintyTable(this);
+
     auto *histogramRow = new QHBoxLayout;
     for (int path = 0; path < 3; ++path) {
         histograms[path] = MakePlot(this, 150, 180, 3);
@@ -118,6 +121,7 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     auto *rightColumn = new QVBoxLayout(right);
     rightColumn->setContentsMargins(0, 0, 0, 0);
     rightColumn->addWidget(stats);
+    rightColumn->addWidget(uncertainty);
     rightColumn->addLayout(histogramRow, 1);
     rightColumn->addWidget(byIndex, 1);
 
@@ -157,6 +161,7 @@ void StatisticsWindow::showRun(const RunRecord &run)
     run_ = run;
     for (Measurement &m : run_.measurements)
         m.traces = KeptTraces();
+    model->setCalibration(run_.calibration);
     model->setMeasurements(run_.measurements);
 
     const RunStats s = ComputeRunStats(run_);
@@ -168,6 +173,8 @@ void StatisticsWindow::showRun(const RunRecord &run)
             stats->setItem(row, int(p.path), item);
         }
     }
+
+    ShowUncertainty(uncertainty, run_);
 
     QString text = run_.started.isValid()
                        ? tr("Run of %1: %2").arg(run_.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), RunSummary(run_))

@@ -38,6 +38,7 @@ public:
     QTableView *table = nullptr;
     DelayTableModel *model = nullptr;
     QTableWidget *stats = nullptr;
+    QTableWidget *uncertainty = nullptr; // fine and corrected means, their uncertainties
     QwtPlot *histograms[3] = {nullptr, nullptr, nullptr}; // RF, HDMI, sink
     QwtPlot *byIndex = nullptr;
     PlotZoom *byIndexZoom = nullptr;

@@ -34,6 +34,23 @@ ViStatus RunNoted(ViSession hdl, const SetupTable &steps, const SetupFlags &flag
     return status;
 }
 
+// Runs a table whose commands must all have been accepted: once they have
+// succeeded, the error queue is read, before the table's closing
+// go-to-local (a query after it would take the instrument remote again).
+ViStatus RunChecked(ViSession hdl, const SetupTable &steps, const SetupFlags &flags, FirstFailure &first,
+                    ViUInt32 timeoutMs)
+{
+    SetupTable commands = steps;
+    SetupTable local;
+    if (!commands.isEmpty() && commands.last().command == GoToLocal)
+        local.append(commands.takeLast());
+    const ViStatus status = RunNoted(hdl, commands, flags, first, timeoutMs);
+    if (status != VI_SUCCESS)
+        return status;
+    first.outcome.refusals = ReadErrorQueue(hdl);
+    return RunNoted(hdl, local, flags, first, timeoutMs);
+}
+
 // Opening and the I/O time-out; false at the first that fails.
 bool Open(ViSession rm, const QString &resource, ViSession &hdl, ViUInt32 ioTimeoutMs, FirstFailure &first)
 {
@@ -57,7 +74,9 @@ SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupReque
         RunNoted(hdl, OsCheckSteps(), flags, first, SetupIoTimeoutMs);
 
     flags.ifDemod = request.ifDemod;
-    outcome.status = RunNoted(hdl, request.type->setupSteps(request.trgLevel), flags, first, SetupIoTimeoutMs);
+    outcome.status = RunChecked(hdl, request.type->setupSteps(request.trgLevel), flags, first, SetupIoTimeoutMs);
+    // Another family's commands are what an instrument refuses most.
+    outcome.refusalHint = QStringLiteral("is the Type right?");
     return outcome;
 }
 
@@ -88,6 +107,7 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
     ViStatus status = RunNoted(hdl, SaSweepSteps(request.type->saSweepTime()), flags, first, SetupIoTimeoutMs);
     if (status == VI_SUCCESS) {
         RunSetupSequence(hdl, SaOutputSteps(), flags);
+        outcome.refusals = ReadErrorQueue(hdl);
         status = VisaGpibControlREN(hdl, VI_GPIB_REN_ADDRESS_GTL);
         first.note(status, QStringLiteral("go to local"), SetupIoTimeoutMs);
     }
@@ -107,7 +127,7 @@ SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupReque
         outcome.status = outcome.failedStatus;
         return outcome;
     }
-    outcome.status = RunNoted(hdl, VaSteps(request.threshold), flags, first, VaIoTimeoutMs);
+    outcome.status = RunChecked(hdl, VaSteps(request.threshold), flags, first, VaIoTimeoutMs);
     return outcome;
 }
 
@@ -117,6 +137,13 @@ QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome)
         if (outcome.identity.isEmpty())
             return QStringLiteral("%1: ready").arg(instrument);
         return QStringLiteral("%1: ready (%2)").arg(instrument, outcome.identity);
+    }
+    if (outcome.status == VI_SUCCESS && outcome.refusals.refused()) {
+        QString text =
+            QStringLiteral("%1: Init failed: the instrument %2").arg(instrument, RefusalText(outcome.refusals));
+        if (!outcome.refusalHint.isEmpty())
+            text += QStringLiteral("; ") + outcome.refusalHint;
+        return text;
     }
     // The sequence can fail after an earlier step already said why.
     const ViStatus status = outcome.failedStatus != VI_SUCCESS ? outcome.failedStatus : outcome.status;

@@ -1,5 +1,6 @@
 #include "measurement/delayscsv.h"
 
+#include "measurement/precisioncolumns.h"
 #include "measurement/runjson.h"
 
 #include <QLocale>
@@ -41,12 +42,15 @@ QByteArray CsvField(const QString &text)
 QByteArray DelaysCsv(const RunRecord &run)
 {
     QByteArray out;
-    // About 90 bytes a row: one allocation for a long run.
-    out.reserve(128 + 96 * run.measurements.size());
+    // About 250 bytes a row with the fine and corrected delays: one
+    // allocation for a long run.
+    out.reserve(512 + 256 * run.measurements.size());
     QStringList header{QStringLiteral("Measurement"), QStringLiteral("Time (ISO 8601)")};
     for (const DelayPathInfo &p : DelayPaths)
         header << QStringLiteral("%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
     header << QStringLiteral("Retaken before");
+    for (const QString &title : PrecisionColumnTitles())
+        header << QString(title).replace(QLatin1Char('\n'), QLatin1Char(' '));
     AppendRow(out, header);
     for (const Measurement &m : run.measurements) {
         QStringList row{QString::number(m.index), RunRecordTime(m.acquired)};
@@ -56,6 +60,8 @@ QByteArray DelaysCsv(const RunRecord &run)
             row << (has ? Cell(m.delay(p.path)) : QString());
         }
         row << QString::number(m.retakenBefore);
+        for (double v : PrecisionColumnValues(m, run.calibration))
+            row << Cell(v);
         AppendRow(out, row);
     }
     return out;

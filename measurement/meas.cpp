@@ -28,7 +28,8 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
 
     RunRequest request;
     request.count = count;
-    request.type = &OscTypeOf(OsTypIdx);
+    // What the oscilloscope was set up for; Start makes sure the Type box agrees.
+    request.type = OsUsed.type;
     request.numPts = NumPts;
     request.ifDemod = form->SaIfDem->isChecked();
     request.measHdmi = MeasHdmi;
@@ -70,8 +71,9 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     progress.close();
 
     RunRecord &run = outcome.record;
-    run.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsTypIdx, request.ifDemod, MeasHdmi, save);
+    run.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsUsedTypIdx, request.ifDemod, MeasHdmi, save);
     run.saIdentity = SaIdentity;
+    run.calibration = CalibrationInUse;
     PublishRun(outcome);
 
     int result = 0;

@@ -5,6 +5,7 @@
 #include "instruments/visasession.h"
 #include "instruments/visastatustext.h"
 #include "measurement/delaycalc.h"
+#include "measurement/fineedges.h"
 #include "measurement/meascommands.h"
 
 #include <cmath>
@@ -301,11 +302,13 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
         m.snkGap = std::isnan(r.Src2Snk) ? DelayGap::EdgeNotFound : DelayGap::None;
         if (!rfRead) {
             r.Src2Rf = r.trf = NaN;
+            r.iRf = -1;
             m.rfGap = DelayGap::TraceNotRead;
             d2.clear();
         }
         if (!snkRead) {
             r.Src2Snk = r.tsnk = NaN;
+            r.iSnk = -1;
             m.snkGap = DelayGap::TraceNotRead;
             d3.clear();
         }
@@ -315,6 +318,7 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
         m.src2Rf = r.Src2Rf;
         m.src2Hd = hdmi;
         m.src2Snk = r.Src2Snk;
+        m.fine = CalcFineEdges(numPts, d1, d2, d3, t, type, r);
 
         lastTraces = KeptTraces{numPts, d1, d2, d3};
         if (request.keepTraces)

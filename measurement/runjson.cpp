@@ -1,6 +1,7 @@
 #include "measurement/runjson.h"
 
 #include "instruments/osctype.h"
+#include "measurement/precisionjson.h"
 #include "shared/typednumber.h"
 #include "shared/version.h"
 
@@ -96,7 +97,7 @@ QJsonObject Settings(const RunRecord &run)
     return o;
 }
 
-QJsonObject MeasurementJson(const Measurement &m, const QStringList &traceFiles)
+QJsonObject MeasurementJson(const Measurement &m, const QStringList &traceFiles, const Calibration &calibration)
 {
     QJsonObject o;
     o[QStringLiteral("index")] = m.index;
@@ -116,6 +117,7 @@ QJsonObject MeasurementJson(const Measurement &m, const QStringList &traceFiles)
     edges[QStringLiteral("trfS")] = Number(m.trf);
     edges[QStringLiteral("tsnkS")] = Number(m.tsnk);
     o[QStringLiteral("edges")] = edges;
+    AddMeasurementPrecision(o, m, calibration);
     if (m.hdGap == DelayGap::NotMeasured) {
         o[QStringLiteral("videoAnalyzer")] = QJsonValue(QJsonValue::Null);
     } else {
@@ -192,14 +194,20 @@ QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QStr
                                                 {QStringLiteral("csv"), Text(files.csv)}};
     QJsonArray measurements;
     for (int i = 0; i < run.measurements.size(); ++i)
-        measurements.append(MeasurementJson(run.measurements[i], i < files.traces.size() ? files.traces[i] : QStringList()));
+        measurements.append(MeasurementJson(run.measurements[i],
+                                            i < files.traces.size() ? files.traces[i] : QStringList(), run.calibration));
     root[QStringLiteral("measurements")] = measurements;
     QJsonObject statistics{
         {QStringLiteral("percentileRule"),
          QStringLiteral("linear interpolation between the closest ranks: value at index p/100*(n-1) of the sorted values")}};
-    for (const DelayPathInfo &p : DelayPaths)
-        statistics[QLatin1String(p.key)] = Stats(stats.of(p.path));
+    const RunUncertainty uncertainty = ComputeRunUncertainty(run);
+    for (const DelayPathInfo &p : DelayPaths) {
+        QJsonObject path = Stats(stats.of(p.path));
+        AddPathPrecision(path, uncertainty.of(p.path));
+        statistics[QLatin1String(p.key)] = path;
+    }
     root[QStringLiteral("statistics")] = statistics;
+    root[QStringLiteral("calibration")] = CalibrationRecord(run.calibration);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -12,7 +12,9 @@
 #include <QStringList>
 #include <QVector>
 
-constexpr int RunRecordSchemaVersion = 1;
+// 2 adds the fine and corrected delays, their uncertainties and the
+// calibration; version 1 records still read.
+constexpr int RunRecordSchemaVersion = 2;
 
 // The names of the files a run wrote, for its record; empty where a file
 // was not written.

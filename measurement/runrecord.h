@@ -4,7 +4,9 @@
 // read by the results files, the statistics, the window and the command line.
 #pragma once
 
+#include "measurement/calibration.h"
 #include "measurement/delaypaths.h"
+#include "measurement/fineedges.h"
 #include "shared/benchsettings.h"
 #include "shared/visatypes.h"
 
@@ -57,9 +59,15 @@ struct Measurement
     double tsrc = 0.0, trf = 0.0, tsnk = 0.0; // edge times, s; NaN where not found
     HdmiReading hdmi;
     KeptTraces traces; // empty unless the run keeps every measurement's traces
+    // The same edges finer than a sample, with what each can be off by
+    // (fineedges.h); NaN where not found or not read.
+    FineEdges fine;
 
     double delay(DelayPath path) const; // src2Rf, src2Hd or src2Snk
     DelayGap gap(DelayPath path) const;
+    // From the fine edges, ms: NaN where delay() has no value, and for the
+    // HDMI path, which the video analyzer measures by itself.
+    double fineDelay(DelayPath path) const;
 };
 
 enum class RetakeReason {
@@ -96,6 +104,9 @@ struct RunRecord
     QVector<Retake> retakes;
     RunEnd end = RunEnd::Completed;
     QString endReason; // in words, for every end but Completed and Canceled
+
+    // Taken off the fine delays to give the corrected ones; not loaded: none.
+    Calibration calibration;
 
     // Time axis of the trace files: samples, time of the first, interval (s).
     int recordLength = 0;

@@ -16,6 +16,7 @@
 #include <QVector>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 namespace benchsim {
@@ -71,6 +72,16 @@ struct Truth {
     int saPoints = 0;
     double saTimePerSample = 0;
     int saRfIndex = -1;
+    // Noise-free times (s from the trigger) at which the traces cross the
+    // levels of the application's edge rules as it applies them to this
+    // acquisition's samples: the source 35 mV above its first sample, the RF
+    // envelope 0.05 on its 0 .. 0.2 scale (from the trace's own minimum and
+    // maximum), the sink 60 mV. With ideal steps, the edge times themselves.
+    // NaN until known: the RF ones once that trace has been read.
+    double srcCrossS = std::numeric_limits<double>::quiet_NaN();
+    double rfCrossS = std::numeric_limits<double>::quiet_NaN();
+    double snkCrossS = std::numeric_limits<double>::quiet_NaN();
+    double saRfCrossS = std::numeric_limits<double>::quiet_NaN();
 };
 
 class Bench {

@@ -68,7 +68,8 @@ bool applyOptions(const QCommandLineParser &p, Scenario *s, QString *error)
     const double big = 2147483647.0;
     const bool numbersOk = number("points", &s->benloPoints, 2, 1e7) && number("src2rf", &s->src2RfMs, -1000, 1000)
         && number("src2snk", &s->src2SnkMs, -1000, 1000) && number("jitter", &s->jitterMs, 0, 100)
-        && number("noise", &s->noiseV, 0, 0.005) && number("seed", &s->seed, 0, 4294967295.0)
+        && number("noise", &s->noiseV, 0, 0.005) && number("rise-ms", &s->riseMs, 0, 100)
+        && number("seed", &s->seed, 0, 4294967295.0)
         && number("reject-first", &s->rejectFirst, 0, 1e6) && number("va-stat", &s->vaStat, -big, big)
         && number("va-count", &s->vaCount, -big, big) && number("va-value", &s->vaValue, -1e300, 1e300)
         && number("acquisition-ms", &s->acquisitionMs, 0, 3600000) && number("latency-ms", &s->latencyMs, 0, 3600000)
@@ -117,6 +118,8 @@ int main(int argc, char **argv)
         {QStringLiteral("src2snk"), QStringLiteral("True Source->Sink delay, ms."), QStringLiteral("ms")},
         {QStringLiteral("jitter"), QStringLiteral("Delay jitter, +- ms per acquisition."), QStringLiteral("ms")},
         {QStringLiteral("noise"), QStringLiteral("Noise on the oscilloscope channels, V rms."), QStringLiteral("V")},
+        {QStringLiteral("rise-ms"), QStringLiteral("10-90 % rise time of every edge, ms (0: ideal steps)."),
+         QStringLiteral("ms")},
         {QStringLiteral("seed"), QStringLiteral("Seed of noise and jitter."), QStringLiteral("n")},
         {QStringLiteral("reject-first"), QStringLiteral("First K acquisitions start outside the window."), QStringLiteral("k")},
         {QStringLiteral("front-panel-channels"),

@@ -86,6 +86,8 @@ const QByteArray &Oscilloscope::realReply(int index)
     if (!hasSamples_[index]) {
         makeSamples(scenario_, index, &last_);
         hasSamples_[index] = true;
+        if (index == 2)
+            truths_->setRfCrossing(last_.truth.index, last_.truth.rfCrossS);
     }
     return last_.block[index];
 }

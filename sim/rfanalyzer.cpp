@@ -50,12 +50,13 @@ void SpectrumAnalyzer::answerTrace(const Command &cmd, Context &ctx)
     const TraceKey key{hasBurst ? index : -1, n, sweepTime_, ascii_};
     if (traceReply_.isNull() || !(key == traceKey_)) {
         traceReply_.clear();
-        const QVector<float> trace = analyzerTrace(scenario_, index, hasBurst, rfTime, n, sweepTime_, &traceRfIndex_);
+        const QVector<float> trace =
+            analyzerTrace(scenario_, index, hasBurst, rfTime, n, sweepTime_, &traceRfIndex_, &traceRfCross_);
         traceReply_ = (ascii_ ? asciiList(trace) : floatBlock(trace)) + '\n';
         traceKey_ = key;
     }
     if (ctx.addTerminated(traceReply_) && hasBurst)
-        truths_->setAnalyzerTrace(index, n, sweepTime_ / (n - 1), traceRfIndex_);
+        truths_->setAnalyzerTrace(index, n, sweepTime_ / (n - 1), traceRfIndex_, traceRfCross_);
 }
 
 bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)

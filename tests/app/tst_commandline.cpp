@@ -19,6 +19,8 @@ private slots:
     void parse();
     void limits_data();
     void limits();
+    void guardedLimits_data();
+    void guardedLimits();
     void labeledStamp_data();
     void labeledStamp();
     void bins();
@@ -37,7 +39,33 @@ void TestCommandLine::parse_data()
     QTest::newRow("measure, all options")
         << QStringList{"--measure", "20", "--settings", "b.cfg", "--out=runs", "--label", "x y", "--no-traces",
                        "--limit", "src2snk<=150", "--limit=p95:src2rf<=60"}
-        << true << M::Measure << "20 b.cfg runs x y 1 2";
+        << true << M::Measure << "20 b.cfg runs x y 1 2 0 ";
+    QTest::newRow("measure, guarded with a calibration")
+        << QStringList{"--measure", "5", "--guarded", "--calibration=c.json", "--limit", "src2snk<=150"} << true
+        << M::Measure << "5    0 1 1 c.json";
+    QTest::newRow("calibrate")
+        << QStringList{"--calibrate", "20", "--path", "SRC2SNK", "--calibration", "c.json", "--reference-ms", "0,5",
+                       "--out", "runs"}
+        << true << M::Calibrate << "20 src2Snk c.json 0.5 runs";
+    QTest::newRow("calibrate without a path") << QStringList{"--calibrate", "5", "--calibration", "c.json"} << true
+                                              << M::Window << "--calibrate needs --path";
+    QTest::newRow("calibrate without a file") << QStringList{"--calibrate", "5", "--path", "src2rf"} << true
+                                              << M::Window << "needs --calibration FILE";
+    QTest::newRow("calibrate the HDMI path")
+        << QStringList{"--calibrate", "5", "--path", "src2hd", "--calibration", "c.json"} << true << M::Window
+        << "--path is src2Rf or src2Snk";
+    QTest::newRow("reference without calibrating") << QStringList{"--measure", "3", "--reference-ms", "1"} << true
+                                                   << M::Window << "--reference-ms needs --calibrate N";
+    QTest::newRow("reference out of range")
+        << QStringList{"--calibrate", "3", "--path", "src2rf", "--calibration", "c", "--reference-ms", "1e9"} << true
+        << M::Window << "from -1000 to 1000";
+    QTest::newRow("guarded limits while calibrating")
+        << QStringList{"--calibrate", "3", "--path", "src2rf", "--calibration", "c", "--guarded"} << true << M::Window
+        << "--guarded needs --measure N";
+    QTest::newRow("measure and calibrate") << QStringList{"--measure", "3", "--calibrate", "3"} << true << M::Window
+                                           << "do not go together";
+    QTest::newRow("calibration with compare") << QStringList{"--compare", "a", "b", "--calibration", "c"} << true
+                                              << M::Window << "do not go together";
     QTest::newRow("help wins") << QStringList{"--measure", "abc", "-h"} << true << M::Help << "";
     QTest::newRow("version") << QStringList{"--version"} << true << M::Version << "";
     QTest::newRow("compare with plot")
@@ -76,11 +104,20 @@ void TestCommandLine::parse()
     }
     QCOMPARE(cl.mode, mode);
     if (mode == CommandLine::Mode::Measure)
-        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6")
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
                      .arg(cl.count)
                      .arg(cl.settingsFile, cl.outDir, cl.label)
                      .arg(int(cl.noTraces))
-                     .arg(cl.limits.size()),
+                     .arg(cl.limits.size())
+                     .arg(int(cl.guarded))
+                     .arg(cl.calibrationFile),
+                 seen);
+    if (mode == CommandLine::Mode::Calibrate)
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg(cl.count)
+                     .arg(QLatin1String(PathInfo(cl.calibratePath).key), cl.calibrationFile)
+                     .arg(cl.referenceMs)
+                     .arg(cl.outDir),
                  seen);
     if (mode == CommandLine::Mode::Compare)
         QCOMPARE(cl.compareA + ' ' + cl.compareB + ' ' + cl.plotFile, seen);
@@ -135,6 +172,54 @@ void TestCommandLine::limits()
     const LimitCheck check = CheckLimit(limit, stats);
     QCOMPARE(LimitCheckText(check), verdict);
     QCOMPARE(check.exceeded, !verdict.endsWith(": met"));
+}
+
+void TestCommandLine::guardedLimits_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QString>("verdict"); // against the run below
+
+    // Sink 119.9, 120.0, 120.1 ms: mean 120.0 with U = t(0.975, 2) x 0.1 / sqrt(3) = 0.248 ms;
+    // each delay U = 2 x sqrt(2) x 1 us.
+    QTest::newRow("met beyond U") << "src2snk<=120.3"
+                                  << "Source->Sink mean (corrected) 120.000 ms +/- 0.249 ms <= 120.3 ms: met";
+    QTest::newRow("within U: inconclusive")
+        << "src2snk<=120.1" << "Source->Sink mean (corrected) 120.000 ms +/- 0.249 ms: inconclusive against 120.1 ms";
+    QTest::newRow("exceeded beyond U") << "src2snk<=119.7"
+                                       << "Source->Sink mean (corrected) 120.000 ms +/- 0.249 ms exceeds 119.7 ms";
+    QTest::newRow("max with a single delay's U")
+        << "max:src2snk<=120.1" << "Source->Sink max (corrected) 120.100 ms +/- 0.003 ms: inconclusive against 120.1 ms";
+    QTest::newRow("max met") << "max:src2snk<=120.11"
+                             << "Source->Sink max (corrected) 120.100 ms +/- 0.003 ms <= 120.11 ms: met";
+    QTest::newRow("reading without an uncertainty")
+        << "src2hd<=40" << "Source->HDMI mean (corrected) 35.000 ms has no uncertainty: inconclusive against 40 ms";
+    QTest::newRow("no value") << "src2rf<=40" << "Source->RF mean has no value: limit 40 ms not met";
+}
+
+void TestCommandLine::guardedLimits()
+{
+    QFETCH(QString, limit);
+    QFETCH(QString, verdict);
+
+    RunRecord run;
+    run.settings.hdmi = true;
+    run.calibration.timeBasePpm = 0;
+    for (double snk : {0.1199, 0.1200, 0.1201}) {
+        Measurement m;
+        m.src2Snk = snk * 1000;
+        m.src2Rf = std::nan(""); // no RF edge
+        m.src2Hd = 35.0;
+        m.fine.src = FineEdge{0.0, 0.0, 1e-6, 0.0};
+        m.fine.snk = FineEdge{snk, 0.0, 1e-6, 0.0};
+        run.measurements.append(m);
+    }
+    Limit l;
+    QString error;
+    QVERIFY2(ParseLimit(limit, &l, &error), qPrintable(error));
+    const LimitCheck check = CheckGuardedLimit(l, run);
+    QCOMPARE(LimitCheckText(check), verdict);
+    QCOMPARE(check.exceeded, verdict.contains("exceeds") || verdict.contains("not met"));
+    QCOMPARE(check.inconclusive, verdict.contains("inconclusive"));
 }
 
 void TestCommandLine::labeledStamp_data()

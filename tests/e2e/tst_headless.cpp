@@ -6,9 +6,13 @@
 
 #include "app/commandline.h"
 #include "app/settingsfile.h"
+#include "measurement/calibration.h"
 #include "measurement/runjson.h"
 
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -76,6 +80,8 @@ private slots:
     void exitStatuses();
     void interrupted();
     void compare();
+    void calibrateMeasureGuard();
+    void wrongTypeAndBadCalibration();
 
 private:
     // Starts the executable in `cwd` with a private home and neither a
@@ -382,6 +388,153 @@ void TestHeadless::compare()
     const Outcome missing = run({"--compare", a, home.filePath("none.json")}, home.path());
     QCOMPARE(missing.status, int(ExitFailure));
     QVERIFY(missing.err.contains("none.json"));
+}
+
+// A calibration measured on a reference set-up, then applied: the corrected
+// delays are the chain's own, the record keeps the calibration, and guarded
+// limits judge with U. The reference bench plays 0.3 ms on Source->Sink and
+// 0.25 ms on Source->RF (with a reference of 0.1 ms); with its ramps of
+// 0.375 ms, the rules' levels add 0.1375 ms and about 0.0 ms to them (the
+// source crosses 35 mV at 23 % of its ramp, the sink 60 mV at 60 %, the RF
+// level at about 22.5 %: the analyzer's noise widens its trace's scale):
+// offsets of 0.4375 and about 0.147 ms.
+void TestHeadless::calibrateMeasureGuard()
+{
+    QTemporaryDir dir;
+    auto bench = [&](double src2RfMs, double src2SnkMs) {
+        benchsim::Scenario s;
+        s.oscType = "Benlo";
+        s.riseMs = 0.3;
+        s.noiseV = 0.0005;
+        s.src2RfMs = src2RfMs;
+        s.src2SnkMs = src2SnkMs;
+        s.seed = 3;
+        return s;
+    };
+    auto runOn = [&](const benchsim::Scenario &s, const QStringList &args) {
+        benchsim::Bench b(s);
+        b.start();
+        WriteSettings(dir.filePath("bench.cfg"), b, false);
+        const Outcome o = run(QStringList{"--settings", "bench.cfg", "--out", "runs", "--no-traces"} + args, dir.path());
+        b.stop();
+        return o;
+    };
+    const QString cal = dir.filePath("cal.json");
+    Outcome o = runOn(bench(0.25, 0.3), {"--calibrate", "10", "--path", "src2Snk", "--calibration", cal});
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    QVERIFY2(o.out.contains("Calibration: Source->Sink offset 0.43"), qPrintable(o.out));
+    o = runOn(bench(0.25, 0.3),
+              {"--calibrate", "10", "--path", "src2rf", "--reference-ms", "0.1", "--calibration", cal, "--label", "rf"});
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    Calibration c;
+    QString error;
+    QVERIFY2(ReadCalibrationFile(cal, &c, &error), qPrintable(error));
+    // Both entries, each within a few us of the bench's own delay.
+    QVERIFY2(std::fabs(c.of(DelayPath::Src2Snk).offsetMs - 0.4375) < 0.003, qPrintable(QString(CalibrationJson(c))));
+    QVERIFY2(std::fabs(c.of(DelayPath::Src2Rf).offsetMs - 0.147) < 0.006, qPrintable(QString(CalibrationJson(c))));
+    QVERIFY(c.of(DelayPath::Src2Snk).uncertaintyMs > 0 && c.of(DelayPath::Src2Snk).uncertaintyMs < 0.003);
+    QVERIFY(c.of(DelayPath::Src2Rf).note.endsWith(", run rf"));
+    QVERIFY(!c.of(DelayPath::Src2Hd).set);
+
+    // Applied: the sink 120 ms and the RF 40.1 ms behind the reference.
+    o = runOn(bench(40.25, 120.3), {"--measure", "10", "--calibration", cal, "--label", "applied", "--guarded",
+                                    "--limit", "src2snk<=120.05", "--limit", "max:src2rf<=40.15"});
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    QVERIFY(o.err.contains("\nCalibration: Reference set-up, "));
+    QVERIFY2(o.out.contains(QRegularExpression("^Source->Sink: 1(19\\.99|20\\.00)[0-9] ms \\+/- 0\\.00[1-9] ms "
+                                               "\\(k = 2[.0-9]*\\), corrected mean of 10$",
+                                               QRegularExpression::MultilineOption)),
+             qPrintable(o.out));
+    QVERIFY2(o.out.contains(QRegularExpression("^Limit: Source->Sink mean \\(corrected\\) 1(19\\.99|20\\.00)[0-9] ms "
+                                               "\\+/- 0\\.00[1-9] ms <= 120.05 ms: met$",
+                                               QRegularExpression::MultilineOption)),
+             qPrintable(o.out));
+    const QStringList records = Files(dir.filePath("runs"), "*_applied_Run.json");
+    QCOMPARE(records.size(), 1);
+    QFile f(records.first());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QJsonObject record = QJsonDocument::fromJson(f.readAll()).object();
+    QCOMPARE(record.value("calibration").toObject(), CalibrationObject(c));
+    const QJsonObject snk = record.value("statistics").toObject().value("src2Snk").toObject();
+    QVERIFY(std::fabs(snk.value("correctedMean").toDouble() - 120.0) < 0.003);
+    const double u = snk.value("uncertaintyMs").toObject().value("expanded").toDouble();
+
+    // A limit within the figure's uncertainty is inconclusive; one below it exceeded.
+    const QString limit = QString::number(snk.value("correctedMean").toDouble(), 'f', 6);
+    o = runOn(bench(40.25, 120.3), {"--measure", "10", "--calibration", cal, "--guarded", "--limit", "src2snk<=" + limit});
+    QVERIFY2(o.status == ExitInconclusive, qPrintable(o.err + o.out));
+    QVERIFY2(o.out.contains(QRegularExpression("^Limit: Source->Sink mean \\(corrected\\) .*: inconclusive against 1[12][09]\\.",
+                                               QRegularExpression::MultilineOption)),
+             qPrintable(o.out));
+    o = runOn(bench(40.25, 120.3),
+              {"--measure", "10", "--calibration", cal, "--guarded", "--limit", "src2snk<=" + limit, "--limit",
+               QStringLiteral("src2snk<=%1").arg(120.0 - 3 * u)});
+    QVERIFY2(o.status == ExitLimit, qPrintable(o.err + o.out));
+    // Without --guarded a limit judges the delay as it always has (the
+    // grid's, uncorrected: 120.48 ms).
+    o = runOn(bench(40.25, 120.3), {"--measure", "10", "--calibration", cal, "--limit", "src2snk<=120.5"});
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+}
+
+// The wrong oscilloscope type gives no number; a calibration that is no
+// calibration stops the command before any instrument is touched; a
+// record of version 1 still compares with one of version 2.
+void TestHeadless::wrongTypeAndBadCalibration()
+{
+    QTemporaryDir dir;
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    benchsim::Bench bench(scenario);
+    QVERIFY(bench.start());
+    BenchSettings s;
+    s.osIp = bench.resource("osc");
+    s.saIp = bench.resource("sa");
+    s.osType = 0; // Orvix, on a Benlo oscilloscope
+    QString why;
+    QVERIFY2(WriteBenchSettings(dir.filePath("orvix.cfg"), s, &why), qPrintable(why));
+    Outcome o = run({"--measure", "3", "--settings", "orvix.cfg", "--out", "runs"}, dir.path());
+    QCOMPARE(o.status, int(ExitFailure));
+    QVERIFY2(o.err.startsWith("Oscilloscope: Init failed: the instrument refused at least 10 set-up commands "
+                              "(first: -113,\"Undefined header\"); is the Type right?\n"),
+             qPrintable(o.err));
+    QVERIFY(Files(dir.filePath("runs"), "*").isEmpty());
+
+    WriteSettings(dir.filePath("bench.cfg"), bench, false);
+    QFile bad(dir.filePath("bad.json"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write(R"({"schemaVersion": 1, "paths": {"src2Snk": {"offsetMs": "0.3", "uncertaintyMs": 0}}})");
+    bad.close();
+    bench.clearLog();
+    o = run({"--measure", "3", "--settings", "bench.cfg", "--calibration", "bad.json"}, dir.path());
+    QCOMPARE(o.status, int(ExitUsage));
+    QVERIFY2(o.err.contains("bad.json: paths.src2Snk.offsetMs must be a number from -1000 to 1000"), qPrintable(o.err));
+    QVERIFY(bench.log().isEmpty());
+
+    // A version-2 record, and the same run as version 1 wrote it.
+    o = run({"--measure", "4", "--settings", "bench.cfg", "--out", "runs", "--label", "v2", "--no-traces"}, dir.path());
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    bench.stop();
+    const QString v2 = Files(dir.filePath("runs"), "*_v2_Run.json").value(0);
+    QFile f(v2);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QJsonObject root = QJsonDocument::fromJson(f.readAll()).object();
+    root["schemaVersion"] = 1;
+    root.remove("calibration");
+    QJsonArray measurements;
+    for (const QJsonValue &m : root.value("measurements").toArray()) {
+        QJsonObject one = m.toObject();
+        for (const char *key : {"fineEdges", "fineMs", "correctedMs", "uncertaintyMs"})
+            one.remove(key);
+        measurements.append(one);
+    }
+    root["measurements"] = measurements;
+    QFile v1(dir.filePath("v1.json"));
+    QVERIFY(v1.open(QIODevice::WriteOnly));
+    v1.write(QJsonDocument(root).toJson());
+    v1.close();
+    o = run({"--compare", v1.fileName(), v2}, dir.path());
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    QVERIFY2(o.out.contains(QRegularExpression("B - A: 0.000 ms, .*: not significant")), qPrintable(o.out));
 }
 
 QTEST_MAIN(TestHeadless)

@@ -5,11 +5,13 @@
 // Statistics window during and after the graph.
 #include "runbench.h"
 
+#include "app/calibrationstore.h"
 #include "graph/delaytablemodel.h"
 #include "graph/statisticswindow.h"
 #include "measurement/delaycalc.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runjson.h"
+#include "measurement/uncertaintytext.h"
 #include "measurement/tracefileformat.h"
 #include "shared/measstate.h"
 
@@ -18,6 +20,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTableView>
+#include <QTableWidget>
 
 #include <cmath>
 
@@ -85,6 +88,7 @@ private slots:
     void run_data();
     void run();
     void recordTableAndStatistics();
+    void startRefusedAfterTypeChange();
 
 private:
     QTemporaryDir home;
@@ -265,6 +269,19 @@ void TestMeasRun::recordTableAndStatistics()
         QVERIFY2(b.started, qPrintable(b.error));
         b.form->SaRst->setChecked(true);
         b.form->VaThres->setText("42.5");
+        // A calibration kept beside the settings file, as the window finds it at start.
+        Calibration calibration;
+        QString why;
+        QVERIFY2(ParseCalibration(R"({"schemaVersion": 1, "name": "Bench 7", "date": "2026-03-01",
+                                      "measuredWith": "photodiode", "timeBasePpm": 10,
+                                      "paths": {"src2Snk": {"offsetMs": 0.25, "uncertaintyMs": 0.002},
+                                                "src2Hd": {"offsetMs": -1.5, "uncertaintyMs": 0.1}}})",
+                                  &calibration, &why),
+                 qPrintable(why));
+        const QString kept = RememberedCalibrationFile(b.window->CfgFile);
+        QVERIFY(RememberCalibration(b.window->CfgFile, calibration).isEmpty());
+        b.window->LoadCalibrationInUse();
+        QCOMPARE(b.form->CalStatus->text(), QStringLiteral("Bench 7, 2026-03-01"));
         QVERIFY(b.initialise());
         QString selectedWhileModal;
         b.watcher.onGraph = [&](Graph *g) {
@@ -286,6 +303,15 @@ void TestMeasRun::recordTableAndStatistics()
         QVERIFY(progress.value(2).startsWith(QStringLiteral("Retaken so far: 2")));
         QVERIFY(stats);
         QCOMPARE(selectedWhileModal, QString::number(LastRun.measurements[1].src2Snk, 'f', 3));
+        // The corrected means with their uncertainty under the statistics, and
+        // the fine and corrected delays after the table's first columns.
+        const MeanUncertainty snkU = PathUncertainty(LastRun, DelayPath::Src2Snk);
+        QCOMPARE(stats->uncertainty->item(2, int(DelayPath::Src2Snk))->text(), UncertaintyNumber(snkU.correctedMean));
+        QCOMPARE(stats->uncertainty->item(3, int(DelayPath::Src2Snk))->text(), UncertaintyBound(snkU.expanded));
+        QCOMPARE(stats->model->headerData(DelayTableModel::PrecisionColumn + 1, Qt::Horizontal).toString(),
+                 QStringLiteral("Fine\nSource->Sink (ms)"));
+        QCOMPARE(stats->model->index(0, DelayTableModel::PrecisionColumn + 1).data(DelayTableModel::CopyRole).toDouble(),
+                 LastRun.measurements[0].fineDelay(DelayPath::Src2Snk));
 
         const QString results = b.written("data*Results.txt").value(0);
         const QString stamp = QFileInfo(results).fileName().mid(4, 20);
@@ -305,7 +331,8 @@ void TestMeasRun::recordTableAndStatistics()
                                      {"saReset", true}, {"vaReset", false}, {"ifDemod", false}, {"hdmi", true},
                                      {"saveData", true}}},
             {"files", QJsonObject{{"results", results}, {"record", RunRecordFileName(dataDir, stamp)},
-                                  {"csv", DelaysCsvFileName(dataDir, stamp)}}}};
+                                  {"csv", DelaysCsvFileName(dataDir, stamp)}}},
+            {"calibration", CalibrationObject(calibration)}};
         QFile truthFile(b.dir.filePath("truth.json"));
         QVERIFY(truthFile.open(QIODevice::WriteOnly) && truthFile.write(QJsonDocument(truth).toJson()) > 0);
         truthFile.close();
@@ -317,7 +344,6 @@ void TestMeasRun::recordTableAndStatistics()
                  checker.readAll().constData());
         // The command line's reader gets the same delays.
         StoredRun stored;
-        QString why;
         QVERIFY2(ReadRunRecord(RunRecordFileName(dataDir, stamp), &stored, &why), qPrintable(why));
         QCOMPARE(stored.src2Snk, LastRun.Src2SnkArr());
 
@@ -331,8 +357,37 @@ void TestMeasRun::recordTableAndStatistics()
         b.bench.clearFaults();
         b.start(2);
         QCOMPARE(rowsWhenNextGraph, 2);
+        QFile::remove(kept);
     }
     QVERIFY(!stats);
+}
+
+// Start stays off while the instruments are set up for another type than the
+// Type box shows; should it be clicked all the same, nothing is sent.
+void TestMeasRun::startRefusedAfterTypeChange()
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    scenario.benloPoints = 2000;
+    RunBench b(scenario, false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+
+    b.form->OsTyp->setCurrentIndex(0);
+    QVERIFY(!b.form->Start->isEnabled());
+    b.form->Start->setEnabled(true);
+    b.start(2);
+    QCOMPARE(b.watcher.boxTitles, QStringList{"Start"});
+    QVERIFY(b.watcher.boxTexts.value(0).contains("not set up for the Type Orvix"));
+    QVERIFY(!b.watcher.graph.shown);
+    QVERIFY(b.bench.log().isEmpty());
+
+    b.form->OsTyp->setCurrentIndex(1);
+    QVERIFY(b.initialise());
+    b.start(2);
+    QVERIFY(b.watcher.graph.shown);
+    QCOMPARE(LastRun.measurements.size(), 2);
+    QCOMPARE(LastRun.settings.osType, 1); // the type the oscilloscope was set up with
 }
 
 QTEST_MAIN(TestMeasRun)

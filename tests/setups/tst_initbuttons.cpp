@@ -22,6 +22,8 @@ private slots:
     void statusBarSaysWhatHappened_data();
     void statusBarSaysWhatHappened();
     void decimalCommaReachesInstruments();
+    void wrongTypeIsRefused();
+    void typeChangedAfterInit();
 
 private:
     QTemporaryDir home;
@@ -179,6 +181,78 @@ void TstInitButtons::decimalCommaReachesInstruments()
     QVERIFY(b.sent("osc").contains("TRIG:A:LEV1 0.027;*OPC?"));
     QVERIFY(b.sent("sa").contains("FREQ:CENT 5.192e+09;*OPC?"));
     QVERIFY(b.sent("va").contains("CONF:AVDA:TTV:APL:THR 12.5;*OPC?"));
+    QVERIFY(b.form->Start->isEnabled());
+}
+
+// The bench plays a Benlo oscilloscope; set up as Orvix, it refuses most of
+// the table (each command still completes its *OPC?), and only its error
+// queue says so. Nine entries and the overflow mark fill it.
+void TstInitButtons::wrongTypeIsRefused()
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    SetupBench b(scenario);
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.form->OsTyp->setCurrentIndex(0);
+
+    b.click(b.form->OsInit);
+    QCOMPARE(b.window->statusBar()->currentMessage(),
+             QStringLiteral("Oscilloscope: Init failed: the instrument refused at least 10 set-up commands "
+                            "(first: -113,\"Undefined header\"); is the Type right?"));
+    b.click(b.form->SaInit);
+
+    QCOMPARE(b.form->OsInit->text(), Init);
+    QVERIFY(!b.form->Start->isEnabled());
+    QStringList refused;
+    for (const benchsim::LogEntry &e : b.bench.log("osc"))
+        if (e.unknown)
+            refused << QString::fromLatin1(e.command);
+    QVERIFY2(refused.size() > 10, qPrintable(refused.join('\n')));
+    const QStringList sent = b.sent("osc");
+    // The table to its end, then the queue read to its end: 10 entries and "no error".
+    QCOMPARE(sent.mid(sent.size() - 11), QVector<QString>(11, "SYST:ERR?").toList());
+    QCOMPARE(sent.at(sent.size() - 12), QStringLiteral("RUN;*OPC?"));
+
+    // The right type afterwards finds the queue read empty and is ready.
+    b.bench.clearLog();
+    b.form->OsTyp->setCurrentIndex(1);
+    b.click(b.form->OsInit);
+    QCOMPARE(b.window->statusBar()->currentMessage(), QStringLiteral("Oscilloscope: ready"));
+    QCOMPARE(b.form->OsInit->text(), Ready);
+    b.click(b.form->SaInit);
+    QVERIFY(b.form->Start->isEnabled());
+}
+
+// Set up for one family, the instruments would record and sweep that
+// family's window while the delays were taken on the other's: changing the
+// Type asks for Init again, and only for what was set up for another type.
+void TstInitButtons::typeChangedAfterInit()
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    SetupBench b(scenario);
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.enableVa();
+    b.click(b.form->OsInit);
+    b.click(b.form->SaInit);
+    b.click(b.form->VaInit);
+    QVERIFY(b.form->Start->isEnabled());
+    b.bench.clearLog();
+
+    b.form->OsTyp->setCurrentIndex(0);
+    QCOMPARE(b.form->OsInit->text(), Init);
+    QCOMPARE(b.form->SaInit->text(), Init);
+    QCOMPARE(b.form->VaInit->text(), Ready);
+    QVERIFY(!b.form->Start->isEnabled());
+    QCOMPARE(b.window->statusBar()->currentMessage(),
+             QStringLiteral("Type is now Orvix: Init the oscilloscope and the spectrum analyzer again"));
+    QVERIFY(b.bench.log().isEmpty()); // no instrument is touched
+
+    // Back to the type they were set up for: still Init, until set up again.
+    b.form->OsTyp->setCurrentIndex(1);
+    QCOMPARE(b.form->OsInit->text(), Init);
+    b.click(b.form->OsInit);
+    b.click(b.form->SaInit);
     QVERIFY(b.form->Start->isEnabled());
 }
 
