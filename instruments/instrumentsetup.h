@@ -42,6 +42,7 @@ struct SetupOutcome
     ViStatus failedStatus = VI_SUCCESS;
     ViUInt32 failedTimeoutMs = 0; // the time-out that applied to that step
     QString identity;             // the "*IDN?" reply, where the set-up reads one
+    QString resource;             // the resource string the set-up tried
 
     bool ready() const { return status == VI_SUCCESS; }
 };
@@ -51,7 +52,8 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
 SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupRequest &request);
 
 // One line for the operator: "<instrument>: ready" (with the identity where
-// one was read) or "<instrument>: Init failed at <step>: <reason>".
+// one was read) or "<instrument> at "<resource>": Init failed at <step>:
+// <reason>", the resource as the set-up was given it.
 QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome);
 
 // The settings a run was made with, for its record: what each set-up was
