@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // One acquisition's three traces as the block reads and the RF scaling left
@@ -72,6 +73,7 @@ struct Retake
     int forMeasurement = 0; // the measurement (1-based) it was taken for
     RetakeReason reason = RetakeReason::NoNewTrace;
     QString detail; // the failing exchange, or the first sample's value
+    bool timedOut = false; // that exchange got no answer in time (no trigger, most likely)
 };
 
 enum class RunEnd {
@@ -96,6 +98,11 @@ struct RunRecord
     QVector<Retake> retakes;
     RunEnd end = RunEnd::Completed;
     QString endReason; // in words, for every end but Completed and Canceled
+
+    // Per kept measurement, the trace files written for it: source, RF and
+    // sink, full paths, empty where one was not written. Empty when the run
+    // wrote none. Set by whoever writes them (WriteRunFiles' report).
+    QVector<QStringList> traceFiles;
 
     // Time axis of the trace files: samples, time of the first, interval (s).
     int recordLength = 0;
