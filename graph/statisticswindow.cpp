@@ -1,10 +1,13 @@
 #include "graph/statisticswindow.h"
 
 #include "graph/delaytablemodel.h"
+#include "graph/plotimage.h"
 #include "graph/plotzoom.h"
 #include "graph/statisticsplots.h"
 #include "graph/statstext.h"
 #include "graph/tablecopy.h"
+#include "graph/tracesplot.h"
+#include "graph/windowplace.h"
 #include "measurement/delayscsv.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runstats.h"
@@ -15,12 +18,18 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegExp>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 
@@ -30,6 +39,8 @@
 #include <qwt_plot.h>
 
 namespace {
+
+const QString PlaceKey = QStringLiteral("Statistics");
 
 QwtPlot *MakePlot(QWidget *parent, int minWidth, int minHeight, int maxMajor)
 {
@@ -46,13 +57,34 @@ QwtPlot *MakePlot(QWidget *parent, int minWidth, int minHeight, int maxMajor)
     return plot;
 }
 
+// The widest text each column of the measurement table shows.
+int TableColumnWidth(const QFontMetrics &fm, const DelayTableModel *model, int column)
+{
+    const QString widest[DelayTableModel::ColumnCount] = {QStringLiteral("000000"), QStringLiteral("00:00:00.000"),
+                                                          QStringLiteral("-0000.000"), QStringLiteral("-0000.000"),
+                                                          QStringLiteral("-0000.000"), QStringLiteral("00")};
+    int w = fm.horizontalAdvance(widest[column]);
+    for (const QString &line : model->headerData(column, Qt::Horizontal).toString().split(QLatin1Char('\n')))
+        w = std::max(w, fm.horizontalAdvance(line));
+    return w + 16;
+}
+
+// "(*.svg)" in the filter the dialog ended on gives ".svg".
+QString FilterSuffix(const QString &filter)
+{
+    const int star = filter.indexOf(QStringLiteral("(*"));
+    if (star < 0)
+        return QString();
+    const QString rest = filter.mid(star + 2);
+    return rest.left(rest.indexOf(QRegExp(QStringLiteral("[ )]"))));
+}
+
 } // namespace
 
 StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("StatisticsWindow"));
     setWindowTitle(tr("Quenvia Codec Timing Statistics"));
-    resize(1180, 760);
 
     summary = new QLabel(this);
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -66,80 +98,118 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setAlternatingRowColors(true);
+    table->setToolTip(tr("Double-click a measurement to see its traces"));
     table->verticalHeader()->hide();
     // Fixed row heights and column widths from the font: measuring every
     // row's contents would touch all of them.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     const QFontMetrics fm = table->fontMetrics();
-    const QString widest[DelayTableModel::ColumnCount] = {QStringLiteral("000000"), QStringLiteral("00:00:00.000"),
-                                                          QStringLiteral("-0000.000"), QStringLiteral("-0000.000"),
-                                                          QStringLiteral("-0000.000"), QStringLiteral("00")};
-    for (int c = 0; c < DelayTableModel::ColumnCount; ++c) {
-        int w = fm.horizontalAdvance(widest[c]);
-        for (const QString &line : model->headerData(c, Qt::Horizontal).toString().split(QLatin1Char('\n')))
-            w = std::max(w, fm.horizontalAdvance(line));
-        table->setColumnWidth(c, w + 16);
-    }
+    for (int c = 0; c < DelayTableModel::ColumnCount; ++c)
+        table->setColumnWidth(c, TableColumnWidth(fm, model, c));
     table->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto *copyAction = new QAction(tr("Copy"), table);
     copyAction->setShortcut(QKeySequence::Copy);
     copyAction->setShortcutContext(Qt::WidgetShortcut);
     table->addAction(copyAction);
     connect(copyAction, &QAction::triggered, this, &StatisticsWindow::copySelection);
+    connect(table, &QTableView::doubleClicked, this, &StatisticsWindow::showTracesOfRow);
 
-    stats = new QTableWidget(StatsRowNames().size(), 3, this);
+    // Figures: each path's figures, and its histogram below them. Scrolls
+    // rather than squeezing the table's headers and intervals.
+    auto *figures = new QWidget;
+    stats = new QTableWidget(StatsRowNames().size(), 3, figures);
     stats->setObjectName(QStringLiteral("stats"));
     stats->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stats->setVerticalHeaderLabels(StatsRowNames());
     QStringList heads;
-    for (const DelayPathInfo &p : DelayPaths)
+    int columnWidth = fm.horizontalAdvance(QString::fromUtf8("-0000.000 … -0000.000")) + 12;
+    for (const DelayPathInfo &p : DelayPaths) {
         heads << QStringLiteral("%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
+        columnWidth = std::max(columnWidth, fm.horizontalAdvance(heads.last()) + 16);
+    }
     stats->setHorizontalHeaderLabels(heads);
     stats->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     stats->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     stats->verticalHeader()->setDefaultSectionSize(fm.height() + 4);
     stats->setFixedHeight(stats->horizontalHeader()->sizeHint().height()
                           + stats->rowCount() * stats->verticalHeader()->defaultSectionSize() + 2 * stats->frameWidth());
+    stats->setMinimumWidth(stats->verticalHeader()->sizeHint().width() + 3 * columnWidth + 2 * stats->frameWidth());
     stats->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    stats->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto *histogramRow = new QHBoxLayout;
-    for (int path = 0; path < 3; ++path) {
-        histograms[path] = MakePlot(this, 150, 180, 3);
-        histogramRow->addWidget(histograms[path]);
+    for (const DelayPathInfo &p : DelayPaths) {
+        const int path = int(p.path);
+        histograms[path] = MakePlot(figures, 150, 160, 3);
+        histogramRow->addWidget(histograms[path], 1);
+        notMeasured[path] = new QLabel(tr("%1\nnot measured").arg(QLatin1String(p.label)), figures);
+        notMeasured[path]->setAlignment(Qt::AlignCenter);
+        notMeasured[path]->setMinimumWidth(100);
+        histogramRow->addWidget(notMeasured[path]);
     }
-    byIndex = MakePlot(this, 400, 200, 6);
+    auto *figuresColumn = new QVBoxLayout(figures);
+    figuresColumn->addWidget(stats);
+    figuresColumn->addLayout(histogramRow, 1);
+    auto *figuresScroll = new QScrollArea;
+    figuresScroll->setWidget(figures);
+    figuresScroll->setWidgetResizable(true);
+    figuresScroll->setFrameShape(QFrame::NoFrame);
+
+    // Trend: every path's delays against the measurement number.
+    auto *trend = new QWidget;
+    byIndex = MakePlot(trend, 300, 200, 6);
     // Above the canvas: inside it, the legend would hide measurements.
     auto *legend = new QwtLegend;
     legend->setFont(byIndex->axisFont(QwtPlot::xBottom));
     byIndex->insertLegend(legend, QwtPlot::TopLegend);
+    auto *trendColumn = new QVBoxLayout(trend);
+    trendColumn->addWidget(byIndex);
 
-    auto *right = new QWidget(this);
-    auto *rightColumn = new QVBoxLayout(right);
-    rightColumn->setContentsMargins(0, 0, 0, 0);
-    rightColumn->addWidget(stats);
-    rightColumn->addLayout(histogramRow, 1);
-    rightColumn->addWidget(byIndex, 1);
+    // Traces: one measurement's traces, by its number.
+    auto *tracesPage = new QWidget;
+    traceIndex = new QSpinBox(tracesPage);
+    traceIndex->setObjectName(QStringLiteral("traceIndex"));
+    traceIndex->setKeyboardTracking(false); // a typed number loads once, not per digit
+    traceNote = new QLabel(tracesPage);
+    traceNote->setWordWrap(true);
+    traceNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    traces = MakePlot(tracesPage, 300, 200, 8);
+    SetUpTracesPlot(traces, traceCurves);
+    auto *traceRow = new QHBoxLayout;
+    traceRow->addWidget(new QLabel(tr("Measurement"), tracesPage));
+    traceRow->addWidget(traceIndex);
+    traceRow->addWidget(traceNote, 1);
+    auto *tracesColumn = new QVBoxLayout(tracesPage);
+    tracesColumn->addLayout(traceRow);
+    tracesColumn->addWidget(traces, 1);
+    connect(traceIndex, QOverload<int>::of(&QSpinBox::valueChanged), this, &StatisticsWindow::showTraces);
+
+    pages = new QTabWidget(this);
+    pages->addTab(figuresScroll, tr("Figures"));
+    pages->addTab(trend, tr("Trend"));
+    pages->addTab(tracesPage, tr("Traces"));
 
     auto *split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(table);
-    split->addWidget(right);
+    split->addWidget(pages);
     split->setStretchFactor(1, 1);
-    int tableWidth = table->frameWidth() * 2 + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
-    for (int c = 0; c < DelayTableModel::ColumnCount; ++c)
-        tableWidth += table->columnWidth(c);
-    split->setSizes({tableWidth, width() - tableWidth});
+    split->setChildrenCollapsible(false);
 
     copyButton = new QPushButton(tr("Copy"), this);
     copyButton->setToolTip(tr("The selected cells as tab-separated text"));
     exportButton = new QPushButton(tr("Export CSV…"), this);
+    saveImageButton = new QPushButton(tr("Save image…"), this);
+    saveImageButton->setToolTip(tr("The plots of the page shown, as PNG, SVG, PDF or JPEG"));
     closeButton = new QPushButton(tr("Close"), this);
     connect(copyButton, &QPushButton::clicked, this, &StatisticsWindow::copySelection);
     connect(exportButton, &QPushButton::clicked, this, &StatisticsWindow::exportCsvAs);
+    connect(saveImageButton, &QPushButton::clicked, this, &StatisticsWindow::saveImageAs);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(copyButton);
     buttons->addWidget(exportButton);
+    buttons->addWidget(saveImageButton);
     buttons->addStretch(1);
     buttons->addWidget(closeButton);
 
@@ -150,13 +220,60 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
 
     showRun(RunRecord());
     byIndexZoom = new PlotZoom(byIndex);
+    tracesZoom = new PlotZoom(traces);
+
+    // Where it was last closed; else large enough for everything, within
+    // the screen.
+    if (!RestoreWindowPlace(this, PlaceKey)) {
+        QSize size(1180, 760);
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            size = size.boundedTo(screen->availableGeometry().size());
+        resize(size);
+    }
+    int tableWidth = table->frameWidth() * 2 + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    for (int c = 0; c < DelayTableModel::ColumnCount; ++c)
+        tableWidth += table->columnWidth(c);
+    // The pages get at least half of a narrow window.
+    tableWidth = std::min(tableWidth, width() / 2);
+    split->setSizes({tableWidth, width() - tableWidth});
 }
 
-void StatisticsWindow::showRun(const RunRecord &run)
+StatisticsWindow::~StatisticsWindow()
+{
+    // Deleted with its owner while still open: no hide event comes.
+    if (isVisible())
+        SaveWindowPlace(this, PlaceKey);
+}
+
+void StatisticsWindow::hideEvent(QHideEvent *event)
+{
+    SaveWindowPlace(this, PlaceKey);
+    QWidget::hideEvent(event);
+}
+
+void StatisticsWindow::showRun(const RunRecord &run, const MeasurementTraces &last)
 {
     run_ = run;
     for (Measurement &m : run_.measurements)
         m.traces = KeptTraces();
+    last_ = last;
+    underWay_ = false;
+    refresh();
+}
+
+void StatisticsWindow::followRun(const RunRecord &sofar)
+{
+    run_ = sofar;
+    for (Measurement &m : run_.measurements)
+        m.traces = KeptTraces();
+    last_ = MeasurementTraces();
+    underWay_ = true;
+    refresh();
+    table->scrollToBottom();
+}
+
+void StatisticsWindow::refresh()
+{
     model->setMeasurements(run_.measurements);
 
     const RunStats s = ComputeRunStats(run_);
@@ -169,18 +286,85 @@ void StatisticsWindow::showRun(const RunRecord &run)
         }
     }
 
-    QString text = run_.started.isValid()
-                       ? tr("Run of %1: %2").arg(run_.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), RunSummary(run_))
-                       : tr("No run yet");
+    QString text;
+    if (underWay_)
+        text = tr("Run under way since %1: %2 of %3 measurements so far")
+                   .arg(run_.started.toString(QStringLiteral("hh:mm:ss")))
+                   .arg(run_.measurements.size())
+                   .arg(run_.requested);
+    else if (run_.started.isValid())
+        text = tr("Run of %1: %2").arg(run_.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), RunSummary(run_));
+    else
+        text = tr("No run yet");
     if (!run_.label.isEmpty())
         text += QStringLiteral(" — ") + run_.label;
     summary->setText(text);
 
-    for (const DelayPathInfo &p : DelayPaths)
-        ShowHistogram(histograms[int(p.path)], p, run_.DelayArr(p.path), s.of(p.path).measured);
+    // A path that was not measured has no histogram, only its name and why.
+    for (const DelayPathInfo &p : DelayPaths) {
+        const int path = int(p.path);
+        const bool measured = s.of(p.path).measured;
+        histograms[path]->setVisible(measured);
+        notMeasured[path]->setVisible(!measured);
+        if (measured)
+            ShowHistogram(histograms[path], p, run_.DelayArr(p.path), true);
+    }
     ShowDelaysByIndex(byIndex, run_.measurements, s.src2Hd.measured);
     if (byIndexZoom)
         byIndexZoom->takeFullView();
+
+    // A run comes up with its last measurement's traces.
+    const int n = run_.measurements.size();
+    const QSignalBlocker quiet(traceIndex);
+    traceIndex->setRange(std::min(1, n), n);
+    traceIndex->setValue(n);
+    showTraces(n);
+}
+
+void StatisticsWindow::showTraces(int index)
+{
+    MeasurementTraces shown;
+    QString note;
+    const int n = run_.measurements.size();
+    const Measurement *m = index >= 1 && index <= n ? &run_.measurements[index - 1] : nullptr;
+    QString why;
+    if (!m) {
+        note = tr("No measurement to show.");
+    } else if (underWay_) {
+        note = tr("The run is under way: its traces can be shown once it has ended.");
+        m = nullptr;
+    } else if (index == n && !last_.traces.src.isEmpty()) {
+        shown = last_;
+        note = tr("Measurement %1, the run's last, from memory.").arg(index);
+    } else if (LoadMeasurementTraces(run_, index, &shown, &why)) {
+        note = tr("Measurement %1, from its trace files (%2).")
+                   .arg(index)
+                   .arg(QDir::toNativeSeparators(QFileInfo(run_.traceFiles[index - 1][0]).fileName()));
+    } else if (run_.traceFiles.isEmpty()) {
+        note = tr("The traces of measurement %1 were not saved: only the last measurement's traces are kept in "
+                  "memory, and this run wrote no trace files (Save Data was off).")
+                   .arg(index);
+        m = nullptr;
+    } else {
+        note = tr("The traces of measurement %1 cannot be shown: %2.").arg(index).arg(why);
+        m = nullptr;
+    }
+    traceNote->setText(note);
+    if (m)
+        ShowTraces(traces, traceCurves, shown, m->tsrc, m->trf, m->tsnk);
+    else
+        ShowTraces(traces, traceCurves, MeasurementTraces(), 0, 0, 0);
+    if (tracesZoom)
+        tracesZoom->takeFullView();
+}
+
+void StatisticsWindow::showTracesOfRow(const QModelIndex &index)
+{
+    const QVector<Measurement> &rows = model->measurements();
+    if (!index.isValid() || index.row() >= rows.size())
+        return;
+    pages->setCurrentIndex(TracesPage);
+    traceIndex->setValue(rows[index.row()].index);
 }
 
 QString StatisticsWindow::exportCsv(const QString &path) const
@@ -190,6 +374,26 @@ QString StatisticsWindow::exportCsv(const QString &path) const
         return file.errorString();
     file.write(DelaysCsv(run_));
     return file.commit() ? QString() : file.errorString();
+}
+
+QString StatisticsWindow::saveImage(Picture which, const QString &path) const
+{
+    QList<QwtPlot *> plots;
+    switch (which) {
+    case Picture::Histograms:
+        for (QwtPlot *plot : histograms)
+            if (!plot->isHidden())
+                plots << plot;
+        break;
+    case Picture::Trend:
+        plots << byIndex;
+        break;
+    case Picture::Traces:
+        plots << traces;
+        break;
+    }
+    QString error;
+    return SavePlots(plots, path, &error) ? QString() : error;
 }
 
 void StatisticsWindow::copySelection()
@@ -211,5 +415,32 @@ void StatisticsWindow::exportCsvAs()
     const QString error = exportCsv(path);
     if (!error.isEmpty())
         QMessageBox::warning(this, tr("Export CSV"),
+                             tr("Could not write %1: %2").arg(QDir::toNativeSeparators(path), error));
+}
+
+void StatisticsWindow::saveImageAs()
+{
+    Picture which = Picture::Histograms;
+    QString name = QStringLiteral("Histograms");
+    if (pages->currentIndex() == TrendPage) {
+        which = Picture::Trend;
+        name = QStringLiteral("Trend");
+    } else if (pages->currentIndex() == TracesPage) {
+        which = Picture::Traces;
+        name = QStringLiteral("Traces%1").arg(traceIndex->value(), 3, 10, QLatin1Char('0'));
+    }
+    const QString stamp = run_.started.isValid() ? RunStamp(run_.started) : QString();
+    QString filter;
+    QString path = QFileDialog::getSaveFileName(this, tr("Save image"),
+                                                QDir::home().filePath(stamp + name + QStringLiteral(".png")),
+                                                ImageFileFilter(), &filter);
+    if (path.isEmpty())
+        return;
+    // A name typed without a suffix takes the chosen format's.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += FilterSuffix(filter);
+    const QString error = saveImage(which, path);
+    if (!error.isEmpty())
+        QMessageBox::warning(this, tr("Save image"),
                              tr("Could not write %1: %2").arg(QDir::toNativeSeparators(path), error));
 }

@@ -1,0 +1,33 @@
+// Lets an open Statistics window follow a run under way, from the run's
+// "acquiring" callback: at most five redraws a second, and fewer when a
+// redraw grows costly (a long run), so that redrawing never takes more than
+// about 2 % of the run's time.
+#pragma once
+
+#include "measurement/runrecord.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+
+class QWidget;
+
+class StatisticsFollower
+{
+public:
+    // owner: whose Statistics window follows (the main window).
+    explicit StatisticsFollower(QWidget *owner);
+
+    // The run so far; redraws the window if it is open and its turn has come.
+    void update(const RunRecord &sofar);
+
+    int redraws() const { return redraws_; }
+
+    static constexpr qint64 MinIntervalMs = 200; // five a second
+    static constexpr int CostFactor = 50;        // wait 50 times what a redraw took
+
+private:
+    QPointer<QWidget> owner_;
+    QElapsedTimer sinceLast_;
+    qint64 intervalMs_ = MinIntervalMs;
+    int redraws_ = 0;
+};
