@@ -123,10 +123,11 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     stats->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stats->setVerticalHeaderLabels(StatsRowNames());
     QStringList heads;
-    int columnWidth = fm.horizontalAdvance(QString::fromUtf8("-0000.000 … -0000.000")) + 12;
+    // Wide enough for a header and an interval of delays below a second.
+    int columnWidth = fm.horizontalAdvance(QString::fromUtf8("000.000 … 000.000")) + 12;
     for (const DelayPathInfo &p : DelayPaths) {
         heads << QStringLiteral("%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
-        columnWidth = std::max(columnWidth, fm.horizontalAdvance(heads.last()) + 16);
+        columnWidth = std::max(columnWidth, fm.horizontalAdvance(heads.last()) + 12);
     }
     stats->setHorizontalHeaderLabels(heads);
     stats->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -225,7 +226,7 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     // Where it was last closed; else large enough for everything, within
     // the screen.
     if (!RestoreWindowPlace(this, PlaceKey)) {
-        QSize size(1180, 760);
+        QSize size(1280, 800);
         if (const QScreen *screen = QGuiApplication::primaryScreen())
             size = size.boundedTo(screen->availableGeometry().size());
         resize(size);
@@ -233,8 +234,8 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     int tableWidth = table->frameWidth() * 2 + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
     for (int c = 0; c < DelayTableModel::ColumnCount; ++c)
         tableWidth += table->columnWidth(c);
-    // The pages get at least half of a narrow window.
-    tableWidth = std::min(tableWidth, width() / 2);
+    // The pages get at least 55 % of a narrow window.
+    tableWidth = std::min(tableWidth, width() * 45 / 100);
     split->setSizes({tableWidth, width() - tableWidth});
 }
 
@@ -340,6 +341,9 @@ void StatisticsWindow::showTraces(int index)
         note = tr("Measurement %1, from its trace files (%2).")
                    .arg(index)
                    .arg(QDir::toNativeSeparators(QFileInfo(run_.traceFiles[index - 1][0]).fileName()));
+    } else if (run_.traceFiles.isEmpty() && index == n) {
+        note = tr("The traces of measurement %1 are not in memory, and this run wrote no trace files.").arg(index);
+        m = nullptr;
     } else if (run_.traceFiles.isEmpty()) {
         note = tr("The traces of measurement %1 were not saved: only the last measurement's traces are kept in "
                   "memory, and this run wrote no trace files (Save Data was off).")
