@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstdio>
 
 Q_DECLARE_METATYPE(CommandLine::Mode)
 
@@ -265,6 +266,22 @@ void TestCommandLine::triggerHint()
     sofar.retakes << Retake{2, RetakeReason::NoNewTrace, "*TRG (oscilloscope): no answer in time", true};
     QCOMPARE(TriggerHintText(ProgressOf(2, 5, sofar, 100)),
              QStringLiteral("no acquisition is triggering: check the trigger level and the source signal"));
+
+    // In a log: once per measurement, after the first retake that timed out.
+    std::FILE *log = std::tmpfile();
+    QVERIFY(log);
+    ProgressLines lines(log, false, 5);
+    sofar.retakes << Retake{2, RetakeReason::NoNewTrace, "*TRG (oscilloscope): no answer in time", true};
+    lines.acquiring(2, sofar);
+    lines.finish(sofar);
+    std::rewind(log);
+    QByteArray text(4096, '\0');
+    text.truncate(int(std::fread(text.data(), 1, size_t(text.size()), log)));
+    std::fclose(log);
+    QCOMPARE(text.count("no acquisition is triggering"), 2); // for measurements 1 and 2
+    QVERIFY2(text.contains("again for 2/5: no new trace (*TRG (oscilloscope): no answer in time)\n"
+                           "no acquisition is triggering"),
+             text.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
