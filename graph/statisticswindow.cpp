@@ -6,7 +6,7 @@
 #include "graph/statisticsplots.h"
 #include "graph/statstext.h"
 #include "graph/tablecopy.h"
-#include "graph/tracesplot.h"
+#include "graph/traceview.h"
 #include "graph/windowplace.h"
 #include "measurement/delayscsv.h"
 #include "measurement/resultsfile.h"
@@ -34,6 +34,7 @@
 #include <QTableWidget>
 
 #include <algorithm>
+#include <iterator>
 
 #include <qwt_legend.h>
 #include <qwt_plot.h>
@@ -41,21 +42,6 @@
 namespace {
 
 const QString PlaceKey = QStringLiteral("Statistics");
-
-QwtPlot *MakePlot(QWidget *parent, int minWidth, int minHeight, int maxMajor)
-{
-    auto *plot = new QwtPlot(parent);
-    plot->setCanvasBackground(Qt::white);
-    plot->setMinimumSize(minWidth, minHeight);
-    QFont small = plot->font();
-    small.setPixelSize(10);
-    for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
-        plot->setAxisFont(axis, small);
-        // Few labels: a narrow plot's tick labels would run into each other.
-        plot->setAxisMaxMajor(axis, maxMajor);
-    }
-    return plot;
-}
 
 // The widest text each column of the measurement table shows.
 int TableColumnWidth(const QFontMetrics &fm, const DelayTableModel *model, int column)
@@ -142,7 +128,7 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     auto *histogramRow = new QHBoxLayout;
     for (const DelayPathInfo &p : DelayPaths) {
         const int path = int(p.path);
-        histograms[path] = MakePlot(figures, 150, 160, 3);
+        histograms[path] = MakeStatisticsPlot(figures, 150, 160, 3);
         histogramRow->addWidget(histograms[path], 1);
         notMeasured[path] = new QLabel(tr("%1\nnot measured").arg(QLatin1String(p.label)), figures);
         notMeasured[path]->setAlignment(Qt::AlignCenter);
@@ -159,7 +145,7 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
 
     // Trend: every path's delays against the measurement number.
     auto *trend = new QWidget;
-    byIndex = MakePlot(trend, 300, 200, 6);
+    byIndex = MakeStatisticsPlot(trend, 300, 200, 6);
     // Above the canvas: inside it, the legend would hide measurements.
     auto *legend = new QwtLegend;
     legend->setFont(byIndex->axisFont(QwtPlot::xBottom));
@@ -168,28 +154,17 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     trendColumn->addWidget(byIndex);
 
     // Traces: one measurement's traces, by its number.
-    auto *tracesPage = new QWidget;
-    traceIndex = new QSpinBox(tracesPage);
-    traceIndex->setObjectName(QStringLiteral("traceIndex"));
-    traceIndex->setKeyboardTracking(false); // a typed number loads once, not per digit
-    traceNote = new QLabel(tracesPage);
-    traceNote->setWordWrap(true);
-    traceNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    traces = MakePlot(tracesPage, 300, 200, 8);
-    SetUpTracesPlot(traces, traceCurves);
-    auto *traceRow = new QHBoxLayout;
-    traceRow->addWidget(new QLabel(tr("Measurement"), tracesPage));
-    traceRow->addWidget(traceIndex);
-    traceRow->addWidget(traceNote, 1);
-    auto *tracesColumn = new QVBoxLayout(tracesPage);
-    tracesColumn->addLayout(traceRow);
-    tracesColumn->addWidget(traces, 1);
-    connect(traceIndex, QOverload<int>::of(&QSpinBox::valueChanged), this, &StatisticsWindow::showTraces);
+    traceView = new TraceView;
+    traceIndex = traceView->index;
+    traceNote = traceView->note;
+    traces = traceView->plot;
+    std::copy(std::begin(traceView->curves), std::end(traceView->curves), traceCurves);
+    tracesZoom = traceView->zoom;
 
     pages = new QTabWidget(this);
     pages->addTab(figuresScroll, tr("Figures"));
     pages->addTab(trend, tr("Trend"));
-    pages->addTab(tracesPage, tr("Traces"));
+    pages->addTab(traceView, tr("Traces"));
 
     auto *split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(table);
@@ -221,7 +196,6 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
 
     showRun(RunRecord());
     byIndexZoom = new PlotZoom(byIndex);
-    tracesZoom = new PlotZoom(traces);
 
     // Where it was last closed; else large enough for everything, within
     // the screen.
@@ -257,9 +231,9 @@ void StatisticsWindow::showRun(const RunRecord &run, const MeasurementTraces &la
     run_ = run;
     for (Measurement &m : run_.measurements)
         m.traces = KeptTraces();
-    last_ = last;
     underWay_ = false;
     refresh();
+    traceView->setRun(run_, last, false);
 }
 
 void StatisticsWindow::followRun(const RunRecord &sofar)
@@ -267,9 +241,9 @@ void StatisticsWindow::followRun(const RunRecord &sofar)
     run_ = sofar;
     for (Measurement &m : run_.measurements)
         m.traces = KeptTraces();
-    last_ = MeasurementTraces();
     underWay_ = true;
     refresh();
+    traceView->setRun(run_, MeasurementTraces(), true);
     table->scrollToBottom();
 }
 
@@ -313,53 +287,6 @@ void StatisticsWindow::refresh()
     ShowDelaysByIndex(byIndex, run_.measurements, s.src2Hd.measured);
     if (byIndexZoom)
         byIndexZoom->takeFullView();
-
-    // A run comes up with its last measurement's traces.
-    const int n = run_.measurements.size();
-    const QSignalBlocker quiet(traceIndex);
-    traceIndex->setRange(std::min(1, n), n);
-    traceIndex->setValue(n);
-    showTraces(n);
-}
-
-void StatisticsWindow::showTraces(int index)
-{
-    MeasurementTraces shown;
-    QString note;
-    const int n = run_.measurements.size();
-    const Measurement *m = index >= 1 && index <= n ? &run_.measurements[index - 1] : nullptr;
-    QString why;
-    if (!m) {
-        note = tr("No measurement to show.");
-    } else if (underWay_) {
-        note = tr("The run is under way: its traces can be shown once it has ended.");
-        m = nullptr;
-    } else if (index == n && !last_.traces.src.isEmpty()) {
-        shown = last_;
-        note = tr("Measurement %1, the run's last, from memory.").arg(index);
-    } else if (LoadMeasurementTraces(run_, index, &shown, &why)) {
-        note = tr("Measurement %1, from its trace files (%2).")
-                   .arg(index)
-                   .arg(QDir::toNativeSeparators(QFileInfo(run_.traceFiles[index - 1][0]).fileName()));
-    } else if (run_.traceFiles.isEmpty() && index == n) {
-        note = tr("The traces of measurement %1 are not in memory, and this run wrote no trace files.").arg(index);
-        m = nullptr;
-    } else if (run_.traceFiles.isEmpty()) {
-        note = tr("The traces of measurement %1 were not saved: only the last measurement's traces are kept in "
-                  "memory, and this run wrote no trace files (Save Data was off).")
-                   .arg(index);
-        m = nullptr;
-    } else {
-        note = tr("The traces of measurement %1 cannot be shown: %2.").arg(index).arg(why);
-        m = nullptr;
-    }
-    traceNote->setText(note);
-    if (m)
-        ShowTraces(traces, traceCurves, shown, m->tsrc, m->trf, m->tsnk);
-    else
-        ShowTraces(traces, traceCurves, MeasurementTraces(), 0, 0, 0);
-    if (tracesZoom)
-        tracesZoom->takeFullView();
 }
 
 void StatisticsWindow::showTracesOfRow(const QModelIndex &index)

@@ -27,6 +27,7 @@ class QTableView;
 class QTableWidget;
 class QwtPlot;
 class QwtPlotCurve;
+class TraceView;
 
 class StatisticsWindow : public QWidget
 {
@@ -64,8 +65,10 @@ public:
     QLabel *notMeasured[3] = {nullptr, nullptr, nullptr}; // in place of a histogram
     QwtPlot *byIndex = nullptr;
     PlotZoom *byIndexZoom = nullptr;
-    QSpinBox *traceIndex = nullptr; // the measurement the Traces page shows
-    QLabel *traceNote = nullptr;    // where they come from, or why there are none
+    TraceView *traceView = nullptr;
+    // The Traces page's parts, as the page names them.
+    QSpinBox *traceIndex = nullptr;
+    QLabel *traceNote = nullptr;
     QwtPlot *traces = nullptr;
     QwtPlotCurve *traceCurves[3] = {nullptr, nullptr, nullptr}; // source, RF, sink
     PlotZoom *tracesZoom = nullptr;
@@ -85,8 +88,6 @@ public slots:
     void exportCsvAs();
     // Asks where, then saves the plots of the page shown.
     void saveImageAs();
-    // Shows measurement `index` (1-based) on the Traces page.
-    void showTraces(int index);
 
 protected:
     void hideEvent(QHideEvent *event) override;
@@ -99,6 +100,5 @@ private:
     void refresh();
 
     RunRecord run_;
-    MeasurementTraces last_; // the run's last measurement, from memory
     bool underWay_ = false;
 };
