@@ -322,7 +322,7 @@ QString LabeledStamp(const QString &stamp, const QString &label)
 QString UsageText(const QString &program)
 {
     return QStringLiteral(
-               "Usage: %1 [Qt's window options: -platform, -style, ...]  open the window\n"
+               "Usage: %1 [Qt's options: -platform, -style, ...]   the window\n"
                "       %1 --measure N [--settings FILE] [--out DIR] [--label TEXT]\n"
                "                [--no-traces] [--limit [FIGURE:]PATH<=MS ...]\n"
                "       %1 --compare A.json B.json [--plot FILE.png|.jpg|.svg|.pdf]\n"
