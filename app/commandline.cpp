@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "graph/plotimage.h"
 #include "measurement/measrun.h"
 #include "shared/typednumber.h"
 
@@ -51,6 +52,31 @@ const KnownOption *FindOption(const QString &name)
     return nullptr;
 }
 
+// The options Qt's application objects take for a window (QGuiApplication,
+// QApplication and the X11 platform), with one dash; "-style=fusion" gives
+// a value in place.
+struct QtOption
+{
+    const char *name;
+    bool takesValue;
+};
+
+const QtOption QtWindowOptions[] = {
+    {"-platform", true},      {"-platformpluginpath", true}, {"-platformtheme", true}, {"-plugin", true},
+    {"-qwindowgeometry", true}, {"-qwindowicon", true},      {"-qwindowtitle", true},  {"-session", true},
+    {"-display", true},       {"-geometry", true},           {"-style", true},         {"-stylesheet", true},
+    {"-qmljsdebugger", true}, {"-reverse", false},           {"-widgetcount", false},
+};
+
+const QtOption *FindQtOption(const QString &arg)
+{
+    const QString name = arg.section(QLatin1Char('='), 0, 0);
+    for (const QtOption &o : QtWindowOptions)
+        if (name == QLatin1String(o.name))
+            return &o;
+    return nullptr;
+}
+
 struct FigureName
 {
     const char *key;
@@ -68,10 +94,32 @@ const FigureName Figures[] = {
 
 bool WantsCommandLine(const QStringList &args)
 {
-    for (int i = 1; i < args.size(); ++i)
-        if (args[i].startsWith(QLatin1String("--")) || args[i] == QLatin1String("-h"))
+    for (int i = 1; i < args.size(); ++i) {
+        const QtOption *qt = FindQtOption(args[i]);
+        if (!qt)
             return true;
+        if (qt->takesValue && !args[i].contains(QLatin1Char('=')) && ++i >= args.size())
+            return true; // a value missing: Qt would take whatever follows
+    }
     return false;
+}
+
+QString WindowCannotOpen(const QStringList &args, const QProcessEnvironment &env)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    for (const QString &arg : args)
+        if (arg.section(QLatin1Char('='), 0, 0) == QLatin1String("-platform"))
+            return QString();
+    if (!env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty() || !env.value(QStringLiteral("DISPLAY")).isEmpty()
+        || !env.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty())
+        return QString();
+    return QStringLiteral("no display to open the window on (DISPLAY is not set); to measure without a window, "
+                          "use --measure N");
+#else
+    Q_UNUSED(args);
+    Q_UNUSED(env);
+    return QString();
+#endif
 }
 
 bool ParseLimit(const QString &text, Limit *limit, QString *error)
@@ -147,8 +195,19 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
 
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args[i];
-        if (!arg.startsWith(QLatin1String("--"))) {
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
             *error = QStringLiteral("unexpected argument \"%1\"").arg(arg);
+            return false;
+        }
+        if (!arg.startsWith(QLatin1String("--"))) {
+            const QtOption *qt = FindQtOption(arg);
+            if (!qt)
+                *error = QStringLiteral("unknown option %1").arg(arg);
+            else if (qt->takesValue && !arg.contains(QLatin1Char('=')) && i + 1 == args.size())
+                *error = QStringLiteral("%1 needs a value").arg(arg);
+            else
+                *error = QStringLiteral("%1 is for the window; it does not go with --measure or --compare")
+                             .arg(arg.section(QLatin1Char('='), 0, 0));
             return false;
         }
         const int eq = arg.indexOf(QLatin1Char('='));
@@ -241,6 +300,10 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
             out.compareA = values[0];
             out.compareB = values[1];
         } else if (name == QLatin1String("--plot")) {
+            if (ImageFormatOf(values[0]) == ImageFormat::Unknown) {
+                *error = QStringLiteral("--plot writes %1, not \"%2\"").arg(ImageFormatNames(), values[0]);
+                return false;
+            }
             out.plotFile = values[0];
         }
     }
@@ -321,13 +384,13 @@ QString UsageText(const QString &program)
     return QStringLiteral(
                // GNU's layout ("or:" lines, headings ending in ':', options
                // indented): help2man turns it into the man page.
-               "Usage: %1\n"
+               "Usage: %1 [Qt's options: -platform, -style, ...]\n"
                "  or:  %1 --measure N [OPTION]...\n"
                "  or:  %1 --calibrate N --path PATH --calibration FILE [OPTION]...\n"
-               "  or:  %1 --compare A.json B.json [--plot FILE.png]\n"
+               "  or:  %1 --compare A.json B.json [--plot FILE]\n"
                "  or:  %1 --help | --version\n"
-               "Without options it opens the window; with any of those below it measures or\n"
-               "compares without one.\n"
+               "Without options (or with Qt's own) it opens the window; with any of those below\n"
+               "it measures, calibrates or compares without one.\n"
                "\n"
                "Measuring, without a window or a display:\n"
                "  --measure N      set up the instruments as their Init buttons do and take N\n"
@@ -337,7 +400,9 @@ QString UsageText(const QString &program)
                "  --out DIR        write the files into DIR, created if missing (default: where\n"
                "                   the window writes them); the names are the window's:\n"
                "                   <name><stamp>Results.txt, ...Run.json, ...001_src.bin\n"
-               "  --label TEXT     part of the files' stamp and of the run record\n"
+               "  --label TEXT     part of the files' stamp (ASCII letters, digits, - _ . kept,\n"
+               "                   anything else turned into -, at most 64) and, whole, of the\n"
+               "                   run record\n"
                "  --no-traces      write no trace files\n"
                "  --limit L        fail with status 3 when a figure of the run exceeds a limit:\n"
                "                   PATH is src2rf, src2hd or src2snk, FIGURE mean (default),\n"
@@ -351,7 +416,7 @@ QString UsageText(const QString &program)
                "Progress goes to standard error, the statistics table to standard output.\n"
                "Ctrl-C (or SIGTERM) ends the run after the exchange under way, puts the\n"
                "instruments back into free run and writes what was kept; a second Ctrl-C\n"
-               "ends the program at once.\n"
+               "ends the program at once and says what was not written.\n"
                "\n"
                "Calibrating, on a reference set-up whose delay is known:\n"
                "  --calibrate N --path PATH --calibration FILE [--reference-ms X]\n"
@@ -366,12 +431,14 @@ QString UsageText(const QString &program)
                "                    per path n, mean, standard deviation, median and 95th\n"
                "                    percentile of both run records, and the difference of\n"
                "                    the means with its 95 % confidence interval (Welch)\n"
-               "  --plot FILE.png  also write both runs' histograms, overlaid, per path\n"
+               "  --plot FILE      also write both runs' histograms, overlaid, per path, as\n"
+               "                   PNG, JPEG, SVG or PDF after FILE's suffix\n"
                "\n"
                "Exit status:\n"
                "  0    done\n"
                "  1    usage: the command line, the settings file it names or the calibration\n"
-               "       it applies is wrong\n"
+               "       it applies is wrong (also an argument the window does not take, or no\n"
+               "       display for the window)\n"
                "  2    set-up or instrument failure (also an instrument lost during the run), or\n"
                "       a file that could not be read or written\n"
                "  3    a limit was exceeded (or its figure has no value)\n"

@@ -5,6 +5,7 @@
 
 #include "measurement/delaypaths.h"
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -49,14 +50,21 @@ struct CommandLine
     double referenceMs = 0.0;                    // --reference-ms: the reference set-up's true delay
 
     QString compareA, compareB; // --compare A.json B.json
-    QString plotFile;           // --plot FILE.png
+    QString plotFile;           // --plot FILE.png (.jpg, .svg, .pdf)
 };
 
-// True when the arguments (argv[0] first) ask for a headless mode: any
-// argument that starts with "--", or "-h". The window keeps Qt's own
-// single-dash options (-platform, -style); a mistyped long option then
-// gives a usage error instead of opening a window on a machine without one.
+// True when the arguments (argv[0] first) are for the command line rather
+// than the window: anything but Qt's own options for a window (-platform,
+// -style, -reverse, ... with their values, single dash, as listed in
+// QtWindowOptions). So a stray word or an unknown option ("-v", "run.json",
+// "--mesure") is a usage error, never a window opened by mistake.
 bool WantsCommandLine(const QStringList &args);
+
+// Why the window cannot open here ("no display: DISPLAY is not set ..."),
+// or empty: Qt would otherwise abort. Looks at the arguments (argv[0]
+// first; a -platform of one's own is trusted) and the environment's
+// QT_QPA_PLATFORM, DISPLAY and WAYLAND_DISPLAY.
+QString WindowCannotOpen(const QStringList &args, const QProcessEnvironment &env);
 
 // Parses the arguments (argv[0] first). False with a one-line reason in
 // *error for anything it does not understand; values may also be given as
@@ -75,6 +83,7 @@ QString UsageText(const QString &program);
 
 // The stamp part of the file names with the label in it:
 // "2026-03-01_14-05-09_" and "nightly 7" give "2026-03-01_14-05-09_nightly-7_".
-// Only letters, digits, '-', '_' and '.' are kept (anything else becomes
-// '-', so a label can never name another folder), at most 64 of them.
+// Only ASCII letters, digits, '-', '_' and '.' are kept (anything else,
+// accented letters and spaces included, becomes '-', so a label can never
+// name another folder), at most 64 of them; the run record keeps it whole.
 QString LabeledStamp(const QString &stamp, const QString &label);

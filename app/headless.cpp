@@ -158,6 +158,8 @@ int Measure(const CommandLine &cl)
     }
 
     InstallStopSignals();
+    SetUnwrittenNote(QStringLiteral("Second interrupt: ended at once during the set-up; nothing was measured and no "
+                                    "file was written."));
     Sessions s;
     if (VisaOpenDefaultRM(s.rm) != VI_SUCCESS) {
         Print(stderr, QStringLiteral("VISA resource manager not available\n"));
@@ -220,8 +222,23 @@ int Measure(const CommandLine &cl)
     request.keepTraces = !cl.noTraces;
 
     ProgressLines progress(stderr, isatty(STDERR_FILENO) == 1, cl.count);
+    const QString where = QDir::toNativeSeparators(folder);
+    auto unwritten = [&where](int kept) {
+        SetUnwrittenNote(QStringLiteral("Second interrupt: ended at once. %1 kept so far %2 not written (no results "
+                                        "file, delay table, run record or trace files in %3), and the instruments "
+                                        "were not put back into free run.")
+                             .arg(kept == 1 ? QStringLiteral("The 1 measurement") : QStringLiteral("The %1 measurements").arg(kept))
+                             .arg(kept == 1 ? QStringLiteral("was") : QStringLiteral("were"))
+                             .arg(where));
+    };
+    unwritten(0);
+    int noted = 0;
     RunCallbacks callbacks;
-    callbacks.acquiring = [&progress](int index, const RunRecord &sofar) { progress.acquiring(index, sofar); };
+    callbacks.acquiring = [&progress, &unwritten, &noted](int index, const RunRecord &sofar) {
+        if (sofar.measurements.size() != noted)
+            unwritten(noted = sofar.measurements.size());
+        progress.acquiring(index, sofar);
+    };
     callbacks.stopRequested = [] { return StopSignal() != 0; };
     RunOutcome outcome = RunMeasurements(request, callbacks);
     RunRecord &run = outcome.record;
@@ -241,7 +258,12 @@ int Measure(const CommandLine &cl)
     PublishRun(outcome);
 
     const QString stamp = LabeledStamp(RunStamp(QDateTime::currentDateTime()), cl.label);
+    SetUnwrittenNote(QStringLiteral("Second interrupt: ended at once while the run's files were being written in %1; "
+                                    "trace files may be cut short, and the results file, delay table or run record "
+                                    "missing (each is there whole or not at all).")
+                         .arg(where));
     const RunFilesReport written = WriteRunFiles(dataDir, stamp, outcome, !cl.noTraces);
+    SetUnwrittenNote(QStringLiteral("Second interrupt: ended at once; the run's files had been written."));
     for (const QString &problem : written.problems())
         Print(stderr, problem + QLatin1Char('\n'));
 

@@ -3,6 +3,7 @@
 #include "instruments/setupcommands.h"
 #include "instruments/visasession.h"
 #include "instruments/visastatustext.h"
+#include "visa/resource.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ bool Open(ViSession rm, const QString &resource, ViSession &hdl, ViUInt32 ioTime
 SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupRequest &request)
 {
     SetupOutcome outcome;
+    outcome.resource = request.resource;
     FirstFailure first{outcome};
     SetupFlags flags;
     flags.reset = request.reset;
@@ -83,6 +85,7 @@ SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupReque
 SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &request)
 {
     SetupOutcome outcome;
+    outcome.resource = request.resource;
     FirstFailure first{outcome};
 
     // Identity block: each step needs the one before; none decides the outcome.
@@ -118,6 +121,7 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
 SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupRequest &request)
 {
     SetupOutcome outcome;
+    outcome.resource = request.resource;
     FirstFailure first{outcome};
     SetupFlags flags;
     flags.reset = request.reset;
@@ -140,7 +144,8 @@ QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome)
     }
     if (outcome.status == VI_SUCCESS && outcome.refusals.refused()) {
         QString text =
-            QStringLiteral("%1: Init failed: the instrument %2").arg(instrument, RefusalText(outcome.refusals));
+            QStringLiteral("%1 at \"%2\": Init failed: the instrument %3")
+                .arg(instrument, outcome.resource, RefusalText(outcome.refusals));
         if (!outcome.refusalHint.isEmpty())
             text += QStringLiteral("; ") + outcome.refusalHint;
         return text;
@@ -148,8 +153,16 @@ QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome)
     // The sequence can fail after an earlier step already said why.
     const ViStatus status = outcome.failedStatus != VI_SUCCESS ? outcome.failedStatus : outcome.status;
     const QString step = outcome.failedStep.isEmpty() ? QStringLiteral("set-up") : outcome.failedStep;
-    return QStringLiteral("%1: Init failed at %2: %3")
-        .arg(instrument, step, VisaStatusText(status, outcome.failedTimeoutMs));
+    QString reason = VisaStatusText(status, outcome.failedTimeoutMs);
+    // A VXI-11 open without a port asks the host's portmapper first; a host
+    // that refuses it runs none, however well it is known.
+    visa::Resource parsed;
+    if (step == QLatin1String("open") && status == VI_ERROR_MACHINE_NAVAIL
+        && visa::parseResource(outcome.resource.toStdString(), &parsed) && parsed.kind == visa::Resource::Kind::Instr
+        && parsed.port == 0)
+        reason = QStringLiteral("%1: no portmapper at %2 (port 111), where VXI-11 asks for the instrument's port")
+                     .arg(reason, QString::fromStdString(parsed.host));
+    return QStringLiteral("%1 at \"%2\": Init failed at %3: %4").arg(instrument, outcome.resource, step, reason);
 }
 
 BenchSettings SettingsUsed(const OscSetupRequest &osc, const SaSetupRequest &sa, const VaSetupRequest &va,

@@ -47,6 +47,7 @@ struct SetupOutcome
     // (instruments/errorqueue.h): any entry means it refused some of them.
     ErrorQueueReport refusals;
     QString refusalHint; // what to check then, e.g. "is the Type right?"
+    QString resource;             // the resource string the set-up tried
 
     bool ready() const { return status == VI_SUCCESS && !refusals.refused(); }
 };
@@ -56,7 +57,8 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
 SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupRequest &request);
 
 // One line for the operator: "<instrument>: ready" (with the identity where
-// one was read), "<instrument>: Init failed at <step>: <reason>", or
+// one was read), "<instrument> at "<resource>": Init failed at <step>: <reason>"
+// (the resource as the set-up was given it), or
 // "<instrument>: Init failed: the instrument refused k set-up commands
 // (first: <its entry>)" and the hint.
 QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome);

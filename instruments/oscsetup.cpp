@@ -26,6 +26,7 @@ void MainWindow::on_OsInit_clicked()
     OsUsedTypIdx = OsTypIdx;
 
     form->OsInit->setText(outcome.ready() ? QStringLiteral("Ready") : QStringLiteral("Init"));
-    ShowInitDone(this, QStringLiteral("Oscilloscope"), outcome);
+    ShowInitDone(this, QStringLiteral("Oscilloscope"), outcome,
+                 TypedValueNote(QStringLiteral("Trigger Level"), form->OsTrgLvl->text(), QStringLiteral("V")));
     UndimStart();
 }

@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
+#include "graph/statisticsfollow.h"
+#include "instruments/visasession.h"
 #include "measurement/measrun.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runfiles.h"
@@ -13,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QStatusBar>
 
 int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *d3, QVector<double> *t)
@@ -45,9 +48,11 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     auto label = [&clock, count](int index, const RunRecord &sofar) {
         const RunProgress p = ProgressOf(index, count, sofar, clock.elapsed());
         const QString left = TimeLeftText(p);
+        const QString hint = TriggerHintText(p);
         return tr("Measurement %1 of %2").arg(index).arg(count) + QLatin1Char('\n')
                + tr("Means so far: %1").arg(RunningMeansText(p)) + QLatin1Char('\n')
-               + tr("Retaken so far: %1").arg(p.retaken) + (left.isEmpty() ? QString() : QStringLiteral("; ") + left);
+               + tr("Retaken so far: %1").arg(p.retaken) + (left.isEmpty() ? QString() : QStringLiteral("; ") + left)
+               + (hint.isEmpty() ? QString() : QLatin1Char('\n') + hint.left(1).toUpper() + hint.mid(1));
     };
 
     // Modal, so Start cannot be clicked again during the run; events are
@@ -58,10 +63,13 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.show();
+    // An open Statistics window follows the run.
+    StatisticsFollower follower(this);
     RunCallbacks callbacks;
-    callbacks.acquiring = [&progress, &label](int index, const RunRecord &sofar) {
+    callbacks.acquiring = [&progress, &label, &follower](int index, const RunRecord &sofar) {
         progress.setLabelText(label(index, sofar));
         progress.setValue(index - 1);
+        follower.update(sofar);
     };
     callbacks.stopRequested = [&progress] {
         QCoreApplication::processEvents();
@@ -74,7 +82,6 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     run.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsUsedTypIdx, request.ifDemod, MeasHdmi, save);
     run.saIdentity = SaIdentity;
     run.calibration = CalibrationInUse;
-    PublishRun(outcome);
 
     int result = 0;
     QStringList problems;
@@ -85,9 +92,38 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         if (!written.resultsError.isEmpty())
             result = -1;
         problems = written.problems();
+        // The Statistics window reads earlier measurements' traces from them.
+        run.traceFiles = written.tracePaths;
     }
+    PublishRun(outcome);
 
-    statusBar()->showMessage(RunSummary(run));
+    // A session whose instrument closed the connection is gone: its button
+    // asks for a new set-up, and Start waits for it.
+    QStringList lost;
+    struct Lost
+    {
+        bool lost;
+        ViSession &hdl;
+        QPushButton *button;
+        QString name;
+    };
+    for (const Lost &l : {Lost{outcome.osLost, OsHdl, form->OsInit, tr("Oscilloscope")},
+                          Lost{outcome.saLost, SaHdl, form->SaInit, tr("Spectrum analyzer")},
+                          Lost{outcome.vaLost, VaHdl, form->VaInit, tr("Video analyzer")}}) {
+        if (!l.lost)
+            continue;
+        VisaClose(l.hdl);
+        l.hdl = 0;
+        l.button->setText(QStringLiteral("Init"));
+        lost << l.name;
+    }
+    if (!lost.isEmpty())
+        UndimStart();
+
+    statusBar()->showMessage(
+        RunSummary(run)
+        + (lost.isEmpty() ? QString()
+                          : tr(" — %1: connection closed, Init again").arg(lost.join(QStringLiteral(", ")))));
     if (run.end == RunEnd::Rejected || run.end == RunEnd::ConnectionLost || run.end == RunEnd::SpoolFailed) {
         QMessageBox::warning(this, tr("Measurement Stopped"),
                              tr("The run stopped after %1 of %2 measurements: %3.")

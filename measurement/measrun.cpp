@@ -113,8 +113,11 @@ public:
     {
         const QString text = failure_;
         failure_.clear();
+        failureTimedOut_ = false;
         return text;
     }
+    // Whether that failure was an exchange that got no answer in time.
+    bool failureTimedOut() const { return failureTimedOut_; }
 
 private:
     ViSession session(Instrument which) const
@@ -141,6 +144,8 @@ private:
                 lostAt_ = command;
             }
         }
+        if (failure_.isEmpty())
+            failureTimedOut_ = status == VI_ERROR_TMO;
         noteText(QStringLiteral("%1 (%2): %3").arg(command, InstrumentName(which), VisaStatusText(status, 0)));
     }
 
@@ -156,6 +161,7 @@ private:
     QString lostName_, lostAt_;
     QString spoolError_;
     QString failure_;
+    bool failureTimedOut_ = false;
 };
 
 Instrument Target(MeasTarget target)
@@ -265,6 +271,7 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
             Retake retake;
             retake.forMeasurement = index;
             retake.reason = fresh ? RetakeReason::OutsideWindow : RetakeReason::NoNewTrace;
+            retake.timedOut = !fresh && io.failureTimedOut();
             retake.detail = fresh ? QStringLiteral("first sample %1 V").arg(d1.isEmpty() ? NaN : d1[0], 0, 'g', 6)
                                   : io.takeFailure();
             run.retakes.append(retake);
@@ -357,6 +364,10 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
     for (const MeasCommand &row : type.freeRun)
         if (!io.lost(Target(row.target)))
             io.query(Target(row.target), row.command);
+
+    outcome.osLost = io.lost(Instrument::Osc);
+    outcome.saLost = io.lost(Instrument::Sa);
+    outcome.vaLost = io.lost(Instrument::Va);
 
     outcome.avgSrc2Rf = FiniteMean(run.Src2RfArr());
     outcome.avgSrc2Hd = FiniteMean(run.Src2HdArr());

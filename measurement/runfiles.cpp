@@ -96,6 +96,10 @@ RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const
                 save(TraceFileName(dataDir, stamp, k, TraceKind::Source), kept.src, kept.count),
                 save(TraceFileName(dataDir, stamp, k, TraceKind::Rf), kept.rf, kept.count),
                 save(TraceFileName(dataDir, stamp, k, TraceKind::Sink), kept.snk, kept.count)});
+            QStringList paths;
+            for (const QString &name : names.traces.last())
+                paths << (name.isEmpty() ? QString() : QFileInfo(report.traceFolder, name).filePath());
+            report.tracePaths.append(paths);
         }
     }
 

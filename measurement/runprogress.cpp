@@ -22,6 +22,8 @@ RunProgress ProgressOf(int index, int count, const RunRecord &sofar, qint64 elap
             hd.append(m.src2Hd);
     p.hdMeasured = !hd.isEmpty();
     p.meanHd = FiniteMean(hd);
+    for (int i = sofar.retakes.size() - 1; i >= 0 && sofar.retakes[i].forMeasurement == index; --i)
+        p.notTriggering = p.notTriggering || sofar.retakes[i].timedOut;
     p.secondsLeft = p.kept > 0 ? elapsedMs / 1000.0 / p.kept * (count - p.kept)
                                : std::numeric_limits<double>::quiet_NaN();
     return p;
@@ -35,7 +37,7 @@ QString RunningMeansText(const RunProgress &p)
     auto label = [](DelayPath path) { return QLatin1String(PathInfo(path).label); };
     QStringList parts{QStringLiteral("%1 %2").arg(label(DelayPath::Src2Rf), ms(p.meanRf))};
     if (p.hdMeasured)
-        parts << QStringLiteral("%1 %2").arg(label(DelayPath::Src2Hd), std::isfinite(p.meanHd) ? QString::number(p.meanHd, 'g', 4) : QStringLiteral("nan"));
+        parts << QStringLiteral("%1 %2").arg(label(DelayPath::Src2Hd), ms(p.meanHd));
     parts << QStringLiteral("%1 %2").arg(label(DelayPath::Src2Snk), ms(p.meanSnk));
     return parts.join(QStringLiteral(", "));
 }
@@ -50,4 +52,11 @@ QString TimeLeftText(const RunProgress &p)
     if (s < 90 * 60)
         return QStringLiteral("about %1 min left").arg(qRound(s / 60));
     return QStringLiteral("about %1 h left").arg(s / 3600, 0, 'f', 1);
+}
+
+QString TriggerHintText(const RunProgress &p)
+{
+    if (!p.notTriggering)
+        return QString();
+    return QStringLiteral("no acquisition is triggering: check the trigger level and the source signal");
 }

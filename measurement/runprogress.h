@@ -16,6 +16,9 @@ struct RunProgress
     double meanRf, meanHd, meanSnk;
     bool hdMeasured = false;
     double secondsLeft; // NaN until a measurement has been kept
+    // An acquisition for the measurement under way got no answer in time:
+    // most likely nothing triggers.
+    bool notTriggering = false;
 };
 
 // elapsedMs: time since the run started.
@@ -27,3 +30,6 @@ QString RunningMeansText(const RunProgress &p);
 
 // "about 12 s left", "about 3 min left"; empty while unknown.
 QString TimeLeftText(const RunProgress &p);
+
+// What to check when acquisitions time out; empty while they do not.
+QString TriggerHintText(const RunProgress &p);

@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // One acquisition's three traces as the block reads and the RF scaling left
@@ -80,6 +81,7 @@ struct Retake
     int forMeasurement = 0; // the measurement (1-based) it was taken for
     RetakeReason reason = RetakeReason::NoNewTrace;
     QString detail; // the failing exchange, or the first sample's value
+    bool timedOut = false; // that exchange got no answer in time (no trigger, most likely)
 };
 
 enum class RunEnd {
@@ -107,6 +109,11 @@ struct RunRecord
 
     // Taken off the fine delays to give the corrected ones; not loaded: none.
     Calibration calibration;
+
+    // Per kept measurement, the trace files written for it: source, RF and
+    // sink, full paths, empty where one was not written. Empty when the run
+    // wrote none. Set by whoever writes them (WriteRunFiles' report).
+    QVector<QStringList> traceFiles;
 
     // Time axis of the trace files: samples, time of the first, interval (s).
     int recordLength = 0;

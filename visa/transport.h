@@ -103,8 +103,10 @@ public:
 // Opens a transport for a parsed resource. openTimeoutMs bounds name
 // resolution, connect and any link set-up. On failure returns nullptr and
 // sets *status: VI_ERROR_RSRC_NFOUND for a host that cannot be reached or
-// has no such device, VI_ERROR_TMO for one that took the connection but did
-// not answer in time.
+// has no such device, VI_ERROR_MACHINE_NAVAIL for a host that refused the
+// port the resource string implies (the socket's port; for VXI-11 an
+// explicit core-channel port, else the portmapper's 111), VI_ERROR_TMO for
+// one that took the connection but did not answer in time.
 std::unique_ptr<Transport> openSocketTransport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
 std::unique_ptr<Transport> openVxi11Transport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
 // Also VI_ERROR_RSRC_BUSY: the server takes no more clients.

@@ -6,6 +6,7 @@
 #include "visa/vxi11proto.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include <unistd.h>
@@ -255,16 +256,22 @@ ViStatus openStatus(IoResult io)
 }
 
 // Asks the host's portmapper (version 2, over TCP) for the core channel's
-// port; 0 with *status set when there is none.
+// port; 0 with *status set when there is none. A host that refuses port
+// 111 is there but runs no portmapper: VI_ERROR_MACHINE_NAVAIL, not "no
+// such resource", so the caller can say so.
 uint16_t corePortFromPortmapper(const std::string &host, Deadline deadline, ViStatus *status)
 {
     *status = VI_ERROR_RSRC_NFOUND;
     oncrpc::Address addr;
     if (!oncrpc::resolveHost(host, portmap::Port, deadline, &addr))
         return 0;
-    int fd = oncrpc::connectTcp(addr, deadline);
-    if (fd < 0)
+    int refused = 0;
+    int fd = oncrpc::connectTcp(addr, deadline, &refused);
+    if (fd < 0) {
+        if (refused == ECONNREFUSED)
+            *status = VI_ERROR_MACHINE_NAVAIL;
         return 0;
+    }
     oncrpc::RpcClient rpc(fd, firstXid());
     XdrWriter w;
     w.u32(vxi11::CoreProgram);
@@ -296,9 +303,15 @@ std::unique_ptr<Transport> openVxi11Transport(const Resource &rsrc, ViUInt32 ope
     oncrpc::Address addr;
     if (!oncrpc::resolveHost(rsrc.host, port, deadline, &addr))
         return nullptr;
-    int fd = oncrpc::connectTcp(addr, deadline);
-    if (fd < 0)
+    // A port named in the resource string that refuses is reported like a
+    // refused socket; one the portmapper named stays "not found".
+    int refused = 0;
+    int fd = oncrpc::connectTcp(addr, deadline, &refused);
+    if (fd < 0) {
+        if (rsrc.port && refused == ECONNREFUSED)
+            *status = VI_ERROR_MACHINE_NAVAIL;
         return nullptr;
+    }
     auto rpc = std::make_unique<oncrpc::RpcClient>(fd, firstXid());
 
     XdrWriter w;

@@ -1,12 +1,14 @@
 // What the command line accepts and refuses, how limits are read and judged,
 // how a label enters the file names, and the histogram bins two runs share.
 #include "app/commandline.h"
+#include "app/progresslines.h"
 #include "app/runlimits.h"
 #include "measurement/histbins.h"
 
 #include <QtTest>
 
 #include <cmath>
+#include <cstdio>
 
 Q_DECLARE_METATYPE(CommandLine::Mode)
 
@@ -24,6 +26,10 @@ private slots:
     void labeledStamp_data();
     void labeledStamp();
     void bins();
+    void windowNeedsADisplay();
+    void progressBarFitsTheTerminal_data();
+    void progressBarFitsTheTerminal();
+    void triggerHint();
 };
 
 void TestCommandLine::parse_data()
@@ -35,7 +41,20 @@ void TestCommandLine::parse_data()
 
     using M = CommandLine::Mode;
     QTest::newRow("no arguments") << QStringList{} << false << M::Window << "nothing to do";
-    QTest::newRow("qt's own option") << QStringList{"-platform", "xcb"} << false << M::Window << "unexpected argument";
+    // Qt's own options are the window's; anything else is ours, and refused
+    // unless we know it.
+    QTest::newRow("qt's own options") << QStringList{"-platform", "xcb", "-style=fusion", "-reverse"} << false
+                                      << M::Window << "-platform is for the window";
+    QTest::newRow("qt option without its value") << QStringList{"-style"} << true << M::Window << "-style needs a value";
+    QTest::newRow("single-dash unknown") << QStringList{"-v"} << true << M::Window << "unknown option -v";
+    QTest::newRow("a file name") << QStringList{"run.json"} << true << M::Window << "unexpected argument \"run.json\"";
+    QTest::newRow("qt option among ours") << QStringList{"--measure", "3", "-platform", "offscreen"} << true
+                                          << M::Window << "-platform is for the window";
+    QTest::newRow("plot as SVG")
+        << QStringList{"--compare", "a.json", "b.json", "--plot", "p.SVG"} << true << M::Compare << "a.json b.json p.SVG";
+    QTest::newRow("plot in an unknown format")
+        << QStringList{"--compare", "a.json", "b.json", "--plot", "p.gif"} << true << M::Window
+        << "--plot writes PNG, JPEG, SVG or PDF";
     QTest::newRow("measure, all options")
         << QStringList{"--measure", "20", "--settings", "b.cfg", "--out=runs", "--label", "x y", "--no-traces",
                        "--limit", "src2snk<=150", "--limit=p95:src2rf<=60"}
@@ -262,6 +281,92 @@ void TestCommandLine::bins()
     b = BinTwoRuns({-1e308, 1e308}, {0});
     QCOMPARE(b.countsA, QVector<int>{2});
     QCOMPARE(b.countsB, QVector<int>{1});
+}
+
+// Without a display the window would abort inside Qt; a platform named on
+// the command line or in the environment is trusted.
+void TestCommandLine::windowNeedsADisplay()
+{
+    const QStringList bare{"QuenviaCodecTiming"};
+    QProcessEnvironment none;
+    QVERIFY(WindowCannotOpen(bare, none).contains("no display"));
+    QVERIFY(WindowCannotOpen(bare + QStringList{"-platform", "offscreen"}, none).isEmpty());
+    QVERIFY(WindowCannotOpen(bare + QStringList{"-platformtheme", "gtk3"}, none).contains("no display"));
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        QProcessEnvironment env;
+        env.insert(name, "x");
+        QVERIFY2(WindowCannotOpen(bare, env).isEmpty(), name);
+    }
+}
+
+void TestCommandLine::progressBarFitsTheTerminal_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("wide: everything")
+        << 200
+        << "[##########----------] 6/12 Source->RF 40.1 ms, Source->HDMI 35.2 ms, Source->Sink 120.0 ms | 1 taken "
+           "again | about 14 s left";
+    QTest::newRow("100: short means")
+        << 100 << "[##########----------] 6/12 RF 40.1, HDMI 35.2, Sink 120.0 ms | 1 taken again | about 14 s left";
+    QTest::newRow("80: short means, no retakes")
+        << 80 << "[##########----------] 6/12 RF 40.1, HDMI 35.2, Sink 120.0 ms | about 14 s left";
+    QTest::newRow("60: no means") << 60 << "[##########----------] 6/12 1 taken again | about 14 s left";
+    QTest::newRow("50: a narrower bar") << 50 << "[#####-----] 6/12 1 taken again | about 14 s left";
+    QTest::newRow("20: cut") << 20 << "[#####-----] 6/12 1";
+}
+
+// On a terminal the bar never wraps: it gives up the means' long names, the
+// count of retakes, the means, then width, in that order.
+void TestCommandLine::progressBarFitsTheTerminal()
+{
+    QFETCH(int, columns);
+    QFETCH(QString, line);
+    RunProgress p;
+    p.index = 6;
+    p.count = 12;
+    p.kept = 6;
+    p.retaken = 1;
+    p.meanRf = 40.12;
+    p.meanHd = 35.2;
+    p.meanSnk = 120.04;
+    p.hdMeasured = true;
+    p.secondsLeft = 14.2;
+    const QString bar = FittedProgressBar(p, columns);
+    QCOMPARE(bar, line);
+    QVERIFY(bar.size() < columns);
+}
+
+// After an acquisition of the measurement under way timed out, the running
+// figures say what to check; retakes of earlier measurements do not count.
+void TestCommandLine::triggerHint()
+{
+    RunRecord sofar;
+    sofar.retakes << Retake{1, RetakeReason::NoNewTrace, "*TRG (oscilloscope): no answer in time", true};
+    QVERIFY(!ProgressOf(2, 5, sofar, 100).notTriggering);
+    QVERIFY(TriggerHintText(ProgressOf(2, 5, sofar, 100)).isEmpty());
+    sofar.retakes << Retake{2, RetakeReason::OutsideWindow, "first sample 0.5 V", false};
+    QVERIFY(!ProgressOf(2, 5, sofar, 100).notTriggering);
+    sofar.retakes << Retake{2, RetakeReason::NoNewTrace, "*TRG (oscilloscope): no answer in time", true};
+    QCOMPARE(TriggerHintText(ProgressOf(2, 5, sofar, 100)),
+             QStringLiteral("no acquisition is triggering: check the trigger level and the source signal"));
+
+    // In a log: once per measurement, after the first retake that timed out.
+    std::FILE *log = std::tmpfile();
+    QVERIFY(log);
+    ProgressLines lines(log, false, 5);
+    sofar.retakes << Retake{2, RetakeReason::NoNewTrace, "*TRG (oscilloscope): no answer in time", true};
+    lines.acquiring(2, sofar);
+    lines.finish(sofar);
+    std::rewind(log);
+    QByteArray text(4096, '\0');
+    text.truncate(int(std::fread(text.data(), 1, size_t(text.size()), log)));
+    std::fclose(log);
+    QCOMPARE(text.count("no acquisition is triggering"), 2); // for measurements 1 and 2
+    QVERIFY2(text.contains("again for 2/5: no new trace (*TRG (oscilloscope): no answer in time)\n"
+                           "no acquisition is triggering"),
+             text.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

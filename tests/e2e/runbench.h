@@ -23,6 +23,8 @@
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_magnifier.h>
+#include <qwt_picker.h>
 #include <qwt_plot_marker.h>
 
 #include <functional>
@@ -91,6 +93,9 @@ struct GraphSeen
     QList<double> markerXs;
     QString src2Rf, src2Hd, src2Snk;
     bool hdEnabled = false;
+    // Nothing but the three untitled curves and the markers is attached, no
+    // legend, and nothing zooms or picks on the canvas.
+    bool plainPlot = false;
 };
 
 class ModalWatcher : public QObject
@@ -133,6 +138,13 @@ private:
             graph.src2Hd = g->form->Src2Hd->text();
             graph.src2Snk = g->form->Src2Snk->text();
             graph.hdEnabled = g->form->Src2Hd->isEnabled();
+            QwtPlot *plt = g->form->plt;
+            graph.plainPlot = !plt->legend() && plt->itemList(QwtPlotItem::Rtti_PlotCurve).size() == 3
+                              && plt->itemList().size() == 3 + graph.markerLabels.size()
+                              && plt->canvas()->findChildren<QwtPicker *>().isEmpty()
+                              && plt->canvas()->findChildren<QwtMagnifier *>().isEmpty();
+            for (const QwtPlotCurve *c : curves)
+                graph.plainPlot = graph.plainPlot && c->title().isEmpty();
             if (onGraph)
                 onGraph(g);
             g->accept();

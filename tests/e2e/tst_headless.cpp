@@ -79,6 +79,9 @@ private slots:
     void exitStatuses_data();
     void exitStatuses();
     void interrupted();
+    void interruptedTwice();
+    void notForTheWindow_data();
+    void notForTheWindow();
     void compare();
     void calibrateMeasureGuard();
     void wrongTypeAndBadCalibration();
@@ -189,7 +192,7 @@ void TestHeadless::sameAsWindow()
     QCOMPARE(o.err.count(QRegularExpression("^again for 1/4: first sample outside the window",
                                             QRegularExpression::MultilineOption)),
              2);
-    QVERIFY2(o.err.contains(QRegularExpression("^4/4 Source->RF [0-9.]+ ms, Source->HDMI 35.500, Source->Sink",
+    QVERIFY2(o.err.contains(QRegularExpression("^4/4 Source->RF [0-9.]+ ms, Source->HDMI 35.500 ms, Source->Sink",
                                                QRegularExpression::MultilineOption)),
              qPrintable(o.err));
 
@@ -230,7 +233,7 @@ void TestHeadless::exitStatuses_data()
         << "Stopped after 0 of 3 measurements: 20 acquisitions in a row were rejected";
     QTest::newRow("no instrument at the address")
         << 0 << true << QStringList{} << int(ExitFailure)
-        << "Oscilloscope: Init failed at open: connection refused";
+        << "\": Init failed at open: connection refused";
     QTest::newRow("settings file missing")
         << 0 << false << QStringList{"--settings", "nowhere.cfg"} << int(ExitUsage)
         << "Cannot read the settings file nowhere.cfg";
@@ -328,6 +331,68 @@ void TestHeadless::interrupted()
     QCOMPARE(Files(dir.filePath("runs"), "*.bin").size(), 3 * n);
 }
 
+// A second Ctrl-C ends the program at once, as the shell's default would,
+// and says what that left undone: here, the measurements kept so far.
+void TestHeadless::interruptedTwice()
+{
+    benchsim::Scenario scenario;
+    scenario.acquisitionMs = 1500;
+    QTemporaryDir dir;
+    benchsim::Bench bench(scenario);
+    QVERIFY(bench.start());
+    WriteSettings(dir.filePath("bench.cfg"), bench, false);
+
+    QProcess *p = start({"--measure", "100", "--settings", "bench.cfg", "--out", "runs"}, dir.path());
+    QString err;
+    QElapsedTimer clock;
+    clock.start();
+    while (err.count("/100 Source->RF") < 2 && clock.elapsed() < 60000) {
+        p->waitForReadyRead(1000);
+        err += QString::fromLocal8Bit(p->readAllStandardError());
+    }
+    QVERIFY2(err.count("/100 Source->RF") >= 2, qPrintable(err));
+    // The first waits for the acquisition under way (1.5 s); the second does not.
+    ::kill(pid_t(p->processId()), SIGINT);
+    QTest::qWait(200);
+    ::kill(pid_t(p->processId()), SIGINT);
+    QVERIFY(p->waitForFinished(10000));
+    err += QString::fromLocal8Bit(p->readAllStandardError());
+    QCOMPARE(p->exitStatus(), QProcess::CrashExit); // ended by the signal, as the shell reports it (130)
+    delete p;
+    bench.stop();
+
+    QVERIFY2(QRegularExpression("Second interrupt: ended at once\\. The \\d+ measurements kept so far were not "
+                                "written \\(no results file, delay table, run record or trace files in .*runs\\), and "
+                                "the instruments were not put back into free run\\.\n$")
+                 .match(err)
+                 .hasMatch(),
+             qPrintable(err));
+    QVERIFY(Files(dir.filePath("runs"), "*").isEmpty());
+}
+
+void TestHeadless::notForTheWindow_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("-v") << QStringList{"-v"} << "unknown option -v";
+    QTest::newRow("a file") << QStringList{"run.json"} << "unexpected argument \"run.json\"";
+    QTest::newRow("a typo") << QStringList{"--mesure", "3"} << "unknown option --mesure";
+    QTest::newRow("no display") << QStringList{} << "no display";
+}
+
+// Whatever the window does not take is a usage error, and so is asking for
+// the window where there is no display: status 1 and a line saying why,
+// never Qt's abort.
+void TestHeadless::notForTheWindow()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, says);
+    const Outcome o = run(args, home.path());
+    QCOMPARE(o.status, int(ExitUsage));
+    QVERIFY2(o.err.contains(says) && o.err.contains("--help"), qPrintable(o.err));
+    QVERIFY(o.out.isEmpty());
+}
+
 // Two runs with different true delays differ significantly on that path; two
 // with the same delays (another seed) do not. The plot holds both.
 void TestHeadless::compare()
@@ -380,6 +445,19 @@ void TestHeadless::compare()
             orange = orange || (px.red() > 200 && px.blue() < 150 && px.green() > 120);
         }
     QVERIFY(blue && orange);
+
+    // The other formats, by the name's suffix; an unknown one is refused
+    // before anything is read.
+    const QList<QPair<QString, QByteArray>> formats = {{"ab.svg", "<?xml"}, {"ab.pdf", "%PDF"}, {"ab.jpg", "\xff\xd8"}};
+    for (const auto &f : formats) {
+        const Outcome o = run({"--compare", a, b, "--plot", home.filePath(f.first)}, home.path());
+        QVERIFY2(o.status == ExitDone, qPrintable(o.err));
+        QCOMPARE(Contents(home.filePath(f.first)).left(f.second.size()), f.second);
+    }
+    const Outcome gif = run({"--compare", a, b, "--plot", home.filePath("ab.gif")}, home.path());
+    QCOMPARE(gif.status, int(ExitUsage));
+    QVERIFY2(gif.err.contains("--plot writes PNG, JPEG, SVG or PDF"), qPrintable(gif.err));
+    QVERIFY(gif.out.isEmpty() && !QFile::exists(home.filePath("ab.gif")));
 
     const Outcome ac = run({"--compare", a, c}, home.path());
     QVERIFY2(ac.status == ExitDone, qPrintable(ac.err + ac.out));
@@ -494,8 +572,9 @@ void TestHeadless::wrongTypeAndBadCalibration()
     QVERIFY2(WriteBenchSettings(dir.filePath("orvix.cfg"), s, &why), qPrintable(why));
     Outcome o = run({"--measure", "3", "--settings", "orvix.cfg", "--out", "runs"}, dir.path());
     QCOMPARE(o.status, int(ExitFailure));
-    QVERIFY2(o.err.startsWith("Oscilloscope: Init failed: the instrument refused at least 10 set-up commands "
-                              "(first: -113,\"Undefined header\"); is the Type right?\n"),
+    QVERIFY2(o.err.startsWith(QStringLiteral("Oscilloscope at \"%1\": Init failed: the instrument refused at least 10 "
+                                             "set-up commands (first: -113,\"Undefined header\"); is the Type right?\n")
+                                  .arg(s.osIp)),
              qPrintable(o.err));
     QVERIFY(Files(dir.filePath("runs"), "*").isEmpty());
 

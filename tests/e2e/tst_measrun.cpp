@@ -19,9 +19,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QLabel>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -67,6 +70,7 @@ QStringList ExpectedWire(bool benlo, bool ifDemod, bool hdmi, int pts, int rejec
 // modal dialog does not get it.
 void ClickCell(StatisticsWindow *w, int row, int column)
 {
+    w->table->scrollTo(w->model->index(row, column)); // a narrow window shows part of the table
     const QRect cell = w->table->visualRect(w->model->index(row, column));
     QTest::mouseClick(w->windowHandle(), Qt::LeftButton, Qt::NoModifier, w->table->viewport()->mapTo(w, cell.center()));
 }
@@ -235,9 +239,10 @@ void TestMeasRun::run()
         QCOMPARE(AvgSrc2Rf, FiniteMean(rf));
     QCOMPARE(AvgSrc2Snk, FiniteMean(snk));
 
-    // The graph shows the last measurement.
+    // The graph shows the last measurement, on a plot as the dialog is described.
     const GraphSeen &g = b.watcher.graph;
     QVERIFY(g.shown);
+    QVERIFY(g.plainPlot);
     QCOMPARE(g.points[0], pts);
     QCOMPARE(g.points[1], pts);
     QCOMPARE(g.points[2], pts);
@@ -298,7 +303,7 @@ void TestMeasRun::recordTableAndStatistics()
         // the two acquisitions taken again.
         const QStringList progress = b.watcher.progressLabels.last().split('\n');
         QCOMPARE(progress.value(0), QStringLiteral("Measurement 5 of 5"));
-        QVERIFY2(QRegularExpression("^Means so far: Source->RF \\d+\\.\\d ms, Source->HDMI 35.5, Source->Sink \\d+\\.\\d ms$")
+        QVERIFY2(QRegularExpression("^Means so far: Source->RF \\d+\\.\\d ms, Source->HDMI 35.5 ms, Source->Sink \\d+\\.\\d ms$")
                      .match(progress.value(1)).hasMatch(), qPrintable(progress.value(1)));
         QVERIFY(progress.value(2).startsWith(QStringLiteral("Retaken so far: 2")));
         QVERIFY(stats);
@@ -352,11 +357,33 @@ void TestMeasRun::recordTableAndStatistics()
         QVERIFY(stats->isVisible());
         ClickCell(stats, 4, DelayTableModel::IndexColumn);
         QCOMPARE(stats->table->currentIndex().row(), 4);
+        // Its Traces page: the last measurement from memory, an earlier one
+        // from the trace files the run saved.
+        QCOMPARE(stats->traceIndex->value(), 5);
+        QVERIFY2(stats->traceNote->text().contains("from memory"), qPrintable(stats->traceNote->text()));
+        QCOMPARE(int(stats->traceCurves[0]->dataSize()), d1.size());
+        QCOMPARE(stats->traceCurves[2]->sample(d3.size() / 2).y(), d3[d3.size() / 2]);
+        stats->traceIndex->setValue(2);
+        QVERIFY2(stats->traceNote->text().contains("from its trace files"), qPrintable(stats->traceNote->text()));
+        const QVector<double> sink2 = Load(TraceFileName(dataDir, stamp, 2, TraceKind::Sink));
+        QCOMPARE(int(stats->traceCurves[2]->dataSize()), sink2.size());
+        QCOMPARE(stats->traceCurves[2]->sample(sink2.size() / 2).y(), sink2[sink2.size() / 2]);
+
+        // The next run, slowed down so the window gets its turns: it follows
+        // the run under way, and the run's graph hands it the whole run.
         int rowsWhenNextGraph = -1;
+        int rowsFollowed = 0;
+        b.watcher.onProgress = [&](QProgressDialog *) {
+            if (stats && stats->following())
+                rowsFollowed = std::max(rowsFollowed, stats->model->rowCount());
+        };
         b.watcher.onGraph = [&](Graph *) { rowsWhenNextGraph = stats ? stats->model->rowCount() : -1; };
         b.bench.clearFaults();
-        b.start(2);
-        QCOMPARE(rowsWhenNextGraph, 2);
+        b.bench.addFault(benchsim::Fault{"osc", "*TRG", 0, benchsim::Fault::Kind::Late, 300});
+        b.start(3);
+        QVERIFY(rowsFollowed >= 1);
+        QCOMPARE(rowsWhenNextGraph, 3);
+        QVERIFY(!stats->following());
         QFile::remove(kept);
     }
     QVERIFY(!stats);

@@ -21,6 +21,7 @@ private slots:
     void reinitKeepsOneLink();
     void statusBarSaysWhatHappened_data();
     void statusBarSaysWhatHappened();
+    void valueThatIsNoNumberIsSaid();
     void decimalCommaReachesInstruments();
     void wrongTypeIsRefused();
     void typeChangedAfterInit();
@@ -121,15 +122,21 @@ void TstInitButtons::statusBarSaysWhatHappened_data()
     QTest::newRow("oscilloscope ready") << "OsInit" << "" << "Oscilloscope: ready" << 5000;
     QTest::newRow("analyzer ready, with its identity")
         << "SaInit" << "" << "Spectrum analyzer: ready (Benchsim,SA-ZS1,000101,1.0)" << 5000;
+    // Every failure names the resource string it tried (%1).
     QTest::newRow("typo in the resource string")
         << "OsInit" << "TCPIP::127.0.0.1::5025::SOCKT"
-        << "Oscilloscope: Init failed at open: unknown resource-string form" << 2000;
+        << "Oscilloscope at \"%1\": Init failed at open: unknown resource-string form" << 2000;
     QTest::newRow("nobody listening") << "SaInit" << RefusedResource()
-                                      << "Spectrum analyzer: Init failed at open: connection refused" << 3000;
+                                      << "Spectrum analyzer at \"%1\": Init failed at open: connection refused" << 3000;
+    // A VXI-11 core channel named by its port is refused like a socket.
+    QTest::newRow("VXI-11 port nobody listens on")
+        << "OsInit" << RefusedResource().replace("::SOCKET", "::INSTR").replace(QRegularExpression("::(\\d+)::"), ",\\1::")
+        << "Oscilloscope at \"%1\": Init failed at open: connection refused" << 3000;
     // Accepts the connection and never answers: the error query and the
     // first command of the sequence each wait out the 5 s time-out.
     QTest::newRow("silent instrument") << "OsInit" << "silent"
-                                       << "Oscilloscope: Init failed at SYST:ERR?: no answer within 5 s" << 11000;
+                                       << "Oscilloscope at \"%1\": Init failed at SYST:ERR?: no answer within 5 s"
+                                       << 11000;
 }
 
 void TstInitButtons::statusBarSaysWhatHappened()
@@ -157,6 +164,8 @@ void TstInitButtons::statusBarSaysWhatHappened()
     b.click(init);
 
     QVERIFY2(clock.elapsed() < withinMs, qPrintable(QString::number(clock.elapsed())));
+    if (message.contains("%1"))
+        message = message.arg(resource);
     QCOMPARE(b.window->statusBar()->currentMessage(), message);
     QCOMPARE(init->text(), message.endsWith("ready") || message.contains("ready (") ? Ready : Init);
     QVERIFY(!QApplication::overrideCursor()); // the busy cursor is gone
@@ -197,8 +206,9 @@ void TstInitButtons::wrongTypeIsRefused()
 
     b.click(b.form->OsInit);
     QCOMPARE(b.window->statusBar()->currentMessage(),
-             QStringLiteral("Oscilloscope: Init failed: the instrument refused at least 10 set-up commands "
-                            "(first: -113,\"Undefined header\"); is the Type right?"));
+             QStringLiteral("Oscilloscope at \"%1\": Init failed: the instrument refused at least 10 set-up "
+                            "commands (first: -113,\"Undefined header\"); is the Type right?")
+                 .arg(b.form->OsIp->text()));
     b.click(b.form->SaInit);
 
     QCOMPARE(b.form->OsInit->text(), Init);
@@ -254,6 +264,35 @@ void TstInitButtons::typeChangedAfterInit()
     b.click(b.form->OsInit);
     b.click(b.form->SaInit);
     QVERIFY(b.form->Start->isEnabled());
+}
+
+// A value that is no number is sent as 0, as it always was, and the status
+// bar says so instead of a plain "ready".
+void TstInitButtons::valueThatIsNoNumberIsSaid()
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    SetupBench b(scenario);
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.enableVa();
+    b.form->OsTrgLvl->setText("0.0x5");
+    b.form->SaFrq->setText("5.1 GHz");
+    b.form->VaThres->setText("");
+
+    b.click(b.form->OsInit);
+    QCOMPARE(b.window->statusBar()->currentMessage(),
+             QStringLiteral("Oscilloscope: ready; Trigger Level '0.0x5' is not a number, 0 V was set"));
+    QVERIFY(b.sent("osc").contains("TRIG:A:LEV1 0;*OPC?"));
+    b.click(b.form->SaInit);
+    QVERIFY2(b.window->statusBar()->currentMessage().endsWith(
+                 "; Center Frequency '5.1 GHz' is not a number, 0 Hz was set"),
+             qPrintable(b.window->statusBar()->currentMessage()));
+    b.click(b.form->VaInit);
+    QCOMPARE(b.window->statusBar()->currentMessage(),
+             QStringLiteral("Video analyzer: ready; Threshold '' is not a number, 0 % was set"));
+    b.form->OsTrgLvl->setText("0,035");
+    b.click(b.form->OsInit);
+    QCOMPARE(b.window->statusBar()->currentMessage(), QStringLiteral("Oscilloscope: ready"));
 }
 
 QTEST_MAIN(TstInitButtons)
