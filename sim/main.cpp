@@ -1,5 +1,6 @@
 // benchsim: serves the simulated bench until SIGINT/SIGTERM (or the end of
 // stdin with --stdin-eof), announcing its resources on one ready line.
+#include "sim/announcements.h"
 #include "sim/bench.h"
 #include "sim/logline.h"
 
@@ -139,6 +140,9 @@ int main(int argc, char **argv)
                         "e.g. inside unshare -rn).")},
         {QStringLiteral("vxi11-direct"),
          QStringLiteral("Also serve VXI-11 on 127.0.0.1 without a portmapper (TCPIP::127.0.0.1,<port>::instN::INSTR).")},
+        {QStringLiteral("mdns"),
+         QStringLiteral("Announce the instruments by mDNS on UDP port 5353, on interfaces with a 127.x address only "
+                        "(needs privileges and multicast, e.g. inside unshare -rn).")},
     };
     p.addOptions(options);
     p.process(app);
@@ -183,6 +187,10 @@ int main(int argc, char **argv)
     const bool vxi11 = p.isSet(QStringLiteral("vxi11")) || p.isSet(QStringLiteral("vxi11-direct"));
     if (vxi11 && !bench.startVxi11(&error, !p.isSet(QStringLiteral("vxi11-direct"))))
         return fail(QStringLiteral("VXI-11: %1").arg(error));
+    benchsim::MdnsResponder mdns(benchsim::mdnsHosts(benchsim::benchAnnouncements(bench)));
+    std::string mdnsError;
+    if (p.isSet(QStringLiteral("mdns")) && !mdns.start(&mdnsError))
+        return fail(QStringLiteral("mDNS: %1").arg(QString::fromStdString(mdnsError)));
     printf("benchsim ready osc=%s sa=%s va=%s\n", qPrintable(bench.resource(QStringLiteral("osc"))),
            qPrintable(bench.resource(QStringLiteral("sa"))), qPrintable(bench.resource(QStringLiteral("va"))));
     if (vxi11)
@@ -205,6 +213,7 @@ int main(int argc, char **argv)
                 break;
         }
     }
+    mdns.stop();
     bench.stop();
     return 0;
 }
