@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "app/discover.h"
 #include "measurement/measrun.h"
 #include "shared/typednumber.h"
 
@@ -146,6 +147,14 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
             *cl = out;
             return true;
         }
+    // Hosts follow --discover as plain arguments: a parser of its own.
+    if (WantsDiscover(args)) {
+        out.mode = CommandLine::Mode::Discover;
+        if (!ParseDiscoverArgs(args, &out.discover, error))
+            return false;
+        *cl = out;
+        return true;
+    }
 
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args[i];
@@ -279,6 +288,7 @@ QString UsageText(const QString &program)
                "       %1 --measure N [--settings FILE] [--out DIR] [--label TEXT]\n"
                "                [--no-traces] [--limit [FIGURE:]PATH<=MS ...]\n"
                "       %1 --compare A.json B.json [--plot FILE.png]\n"
+               "       %1 --discover [--timeout MS] [HOST-OR-SUBNET ...]\n"
                "       %1 --help | --version\n"
                "\n"
                "Measuring, without a window or a display:\n"
@@ -306,6 +316,14 @@ QString UsageText(const QString &program)
                "                   means with its 95 % confidence interval (Welch)\n"
                "  --plot FILE.png  also write both runs' histograms, overlaid, per path\n"
                "\n"
+               "Finding instruments:\n"
+               "  --discover       list the instruments on the network, one line each: a resource\n"
+               "                   string to paste and the instrument's *IDN? answer; asks by a\n"
+               "                   VXI-11 broadcast and by mDNS on every interface, and each HOST\n"
+               "                   (name, a.b.c.d or subnet a.b.c.d/n) directly\n"
+               "  --timeout MS     end after MS milliseconds (default 1000): the first half\n"
+               "                   listens for answers, the second asks *IDN?\n"
+               "\n"
                "Exit status:\n"
                "  0    done\n"
                "  1    usage: the command line or the settings file it names is wrong\n"
@@ -314,7 +332,8 @@ QString UsageText(const QString &program)
                "  3    a limit was exceeded (or its figure has no value)\n"
                "  4    run incomplete: stopped before N measurements (acquisitions rejected %3\n"
                "       times in a row, Trace.tmp not writable)\n"
-               "  130  interrupted by SIGINT or SIGTERM; what was kept is written\n")
+               "  130  interrupted by SIGINT or SIGTERM; what was kept is written\n"
+               "  --discover: 0 when it found instruments, 2 when it found none\n")
         .arg(program)
         .arg(MaxMeasCount)
         .arg(MaxRejectedInARow);

@@ -3,6 +3,8 @@
 // without starting anything.
 #pragma once
 
+#include "app/findinstruments.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -30,7 +32,7 @@ struct Limit
 
 struct CommandLine
 {
-    enum class Mode { Window, Help, Version, Measure, Compare };
+    enum class Mode { Window, Help, Version, Measure, Compare, Discover };
     Mode mode = Mode::Window;
 
     int count = 0;        // --measure N
@@ -42,6 +44,8 @@ struct CommandLine
 
     QString compareA, compareB; // --compare A.json B.json
     QString plotFile;           // --plot FILE.png
+
+    FindRequest discover; // --discover (app/discover.h)
 };
 
 // True when the arguments (argv[0] first) ask for a headless mode: any
