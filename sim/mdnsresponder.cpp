@@ -165,6 +165,19 @@ bool startsWithNoCase(const std::string &s, const char *prefix)
     return true;
 }
 
+// "hislip0,4881": the port after the sub-address; 4880 when none is named.
+uint16_t hislipPort(const visa::Resource &r)
+{
+    const size_t comma = r.device.find(',');
+    if (r.port != 0 || comma == std::string::npos)
+        return r.port != 0 ? r.port : uint16_t(4880);
+    const std::string digits = r.device.substr(comma + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const unsigned long port = std::stoul(digits);
+    return port <= 0xffff ? uint16_t(port) : 0;
+}
+
 } // namespace
 
 std::vector<MdnsHost> mdnsHosts(const std::vector<Announcement> &announced)
@@ -181,10 +194,10 @@ std::vector<MdnsHost> mdnsHosts(const std::vector<Announcement> &announced)
         if (r.kind == visa::Resource::Kind::Socket)
             services.push_back({"_scpi-raw._tcp", instance, r.port, texts});
         else if (startsWithNoCase(r.device, "hislip"))
-            services.push_back({"_hislip._tcp", instance, r.port ? r.port : uint16_t(4880), texts});
+            services.push_back({"_hislip._tcp", instance, hislipPort(r), texts});
         else if (r.port == 0) // behind the portmapper on port 111
             services = {{"_vxi-11._tcp", instance, 111, texts}, {"_lxi._tcp", instance, 80, texts}};
-        if (services.empty())
+        if (services.empty() || services.front().port == 0)
             continue;
         const uint32_t address = ntohl(ip.s_addr);
         MdnsHost *host = nullptr;
