@@ -77,8 +77,8 @@ QString DiscoverLines(const QVector<FoundInstrument> &found)
 
 int Discover(const FindRequest &request)
 {
-    const QString hostsProblem = HostsProblem(request.hosts);
-    if (!request.hosts.isEmpty() && !hostsProblem.isEmpty()) {
+    const QString hostsProblem = request.hosts.isEmpty() ? QString() : HostsProblem(request.hosts);
+    if (!hostsProblem.isEmpty()) {
         Print(stderr, QStringLiteral("--discover: %1\n").arg(hostsProblem));
         return ExitUsage;
     }
