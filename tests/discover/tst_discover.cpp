@@ -351,6 +351,12 @@ void TestDiscover::findRsrcFiltersAndBounds()
     // It listens for the whole time-out, and not much longer.
     QVERIFY2(ms >= 290 && ms < 1300, qPrintable(QString::number(ms)));
     QCOMPARE(FindRsrc(rm, "?*SOCKET", &st).size(), 3);
+    // Each way on its own: the broadcast finds the VXI-11 instruments, mDNS
+    // (VXI-11 announced too) also the raw sockets.
+    mdns_->stop();
+    QCOMPARE(FindRsrc(rm, "?*", &st), instr);
+    std::string why;
+    QVERIFY2(mdns_->start(&why), why.c_str());
     QCOMPARE(FindRsrc(rm, "GPIB?*INSTR", &st), QStringList());
     QCOMPARE(st, VI_ERROR_RSRC_NFOUND);
     FindRsrc(rm, "*INSTR", &st);

@@ -293,7 +293,10 @@ void VisaParseTest::findExpression_data()
     QTest::newRow("alternatives") << "?*hislip?*|?*SOCKET" << "12";
     QTest::newRow("escaped") << "TCPIP0::10\\.0\\.0\\.5::inst0::INSTR" << "0";
     QTest::newRow("a dot is a dot") << "TCPIP0::10.0.0.5::inst0::INSTR" << "0";
+    QTest::newRow("nested repeats") << "(T*C*P*I*P*0*:*)*?*SOCKET" << "2";
+    QTest::newRow("empty alternative") << "(x|)TCPIP0::10.0.0.5::?*" << "01";
     QTest::newRow("star first") << "*INSTR" << "-";
+    QTest::newRow("star twice") << "TCPIP?**" << "-";
     QTest::newRow("open group") << "(TCPIP?*" << "-";
     QTest::newRow("open list") << "TCPIP[0-9?*" << "-";
     QTest::newRow("attribute condition") << "?*INSTR{VI_ATTR_MANF_ID==0x1234}" << "-";
