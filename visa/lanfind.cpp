@@ -167,7 +167,7 @@ struct Channel {
         const sockaddr_in to = socketAddress(address, port);
         const ssize_t n = ::sendto(fd, query.data(), query.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                                    reinterpret_cast<const sockaddr *>(&to), sizeof to);
-        return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS);
+        return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
     }
 
     // Sends up to SendBurst queued datagrams; one the socket cannot take
