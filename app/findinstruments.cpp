@@ -32,7 +32,8 @@ struct Asking
     QVector<FoundInstrument> items;
     QVector<bool> answered;
     int next = 0;
-    int done = 0;
+    int done = 0;    // resources asked
+    int running = 0; // threads still asking or closing
     Clock::time_point deadline;
     std::shared_ptr<ViSession> rm;
 };
@@ -50,8 +51,11 @@ void AskIdentities(std::shared_ptr<Asking> a)
         QString resource;
         {
             std::lock_guard<std::mutex> lock(a->mutex);
-            if (a->next >= a->items.size())
+            if (a->next >= a->items.size()) {
+                --a->running;
+                a->changed.notify_all();
                 return;
+            }
             i = a->next++;
             resource = a->items[i].resource;
         }
@@ -184,17 +188,21 @@ FindOutcome FindInstruments(const FindRequest &request)
     asking->answered.fill(false, asking->items.size());
     const int askers = std::min(AskersAtOnce, int(asking->items.size()));
     for (int i = 0; i < askers; ++i) {
+        std::lock_guard<std::mutex> lock(asking->mutex);
         try {
             std::thread(AskIdentities, asking).detach();
+            ++asking->running;
         } catch (const std::exception &) {
             break; // the threads there are ask the rest
         }
     }
 
+    // Every answer, then every thread done closing its session, or the time-out.
     std::unique_lock<std::mutex> lock(asking->mutex);
     asking->changed.wait_until(lock, asking->deadline, [&] { return asking->done == asking->items.size(); });
+    asking->changed.wait_until(lock, asking->deadline, [&] { return asking->running == 0; });
     outcome.found = asking->items;
-    outcome.stillAsking = asking->done < asking->items.size();
+    outcome.stillAsking = asking->running > 0;
     for (int i = 0; i < outcome.found.size(); ++i) {
         if (!asking->answered[i])
             outcome.found[i].problem = QStringLiteral("no answer to *IDN? in time");

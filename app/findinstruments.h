@@ -31,7 +31,9 @@ struct FindOutcome
     QVector<FoundInstrument> found; // sorted: one instrument's resources side by side
     QString error;                  // why no search could be made; empty when it ran
     int elapsedMs = 0;
-    bool stillAsking = false; // a silent instrument still holds a call that will end on its own
+    // A silent instrument still holds a call (or the closing of its
+    // session) that will end on its own, using the VISA library until then.
+    bool stillAsking = false;
 };
 
 // The first half of the time-out listens for answers to the search, the
