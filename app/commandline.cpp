@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "app/discover.h"
 #include "graph/plotimage.h"
 #include "measurement/measrun.h"
 #include "shared/typednumber.h"
@@ -192,6 +193,14 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
             *cl = out;
             return true;
         }
+    // Hosts follow --discover as plain arguments: a parser of its own.
+    if (WantsDiscover(args)) {
+        out.mode = CommandLine::Mode::Discover;
+        if (!ParseDiscoverArgs(args, &out.discover, error))
+            return false;
+        *cl = out;
+        return true;
+    }
 
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args[i];
@@ -388,9 +397,10 @@ QString UsageText(const QString &program)
                "  or:  %1 --measure N [OPTION]...\n"
                "  or:  %1 --calibrate N --path PATH --calibration FILE [OPTION]...\n"
                "  or:  %1 --compare A.json B.json [--plot FILE]\n"
+               "  or:  %1 --discover [--timeout MS] [HOST-OR-SUBNET ...]\n"
                "  or:  %1 --help | --version\n"
                "Without options (or with Qt's own) it opens the window; with any of those below\n"
-               "it measures, calibrates or compares without one.\n"
+               "it measures, calibrates, compares or finds instruments without one.\n"
                "\n"
                "Measuring, without a window or a display:\n"
                "  --measure N      set up the instruments as their Init buttons do and take N\n"
@@ -434,6 +444,14 @@ QString UsageText(const QString &program)
                "  --plot FILE      also write both runs' histograms, overlaid, per path, as\n"
                "                   PNG, JPEG, SVG or PDF after FILE's suffix\n"
                "\n"
+               "Finding instruments:\n"
+               "  --discover       list the instruments on the network, one line each: a resource\n"
+               "                   string to paste and the instrument's *IDN? answer; asks by a\n"
+               "                   VXI-11 broadcast and by mDNS on every interface, and each HOST\n"
+               "                   (name, a.b.c.d or subnet a.b.c.d/n) directly\n"
+               "  --timeout MS     end after MS milliseconds (default 1000): the first half\n"
+               "                   listens for answers, the second asks *IDN?\n"
+               "\n"
                "Exit status:\n"
                "  0    done\n"
                "  1    usage: the command line, the settings file it names or the calibration\n"
@@ -446,7 +464,8 @@ QString UsageText(const QString &program)
                "       times in a row, Trace.tmp not writable)\n"
                "  5    --guarded: no limit exceeded, but a limit lies within a figure's\n"
                "       uncertainty (inconclusive)\n"
-               "  130  interrupted by SIGINT or SIGTERM; what was kept is written\n")
+               "  130  interrupted by SIGINT or SIGTERM; what was kept is written\n"
+               "  --discover: 0 when it found instruments, 2 when it found none\n")
         .arg(program)
         .arg(MaxMeasCount)
         .arg(MaxRejectedInARow);

@@ -3,6 +3,7 @@
 // without starting anything.
 #pragma once
 
+#include "app/findinstruments.h"
 #include "measurement/delaypaths.h"
 
 #include <QProcessEnvironment>
@@ -33,7 +34,7 @@ struct Limit
 
 struct CommandLine
 {
-    enum class Mode { Window, Help, Version, Measure, Compare, Calibrate };
+    enum class Mode { Window, Help, Version, Measure, Compare, Calibrate, Discover };
     Mode mode = Mode::Window;
 
     int count = 0;        // --measure N, --calibrate N
@@ -51,6 +52,8 @@ struct CommandLine
 
     QString compareA, compareB; // --compare A.json B.json
     QString plotFile;           // --plot FILE.png (.jpg, .svg, .pdf)
+
+    FindRequest discover; // --discover (app/discover.h)
 };
 
 // True when the arguments (argv[0] first) are for the command line rather

@@ -4,6 +4,7 @@
 #include "app/commandline.h"
 #include "app/comparerun.h"
 #include "app/datapaths.h"
+#include "app/discover.h"
 #include "app/progresslines.h"
 #include "app/runlimits.h"
 #include "app/settingsfile.h"
@@ -337,6 +338,8 @@ int HeadlessMain(int argc, char *argv[])
     }
     case CommandLine::Mode::Compare:
         return CompareRuns(cl, argc, argv);
+    case CommandLine::Mode::Discover:
+        return Discover(cl.discover);
     case CommandLine::Mode::Window:
         break;
     }

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/datapaths.h"
+#include "app/findinstrumentsdialog.h"
 #include "app/mainwindowform.h"
 #include "instruments/visasession.h"
 #include "shared/measstate.h"
@@ -17,6 +18,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     form = std::make_unique<MainWindowForm>();
     form->setupUi(this);
+    for (QLineEdit *resource : {form->OsIp, form->SaIp, form->VaIp})
+        AddFindInstrumentsEntry(resource);
 
     if (VisaOpenDefaultRM(RmHdl) != VI_SUCCESS) {
         QMessageBox::information(this, QStringLiteral("VISA Error"),

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <cstdint>
+
 namespace {
 
 // Text replies are read into a zero-filled buffer of this many bytes; the
@@ -29,6 +31,31 @@ ViStatus VisaClose(ViSession vi)
 ViStatus VisaSetAttribute(ViSession vi, ViUInt32 attribute, ViUInt32 value)
 {
     return viSetAttribute(vi, attribute, value);
+}
+
+ViStatus VisaSetAttributeText(ViSession vi, ViUInt32 attribute, QString value)
+{
+    const QByteArray text = value.toLocal8Bit();
+    return viSetAttribute(vi, attribute, ViAttrState(reinterpret_cast<uintptr_t>(text.constData())));
+}
+
+ViStatus VisaFindRsrc(ViSession rm, QString expression, ViSession &list, ViUInt32 &count, QString &found)
+{
+    const QByteArray expr = expression.toLocal8Bit();
+    ViChar desc[VI_FIND_BUFLEN] = {};
+    const ViStatus status = viFindRsrc(rm, expr.constData(), &list, &count, desc);
+    if (status == VI_SUCCESS)
+        found = QString::fromLocal8Bit(desc);
+    return status;
+}
+
+ViStatus VisaFindNext(ViSession list, QString &found)
+{
+    ViChar desc[VI_FIND_BUFLEN] = {};
+    const ViStatus status = viFindNext(list, desc);
+    if (status == VI_SUCCESS)
+        found = QString::fromLocal8Bit(desc);
+    return status;
 }
 
 ViStatus VisaGpibControlREN(ViSession vi, ViUInt16 mode)

@@ -43,7 +43,7 @@ struct Bench::Private {
     mutable VideoAnalyzer va;
     std::unique_ptr<SocketServer> servers[3];
     std::unique_ptr<Vxi11Server> vxi11;
-    std::unique_ptr<HislipServer> hislip;
+    std::vector<std::unique_ptr<HislipServer>> hislip; // one, or one per instrument's address
 
     // 0, 1, 2 for "osc", "sa", "va"; -1 otherwise.
     int indexOf(const QString &name) const
@@ -91,7 +91,7 @@ bool Bench::start(QString *error)
 
 void Bench::stop()
 {
-    d->hislip.reset();
+    d->hislip.clear();
     d->vxi11.reset();
     for (auto &server : d->servers)
         server.reset();
@@ -195,20 +195,35 @@ QString Bench::vxi11Resource(const QString &instrument) const
     return QString();
 }
 
-bool Bench::startHislip(QString *error, quint16 port)
+bool Bench::startHislip(QString *error, quint16 port, bool perAddress)
 {
-    d->hislip.reset();
-    auto server = std::make_unique<HislipServer>(QVector<Endpoint *>{&d->osc, &d->sa, &d->va});
-    if (!server->start(port, error))
-        return false;
-    d->hislip = std::move(server);
+    d->hislip.clear();
+    if (!perAddress) {
+        auto server = std::make_unique<HislipServer>(QVector<Endpoint *>{&d->osc, &d->sa, &d->va});
+        if (!server->start(port, error))
+            return false;
+        d->hislip.push_back(std::move(server));
+        return true;
+    }
+    Endpoint *const all[3] = {&d->osc, &d->sa, &d->va};
+    for (int i = 0; i < 3; ++i) {
+        auto server = std::make_unique<HislipServer>(QVector<Endpoint *>{all[i]});
+        // The first picks the port when asked to; the others take the same.
+        if (!server->start(i == 0 ? port : d->hislip.front()->port(), error, QStringLiteral("127.0.0.%1").arg(i + 1))) {
+            d->hislip.clear();
+            return false;
+        }
+        d->hislip.push_back(std::move(server));
+    }
     return true;
 }
 
 QString Bench::hislipResource(const QString &instrument) const
 {
     const int i = d->indexOf(instrument);
-    return d->hislip && i >= 0 ? d->hislip->resource(i) : QString();
+    if (i < 0 || d->hislip.empty())
+        return QString();
+    return d->hislip.size() == 1 ? d->hislip.front()->resource(i) : d->hislip[size_t(i)]->resource(0);
 }
 
 Endpoint *Bench::endpoint(const QString &instrument)

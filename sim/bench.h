@@ -107,8 +107,12 @@ public:
 
     // Also serves the three instruments over HiSLIP (after start()): one
     // port on 127.0.0.1 (0: a free port), osc, sa, va behind hislip0, 1, 2.
-    bool startHislip(QString *error = nullptr, quint16 port = 0);
-    // "TCPIP::127.0.0.1::hislip1,<port>::INSTR"; empty when HiSLIP is not
+    // perAddress: each instrument as hislip0 on an address of its own,
+    // 127.0.0.1, .2 and .3 (as VXI-11 with its portmapper serves them),
+    // the same port on each, so that one mDNS record per address names it.
+    bool startHislip(QString *error = nullptr, quint16 port = 0, bool perAddress = false);
+    // "TCPIP::127.0.0.1::hislip1,<port>::INSTR" (per address
+    // "TCPIP::127.0.0.2::hislip0,<port>::INSTR"); empty when HiSLIP is not
     // served.
     QString hislipResource(const QString &instrument) const;
 

@@ -22,6 +22,7 @@ constexpr int kMaxSubAddress = 64;
 
 struct HislipServer::Private {
     QVector<Endpoint *> instruments;
+    QString host = QStringLiteral("127.0.0.1");
     Options options;
     ConnectionServer server;
 
@@ -156,14 +157,15 @@ HislipServer::HislipServer(const QVector<Endpoint *> &instruments, const Options
 
 HislipServer::~HislipServer() { stop(); }
 
-bool HislipServer::start(quint16 port, QString *error)
+bool HislipServer::start(quint16 port, QString *error, const QString &host)
 {
+    d->host = host;
     const char *text = hislip::fatalErrorText(hislip::FatalTooManyClients);
     const std::vector<uint8_t> refusal = hislip::encodeMessage(
         hislip::FatalError, hislip::FatalTooManyClients, 0, reinterpret_cast<const uint8_t *>(text), strlen(text));
     d->server.setRefusal(refusal);
     std::string err;
-    if (d->server.listen("127.0.0.1", port, [p = d.get()](int fd) { p->serve(fd); }, &err))
+    if (d->server.listen(host.toStdString(), port, [p = d.get()](int fd) { p->serve(fd); }, &err))
         return true;
     if (error)
         *error = QString::fromStdString(err);
@@ -179,8 +181,8 @@ QString HislipServer::resource(int i) const
     if (i < 0 || i >= d->instruments.size() || port() == 0)
         return {};
     if (port() == hislip::DefaultPort)
-        return QStringLiteral("TCPIP::127.0.0.1::hislip%1::INSTR").arg(i);
-    return QStringLiteral("TCPIP::127.0.0.1::hislip%1,%2::INSTR").arg(i).arg(port());
+        return QStringLiteral("TCPIP::%1::hislip%2::INSTR").arg(d->host).arg(i);
+    return QStringLiteral("TCPIP::%1::hislip%2,%3::INSTR").arg(d->host).arg(i).arg(port());
 }
 
 int HislipServer::sessionCount() const

@@ -31,13 +31,14 @@ public:
     HislipServer(const HislipServer &) = delete;
     HislipServer &operator=(const HislipServer &) = delete;
 
-    // Listens on 127.0.0.1:port (0 picks a free port).
-    bool start(quint16 port = 0, QString *error = nullptr);
+    // Listens on host:port (0 picks a free port); host is a numeric
+    // loopback address.
+    bool start(quint16 port = 0, QString *error = nullptr, const QString &host = QStringLiteral("127.0.0.1"));
     // Drops every session and joins all threads.
     void stop();
 
     quint16 port() const;
-    // "TCPIP::127.0.0.1::hislip<i>,<port>::INSTR", or without ",<port>" on
+    // "TCPIP::<host>::hislip<i>,<port>::INSTR", or without ",<port>" on
     // the standard port 4880; empty for an index with no instrument.
     QString resource(int i) const;
 

@@ -2,6 +2,7 @@
 // end of stdin with --stdin-eof), announcing its resources on one ready line
 // ("benchsim ready ...", which scripts and tests wait for).
 // Its --help and --version are also the text of its man page.
+#include "sim/announcements.h"
 #include "sim/bench.h"
 #include "sim/logline.h"
 
@@ -148,9 +149,13 @@ int main(int argc, char **argv)
          QStringLiteral("Also serve VXI-11 on 127.0.0.1 without a portmapper (TCPIP::127.0.0.1,<port>::instN::INSTR).")},
         {QStringLiteral("hislip"),
          QStringLiteral("Also serve HiSLIP on 127.0.0.1, osc/sa/va as hislip0/1/2 "
-                        "(TCPIP::127.0.0.1::hislipN,<port>::INSTR).")},
+                        "(TCPIP::127.0.0.1::hislipN,<port>::INSTR); with --vxi11 each as hislip0 on "
+                        "127.0.0.1/2/3, the same port on each.")},
         {QStringLiteral("hislip-port"), QStringLiteral("HiSLIP port (0: a free port, the default); implies --hislip."),
          QStringLiteral("port")},
+        {QStringLiteral("mdns"),
+         QStringLiteral("Announce the instruments by mDNS on UDP port 5353, on interfaces with a 127.x address only "
+                        "(needs privileges and multicast, e.g. inside unshare -rn).")},
     };
     p.addOptions(options);
     p.process(app);
@@ -205,8 +210,15 @@ int main(int argc, char **argv)
     const bool vxi11 = p.isSet(QStringLiteral("vxi11")) || p.isSet(QStringLiteral("vxi11-direct"));
     if (vxi11 && !bench.startVxi11(&error, !p.isSet(QStringLiteral("vxi11-direct"))))
         return fail(QStringLiteral("VXI-11: %1").arg(error));
-    if (hislip && !bench.startHislip(&error, hislipPort))
+    // Beside VXI-11's portmapper, each instrument gets its own address on
+    // HiSLIP too, where mDNS can name it.
+    const bool perAddress = p.isSet(QStringLiteral("vxi11")) && !p.isSet(QStringLiteral("vxi11-direct"));
+    if (hislip && !bench.startHislip(&error, hislipPort, perAddress))
         return fail(QStringLiteral("HiSLIP: %1").arg(error));
+    benchsim::MdnsResponder mdns(benchsim::mdnsHosts(benchsim::benchAnnouncements(bench)));
+    std::string mdnsError;
+    if (p.isSet(QStringLiteral("mdns")) && !mdns.start(&mdnsError))
+        return fail(QStringLiteral("mDNS: %1").arg(QString::fromStdString(mdnsError)));
     printf("benchsim ready osc=%s sa=%s va=%s\n", qPrintable(bench.resource(QStringLiteral("osc"))),
            qPrintable(bench.resource(QStringLiteral("sa"))), qPrintable(bench.resource(QStringLiteral("va"))));
     if (vxi11)
@@ -233,6 +245,7 @@ int main(int argc, char **argv)
                 break;
         }
     }
+    mdns.stop();
     bench.stop();
     return 0;
 }

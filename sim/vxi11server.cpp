@@ -379,6 +379,9 @@ bool Vxi11Server::start(QString *error)
                 return fail();
             d->pmPort = d->portmapper->tcpPort(0);
         }
+        // On port 111 the bench is found by broadcast, as LAN instruments are.
+        if (d->pmPort == portmap::Port && !d->portmapper->answerBroadcasts(&err))
+            return fail();
     }
     return true;
 }

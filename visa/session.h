@@ -8,6 +8,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace visa {
 
@@ -27,8 +29,22 @@ struct Session {
     // so that none of them pays for fresh pages; guarded by io.
     std::unique_ptr<ReceiveBuffer> fileBuffer;
 
+    // A resource manager's VI_ATTR_FIND_HOSTS; guarded by io.
+    std::string findHosts;
+    // A find list (viFindRsrc): the resources viFindNext has still to
+    // hand out; guarded by io.
+    bool isFindList = false;
+    std::vector<std::string> found;
+    size_t foundNext = 0;
+
     bool isRm() const { return rm == 0; }
 };
+
+// The session of a handle; null when it is not open.
+std::shared_ptr<Session> findSession(ViSession vi);
+// Enters s as a session of the resource manager s->rm and returns its
+// handle; 0 when that resource manager has been closed meanwhile.
+ViSession addSession(const std::shared_ptr<Session> &s);
 
 // Holds an instrument session's I/O lock for one VISA operation, so that a
 // query's write and read are not interleaved with another thread's and a

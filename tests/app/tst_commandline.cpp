@@ -102,6 +102,20 @@ void TestCommandLine::parse_data()
                                  << "--settings needs a value";
     QTest::newRow("stray word") << QStringList{"--measure", "3", "extra"} << true << M::Window
                                 << "unexpected argument \"extra\"";
+    QTest::newRow("discover") << QStringList{"--discover"} << true << M::Discover << "1000 ";
+    QTest::newRow("discover hosts and time-out")
+        << QStringList{"10.0.0.5", "--discover", "--timeout=2500", "192.168.7.0/24"} << true << M::Discover
+        << "2500 10.0.0.5 192.168.7.0/24";
+    QTest::newRow("discover help wins") << QStringList{"--discover", "--timeout", "x", "--help"} << true << M::Help
+                                        << "";
+    QTest::newRow("discover time-out 0") << QStringList{"--discover", "--timeout", "0"} << true << M::Window
+                                         << "from 1 to 60000, not \"0\"";
+    QTest::newRow("discover time-out missing") << QStringList{"--discover", "--timeout"} << true << M::Window
+                                               << "from 1 to 60000, not \"\"";
+    QTest::newRow("discover time-out twice") << QStringList{"--discover", "--timeout=5", "--timeout=6"} << true
+                                             << M::Window << "--timeout is given twice";
+    QTest::newRow("discover with measure") << QStringList{"--measure", "3", "--discover"} << true << M::Window
+                                           << "--measure does not go with --discover";
 }
 
 void TestCommandLine::parse()
@@ -140,6 +154,8 @@ void TestCommandLine::parse()
                  seen);
     if (mode == CommandLine::Mode::Compare)
         QCOMPARE(cl.compareA + ' ' + cl.compareB + ' ' + cl.plotFile, seen);
+    if (mode == CommandLine::Mode::Discover)
+        QCOMPARE(QString::number(cl.discover.timeoutMs) + ' ' + cl.discover.hosts.join(' '), seen);
 }
 
 void TestCommandLine::limits_data()
