@@ -20,9 +20,13 @@ using oncrpc::IoResult;
 using oncrpc::XdrReader;
 using oncrpc::XdrWriter;
 
-// The device answers at io_timeout at the latest; our own wait for its RPC
-// reply allows this much more before the call counts as timed out.
-constexpr ViUInt32 ReplyMarginMs = 1000;
+// The device answers at io_timeout at the latest; a call ends by its
+// time-out plus this margin for the reply, then counts as timed out.
+constexpr int64_t ReplyMarginMs = 1000;
+// Our wait for the reply ends this much before that bound, so that the call
+// has returned by it also when waking the caller takes a while on a busy
+// machine.
+constexpr int64_t WakeUpAllowanceMs = 50;
 // destroy_link at close: a dead instrument must not hold up the caller long.
 constexpr ViUInt32 CloseTimeoutMs = 1000;
 
@@ -50,16 +54,17 @@ ViStatus fromDeviceError(uint32_t error)
     return VI_ERROR_IO;
 }
 
-Deadline replyDeadline(ViUInt32 ioTimeoutMs)
-{
-    if (ioTimeoutMs == VI_TMO_INFINITE)
-        return Deadline::never();
-    return Deadline::after(int64_t(ioTimeoutMs) + ReplyMarginMs);
-}
-
 Deadline overallDeadline(ViUInt32 timeoutMs)
 {
     return timeoutMs == VI_TMO_INFINITE ? Deadline::never() : Deadline::after(timeoutMs);
+}
+
+// How long a call of an operation bounded by overall waits for its reply:
+// counted from the operation's start, not from the call, so that however
+// many calls it takes it ends by its time-out plus the margin.
+Deadline replyDeadline(const Deadline &overall)
+{
+    return overall.plus(ReplyMarginMs - WakeUpAllowanceMs);
 }
 
 // The device's io_timeout for the next call of an operation bounded by overall.
@@ -107,7 +112,7 @@ public:
             // The data goes out from the caller's buffer, not through a copy.
             static const ViByte none = 0;
             Bytes res;
-            ViStatus st = call(vxi11::DeviceWrite, w.bytes(), replyDeadline(ioTimeout), &res,
+            ViStatus st = call(vxi11::DeviceWrite, w.bytes(), replyDeadline(overall), &res,
                                piece ? buf + done : &none, piece);
             if (st != VI_SUCCESS)
                 return st;
@@ -149,7 +154,7 @@ public:
             w.u32(0); // lock_timeout
             w.u32(0); // flags: no termination character
             w.u32(0); // termChar
-            const Deadline replyBy = replyDeadline(ioTimeout);
+            const Deadline replyBy = replyDeadline(overall);
             uint32_t xid = 0;
             IoResult io = rpc_->send(vxi11::CoreProgram, vxi11::CoreVersion, vxi11::DeviceRead, w.bytes(), replyBy, &xid);
             if (io == IoResult::Ok)
@@ -207,7 +212,7 @@ public:
         w.u32(0); // flags
         w.u32(0); // lock_timeout
         w.u32(timeoutMs);
-        return errorOnlyCall(vxi11::DeviceLocal, w.bytes(), replyDeadline(timeoutMs));
+        return errorOnlyCall(vxi11::DeviceLocal, w.bytes(), replyDeadline(overallDeadline(timeoutMs)));
     }
 
     ViStatus close() override

@@ -81,6 +81,8 @@ private slots:
     void openTimeoutBoundsCreateLink();
     void hostileCoreBoundedByTimeout_data();
     void hostileCoreBoundedByTimeout();
+    void unansweredReadEndsAtItsBound_data();
+    void unansweredReadEndsAtItsBound();
     void hugeStaleRepliesCostNoMemory();
 
 private:
@@ -593,6 +595,38 @@ void TestVxi11Client::hostileCoreBoundedByTimeout()
     }
     QVERIFY2(clock.elapsed() < boundMs + 1000, QByteArray::number(clock.elapsed()));
     QCOMPARE(viClose(rm), VI_SUCCESS);
+}
+
+// A device_read the instrument never answers ends when the device's
+// io_timeout plus the client's second for the reply have passed: not before
+// (the device may still answer), and not long after, also for the long
+// waits the kernel's timer wheel would round up by a quarter second.
+void TestVxi11Client::unansweredReadEndsAtItsBound_data()
+{
+    QTest::addColumn<uint>("timeoutMs");
+    QTest::newRow("300 ms") << 300u;
+    QTest::newRow("2000 ms") << 2000u;
+}
+
+void TestVxi11Client::unansweredReadEndsAtItsBound()
+{
+    QFETCH(uint, timeoutMs);
+    HostileCore core(vxi11::DeviceRead, HostileCore::Mode::Silent);
+    ViStatus st;
+    auto t = openInstr(core.resource(), &st);
+    QVERIFY(t);
+    QCOMPARE(send(*t, "*OPC?\n"), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(receive(*t, 100, &st, timeoutMs), QByteArray());
+    const qint64 ms = clock.elapsed();
+    QCOMPARE(st, VI_ERROR_TMO);
+    const qint64 bound = qint64(timeoutMs) + 1000;
+    QVERIFY2(ms >= bound - 100 && ms < bound + 500, QByteArray::number(ms));
+    // The link goes on: the next exchange is answered.
+    QCOMPARE(send(*t, "*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(receive(*t, 100, &st), QByteArray("1\n"));
+    QCOMPARE(st, VI_SUCCESS);
 }
 
 // Replies to other calls, 40 MB each, stream past a read that waits for its
