@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds what the transfer benchmark needs and prints its table: our VISA
-# library, pyvisa-py and liblxi side by side on loopback (about two minutes).
+# library, pyvisa-py and liblxi side by side on loopback (about three minutes).
 # A timed program, not a test; extra options go to bench/transfer_table.py
 # (--quick, --rounds N, --all-peers).
 #
