@@ -6,7 +6,8 @@ set -euo pipefail
 
 build_pkgs=(build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools libqwt-qt5-dev libqt5svg5-dev)
 test_pkgs=(python3 python3-pyvisa python3-pyvisa-py lxi-tools xvfb xauth iproute2 util-linux imagemagick locales
-           clang libclang-rt-14-dev)
+           clang libclang-rt-14-dev
+           libtirpc-dev rpcsvc-proto) # to build the independent VXI-11 server the interop test talks to
 # The peers and the independent VXI-11 server of scripts/bench-transfers.sh.
 bench_pkgs=(python3 python3-pyvisa python3-pyvisa-py liblxi-dev libtirpc-dev rpcsvc-proto iproute2 util-linux)
 
