@@ -89,6 +89,15 @@ public:
     // Go to local (viGpibControlREN mode VI_GPIB_REN_ADDRESS_GTL).
     virtual ViStatus gotoLocal(ViUInt32 timeoutMs) = 0;
 
+    // Device clear (viClear): the instrument drops its input and output
+    // and the connection is back in step. VI_ERROR_NSUP_OPER where the
+    // transport has none.
+    virtual ViStatus clear(ViUInt32 timeoutMs)
+    {
+        (void)timeoutMs;
+        return VI_ERROR_NSUP_OPER;
+    }
+
     // Orderly end of the connection (destroy_link for VXI-11). The object is
     // destroyed right after.
     virtual ViStatus close() = 0;

@@ -193,6 +193,19 @@ public:
         return errorOnlyCall(vxi11::DeviceLocal, w.bytes(), replyDeadline(overallDeadline(timeoutMs)));
     }
 
+    // device_clear: the device drops its input and output, and what is held
+    // of its last reply goes too.
+    ViStatus clear(ViUInt32 timeoutMs) override
+    {
+        ahead_.discard();
+        XdrWriter w;
+        w.u32(lid_);
+        w.u32(0); // flags
+        w.u32(0); // lock_timeout
+        w.u32(timeoutMs);
+        return errorOnlyCall(vxi11::DeviceClear, w.bytes(), replyDeadline(overallDeadline(timeoutMs)));
+    }
+
     ViStatus close() override
     {
         ahead_.discard();

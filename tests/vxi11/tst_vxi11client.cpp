@@ -50,17 +50,20 @@ QByteArray receive(visa::Transport &t, ViUInt32 count, ViStatus *status, ViUInt3
 }
 
 // One step of a read-ahead script: a viRead of count bytes with the status
-// and bytes it must give, or (count 0) a write of a new command.
+// and bytes it must give, or (count 0) a write of a new command or a device
+// clear.
 struct ReadStep {
     ViUInt32 count = 0;
     ViStatus status = VI_SUCCESS;
     QByteArray data;
+    bool clear = false;
 };
 using ReadSteps = QVector<ReadStep>;
 using FakeReads = QVector<FakeRead>;
 
 ReadStep readStep(ViUInt32 count, ViStatus status, const QByteArray &data) { return {count, status, data}; }
 ReadStep writeStep() { return {}; }
+ReadStep clearStep() { return {0, VI_SUCCESS, {}, true}; }
 
 } // namespace
 
@@ -212,6 +215,13 @@ void TestVxi11Client::restOfReplyStaysForNextRead()
     QVERIFY(all.startsWith("#580000"));
     QCOMPARE(quint8(all[7 + 10]), quint8(10));
     QCOMPARE(quint8(all[7 + 80000 - 1]), quint8((80000 - 1) & 0xff));
+
+    // A device clear leaves nothing of the reply, at the device or here.
+    QCOMPARE(send(*t, "FIXED? 20\n"), VI_SUCCESS);
+    QCOMPARE(receive(*t, 4, &st), QByteArray(4, 'x'));
+    QCOMPARE(t->clear(2000), VI_SUCCESS);
+    QCOMPARE(receive(*t, 100, &st, 300), QByteArray());
+    QCOMPARE(st, VI_ERROR_TMO);
 }
 
 void TestVxi11Client::deviceErrorLeavesLinkUsable()
@@ -541,6 +551,9 @@ void TestVxi11Client::readAheadKeepsStatusesExact_data()
     QTest::newRow("new command drops the held rest")
         << FakeReads{{0, end, "abcdef"}, {0, end, "NEW\n"}}
         << ReadSteps{readStep(2, max, "ab"), writeStep(), readStep(100, ok, "NEW\n")} << two;
+    QTest::newRow("device clear drops the held rest")
+        << FakeReads{{0, end, "abcdef"}, {0, end, "NEW\n"}}
+        << ReadSteps{readStep(2, max, "ab"), clearStep(), readStep(100, ok, "NEW\n")} << two;
     QTest::newRow("count at the read-ahead asks for the count")
         << FakeReads{{0, cnt, QByteArray(1024, 'x')}, {0, end, QByteArray(476, 'x')}}
         << ReadSteps{readStep(1024, max, QByteArray(1024, 'x')), readStep(2000, ok, QByteArray(476, 'x'))}
@@ -568,7 +581,7 @@ void TestVxi11Client::readAheadKeepsStatusesExact()
     for (int i = 0; i < steps.size(); ++i) {
         const ReadStep &step = steps[i];
         if (step.count == 0) {
-            QCOMPARE(send(*t, "*IDN?\n"), VI_SUCCESS);
+            QCOMPARE(step.clear ? t->clear(2000) : send(*t, "*IDN?\n"), VI_SUCCESS);
             continue;
         }
         const QByteArray got = receive(*t, step.count, &st);
