@@ -125,11 +125,16 @@ extern "C" ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 
     // one, forces a truncated and rewritten file to disk when it is closed).
     // Only a plain file with no other name: a device, a pipe, a symbolic
     // link or a hard-linked file is written through as before, and a file
-    // we may not remove is left for open() to judge.
-    struct stat st {};
-    if (::lstat(filename, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
-        ::unlink(filename);
-    const int fd = ::open(filename, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // we may not remove is left for open() to judge. Where no file is in
+    // the way (the application removes its spool file after each read) the
+    // first open makes it, without looking first.
+    int fd = ::open(filename, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        struct stat st {};
+        if (::lstat(filename, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
+            ::unlink(filename);
+        fd = ::open(filename, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
     if (fd < 0)
         return VI_ERROR_FILE_ACCESS;
 
