@@ -7,6 +7,7 @@
 #include "app/discover.h"
 #include "app/progresslines.h"
 #include "app/runlimits.h"
+#include "app/scpiconsole.h"
 #include "app/settingsfile.h"
 #include "app/statstable.h"
 #include "app/stopsignal.h"
@@ -317,6 +318,9 @@ int HeadlessMain(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const QString program = QFileInfo(args.value(0, ToolName())).fileName();
+    // The console's commands follow its options: it reads its own arguments.
+    if (ScpiConsoleWanted(args))
+        return ScpiConsoleMain(args);
 
     CommandLine cl;
     QString error;

@@ -2,10 +2,12 @@
 // it times whatever the library does inside, today and after it changes.
 //
 // Usage: transfer_ours [--curv] <resource> <case> <data bytes> <repetitions> [trace file]
-// Cases opc, mem, file and trg (see transfer_timing.h). "file" reads the
-// block as the application does: the 2-byte header, the count digits, then
-// viReadToFile into the trace file (removed after each read, as the
-// application removes "Trace.tmp"). --curv: the independent HiSLIP
+// Cases opc, mem, file, trg and silent (see transfer_timing.h). "file" reads
+// the block as the application does: the 2-byte header, the count digits,
+// then viReadToFile into the trace file (removed after each read, as the
+// application removes "Trace.tmp"). "silent" times the read of a query the
+// instrument never answers, with the application's default time-out of
+// 2000 ms; the query's write is not timed. --curv: the independent HiSLIP
 // server's commands (DATA:POIN, CURV?) instead of the simulated
 // oscilloscope's (ACQ:POIN, CHAN1:DATA?).
 #include "visa/visa.h"
@@ -42,6 +44,14 @@ std::string blockHeader(size_t bytes)
 {
     const std::string count = std::to_string(bytes);
     return "#" + std::to_string(count.size()) + count;
+}
+
+// Succeeds when the read gives up with a time-out, as it must.
+bool readTimesOut(ViSession vi)
+{
+    ViByte line[256];
+    ViUInt32 got = 0;
+    return viRead(vi, line, sizeof line, &got) == VI_ERROR_TMO && got == 0;
 }
 
 bool readToMemory(ViSession vi, std::vector<ViByte> &buf, size_t expect)
@@ -94,7 +104,7 @@ int main(int argc, char **argv)
         return 1;
     }
     // Long enough for a 20 MB block from a slow server; a hang still ends.
-    viSetAttribute(vi, VI_ATTR_TMO_VALUE, 30000);
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, what == "silent" ? 2000 : 30000);
     if (bytes > 0) {
         const std::string points = std::to_string(bytes / 4);
         const std::string setup =
@@ -108,6 +118,8 @@ int main(int argc, char **argv)
     std::vector<ViByte> buf(message + 64);
     std::vector<double> t(size_t(reps), 0.0);
     for (int i = 0; i < reps; ++i) {
+        // The unanswered case times the read alone: its query is answered.
+        const bool silentQuery = what == "silent" && writeText(vi, "*OPC?\n");
         const double t0 = transferNow();
         bool ok;
         if (what == "opc")
@@ -118,6 +130,8 @@ int main(int argc, char **argv)
             ok = readToMemory(vi, buf, message);
         else if (what == "file")
             ok = readToFile(vi, file, bytes);
+        else if (what == "silent")
+            ok = silentQuery && readTimesOut(vi);
         else {
             std::fprintf(stderr, "transfer_ours: no case %s\n", what.c_str());
             return 2;

@@ -11,7 +11,8 @@ build_pkgs=(build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools libqw
 package_pkgs=(dpkg-dev file lintian desktop-file-utils appstream man-db python3 util-linux)
 # rpcbind brings rpcinfo, the independent client of the simulator's portmapper.
 test_pkgs=(python3 python3-pyvisa python3-pyvisa-py lxi-tools xvfb xauth iproute2 util-linux imagemagick locales
-           clang libclang-rt-14-dev rpcbind)
+           clang libclang-rt-14-dev rpcbind
+           libtirpc-dev rpcsvc-proto) # to build the independent VXI-11 server the interop test talks to
 # The peers and the independent VXI-11 server of scripts/bench-transfers.sh.
 bench_pkgs=(python3 python3-pyvisa python3-pyvisa-py liblxi-dev libtirpc-dev rpcsvc-proto iproute2 util-linux)
 

@@ -33,8 +33,13 @@ public:
 
     // Takes fd over for receiving (see timedreceive.h).
     void attach(int fd) { receiver_.attach(fd); }
-    // A call has gone out: the next wait is its reply's first.
-    void expectReply() { firstWait_ = true; }
+    // A call has gone out: the next wait is its reply's first, and the
+    // reply cannot be there yet, so the receive waits at once.
+    void expectReply()
+    {
+        firstWait_ = true;
+        pollFirst_ = true;
+    }
     // Forget the stream (after the connection was closed).
     void reset();
 

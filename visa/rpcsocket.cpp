@@ -25,6 +25,14 @@ Deadline Deadline::after(int64_t ms)
     return d;
 }
 
+Deadline Deadline::plus(int64_t ms) const
+{
+    Deadline d = *this;
+    if (!infinite_)
+        d.at_ += std::chrono::milliseconds(ms);
+    return d;
+}
+
 int Deadline::pollMs() const
 {
     if (infinite_)

@@ -7,6 +7,7 @@
 #include "visa/visa.h"
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -23,7 +24,26 @@ public:
     // The first n bytes of the last room() belong to the read. VI_SUCCESS,
     // or the status that ends the read (a file that cannot be written).
     virtual ViStatus commit(size_t n) = 0;
+    // Bytes a transport already holds, all n of them, or as far as it went
+    // (*taken) when the status is not VI_SUCCESS. Through room() and commit()
+    // unless the target can take them as they lie.
+    virtual ViStatus put(const ViByte *data, size_t n, size_t *taken);
 };
+
+inline ViStatus ReadTarget::put(const ViByte *data, size_t n, size_t *taken)
+{
+    *taken = 0;
+    while (*taken < n) {
+        size_t len = 0;
+        ViByte *dst = room(n - *taken, &len);
+        std::memcpy(dst, data + *taken, len);
+        *taken += len;
+        const ViStatus st = commit(len);
+        if (st != VI_SUCCESS)
+            return st;
+    }
+    return VI_SUCCESS;
+}
 
 // The caller's buffer.
 class MemoryTarget : public ReadTarget {

@@ -1,7 +1,7 @@
 // The real executable without its window, started with no display and no Qt
 // platform set, against the simulated bench: the same run as through the
-// window's buttons, every exit status, Ctrl-C in the middle of a run, and
-// the comparison of two stored runs.
+// window's buttons, every exit status, Ctrl-C in the middle of a run, the
+// comparison of two stored runs, and the SCPI console.
 #include "runbench.h"
 
 #include "app/commandline.h"
@@ -85,12 +85,16 @@ private slots:
     void compare();
     void calibrateMeasureGuard();
     void wrongTypeAndBadCalibration();
+    void scpiConsole_data();
+    void scpiConsole();
+    void scpiConsoleFailures_data();
+    void scpiConsoleFailures();
 
 private:
     // Starts the executable in `cwd` with a private home and neither a
     // display nor a platform plug-in named.
     QProcess *start(const QStringList &args, const QString &cwd);
-    Outcome run(const QStringList &args, const QString &cwd);
+    Outcome run(const QStringList &args, const QString &cwd, const QByteArray &input = QByteArray());
 
     QTemporaryDir home;
 };
@@ -117,9 +121,11 @@ QProcess *TestHeadless::start(const QStringList &args, const QString &cwd)
     return p;
 }
 
-Outcome TestHeadless::run(const QStringList &args, const QString &cwd)
+Outcome TestHeadless::run(const QStringList &args, const QString &cwd, const QByteArray &input)
 {
     QProcess *p = start(args, cwd);
+    p->write(input);
+    p->closeWriteChannel();
     Outcome o;
     if (!p->waitForFinished(120000)) {
         p->kill();
@@ -614,6 +620,126 @@ void TestHeadless::wrongTypeAndBadCalibration()
     o = run({"--compare", v1.fileName(), v2}, dir.path());
     QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
     QVERIFY2(o.out.contains(QRegularExpression("B - A: 0.000 ms, .*: not significant")), qPrintable(o.out));
+}
+
+// The console against the simulated oscilloscope over both transports: the
+// commands reach it as typed, in order, from the command line or from
+// standard input alike; replies print as text, a block as its size and first
+// values, and --raw gets the block's data whole.
+void TestHeadless::scpiConsole_data()
+{
+    QTest::addColumn<bool>("vxi11");
+    QTest::newRow("raw socket") << false;
+    QTest::newRow("VXI-11") << true;
+}
+
+void TestHeadless::scpiConsole()
+{
+    QFETCH(bool, vxi11);
+    QTemporaryDir dir;
+    benchsim::Bench bench{benchsim::Scenario()};
+    QString error;
+    QVERIFY2(bench.start(&error) && (!vxi11 || bench.startVxi11(&error, false)), qPrintable(error));
+    const QString rsrc = vxi11 ? bench.vxi11Resource("osc") : bench.resource("osc");
+    const QStringList commands{"FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "CHAN1:SCAL 0.05", "*IDN?"};
+
+    const Outcome o = run(QStringList{"--scpi", rsrc, "--raw", "trace.bin"} + commands, dir.path());
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    QCOMPARE(o.err, QString());
+    const QStringList lines = o.out.split('\n');
+    QCOMPARE(lines.size(), 4); // three replies and the last line's end
+    QCOMPARE(lines[0], QStringLiteral("1"));
+    const QRegularExpression block("^block of (\\d+) bytes, written to trace.bin, float32:( [-+0-9.e]+){8} \\.\\.\\.$");
+    const QRegularExpressionMatch m = block.match(lines[1]);
+    QVERIFY2(m.hasMatch(), qPrintable(lines[1]));
+    QCOMPARE(lines[2], QStringLiteral("Orvix,SIMSCOPE-4,O000301,1.0"));
+
+    // What the instrument sent, as its log kept it: the file holds the
+    // block's data and nothing of its header or terminator.
+    const QVector<benchsim::LogEntry> log = bench.log("osc");
+    QStringList sent;
+    for (const benchsim::LogEntry &e : log)
+        sent << QString::fromLatin1(e.command);
+    QCOMPARE(sent, commands);
+    const QByteArray header = "#5" + m.captured(1).toLatin1();
+    QVERIFY(log[1].reply.startsWith(header));
+    QCOMPARE(qint64(log[1].replySize), header.size() + m.captured(1).toLongLong() + 1);
+    const QByteArray data = Contents(QDir(dir.path()).filePath("trace.bin"));
+    QCOMPARE(data.size(), m.captured(1).toInt());
+    QCOMPARE(data.left(log[1].reply.size() - header.size()), log[1].reply.mid(header.size()));
+
+    // The same commands typed on standard input, one a line (blank lines
+    // skipped), give the same replies and exchanges.
+    bench.clearLog();
+    const Outcome typed = run({"--scpi", rsrc, "--raw", "trace.bin"}, dir.path(), commands.join("\n\n").toLatin1() + "\n");
+    QVERIFY2(typed.status == ExitDone, qPrintable(typed.err + typed.out));
+    QCOMPARE(typed.out.split('\n').size(), 4);
+    QCOMPARE(typed.out.split('\n')[2], lines[2]);
+    QCOMPARE(bench.commands("osc").size(), commands.size());
+    bench.stop();
+}
+
+// What fails says so on standard error, names the command, and makes the
+// status 2; the commands after it are still sent and answered.
+void TestHeadless::scpiConsoleFailures_data()
+{
+    QTest::addColumn<bool>("vxi11");
+    QTest::addColumn<QString>("fault"); // benchsim's --fault form, on the oscilloscope
+    QTest::addColumn<QStringList>("args"); // after "--scpi RESOURCE"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("out");
+
+    const QStringList block{"--timeout", "300", "FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "*OPC?"};
+    QTest::newRow("query never answered") << false << "osc:NoReply:*IDN?" << QStringList{"--timeout", "300", "*IDN?", "*OPC?"}
+                                          << int(ExitFailure) << "*IDN?: no reply: no answer within 0.3 s" << "1\n";
+    QTest::newRow("query never answered, VXI-11")
+        << true << "osc:NoReply:*IDN?" << QStringList{"--timeout", "300", "*IDN?", "*OPC?"} << int(ExitFailure)
+        << "*IDN?: no reply: no answer within 0.3 s" << "1\n";
+    QTest::newRow("block shorter than its count")
+        << false << "osc:BlockShortData:CHAN1:DATA?" << block << int(ExitFailure)
+        << "CHAN1:DATA?: block of 40000 bytes cut short after" << "1\n1\n";
+    QTest::newRow("block of a billion bytes")
+        << true << "osc:BlockHugeCount:CHAN1:DATA?" << block << int(ExitFailure)
+        << "CHAN1:DATA?: block of 999999999 bytes declared, more than the 40000000 read at most" << "1\n1\n";
+    QTest::newRow("raw file not writable")
+        << false << "" << QStringList{"--raw", "none/trace.bin", "FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "*OPC?"}
+        << int(ExitFailure) << "CHAN1:DATA?: block of 40000 bytes not written to none/trace.bin: file could not be opened"
+        << "1\n1\n";
+    QTest::newRow("no instrument at the address") << false << "closed" << QStringList{"*IDN?"} << int(ExitFailure)
+                                                  << "Cannot open TCPIP::127.0.0.1::" << "";
+    QTest::newRow("option of another mode") << false << "" << QStringList{"*IDN?", "--measure", "3"} << int(ExitUsage)
+                                            << "--measure does not go with --scpi" << "";
+    QTest::newRow("time-out of no time") << false << "" << QStringList{"--timeout", "0", "*IDN?"} << int(ExitUsage)
+                                         << "--timeout takes whole milliseconds from 1 to 3600000, not \"0\"" << "";
+}
+
+void TestHeadless::scpiConsoleFailures()
+{
+    QFETCH(bool, vxi11);
+    QFETCH(QString, fault);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    QFETCH(QString, out);
+    QTemporaryDir dir;
+    benchsim::Bench bench{benchsim::Scenario()};
+    QString error;
+    QVERIFY2(bench.start(&error) && (!vxi11 || bench.startVxi11(&error, false)), qPrintable(error));
+    if (fault.contains(':')) {
+        benchsim::Fault f;
+        QVERIFY2(benchsim::Fault::fromOption(fault, &f, &error), qPrintable(error));
+        bench.addFault(f);
+    }
+    const QString rsrc = vxi11 ? bench.vxi11Resource("osc") : bench.resource("osc");
+    if (fault == "closed")
+        bench.stop();
+    const Outcome o = run(QStringList{"--scpi", rsrc} + args, dir.path());
+    bench.stop();
+    QVERIFY2(o.status == status, qPrintable(QString::number(o.status) + "\n" + o.err + o.out));
+    QVERIFY2(o.err.contains(says), qPrintable(o.err));
+    QCOMPARE(o.out, out);
+    QVERIFY(!QFileInfo::exists(QDir(dir.path()).filePath("none/trace.bin")));
 }
 
 QTEST_MAIN(TestHeadless)
