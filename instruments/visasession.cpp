@@ -8,7 +8,7 @@ namespace {
 
 // Text replies are read into a zero-filled buffer of this many bytes; the
 // read format below matches it, so a reply never overruns it.
-constexpr int kReplyBufferSize = 20000;
+constexpr int ReplyBufferSize = 20000;
 
 } // namespace
 
@@ -66,7 +66,7 @@ ViStatus VisaGpibControlREN(ViSession vi, ViUInt16 mode)
 ViStatus VisaQuery(ViSession vi, QString command, QString &reply)
 {
     const QByteArray cmd = command.toLocal8Bit();
-    QByteArray buffer(kReplyBufferSize, '\0');
+    QByteArray buffer(ReplyBufferSize, '\0');
     const ViStatus status = viQueryf(vi, cmd.constData(), "%20000c", buffer.data());
     if (status == VI_SUCCESS)
         reply = QString::fromUtf8(buffer.constData(), int(qstrnlen(buffer.constData(), uint(buffer.size()))));

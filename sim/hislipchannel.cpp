@@ -14,7 +14,7 @@ namespace benchsim {
 namespace {
 
 // Small messages (everything but long Data) come in one recv.
-constexpr size_t kReadAhead = 64 * 1024;
+constexpr size_t ReadAhead = 64 * 1024;
 
 int64_t nowMs()
 {
@@ -48,7 +48,7 @@ Wait waitFor(int fd, short events, int wakeFd, int timeoutMs)
 } // namespace
 
 HislipChannel::HislipChannel(int fd, int wakeFd, uint64_t maxPayload)
-    : fd_(fd), wakeFd_(wakeFd), header_(maxPayload), in_(kReadAhead)
+    : fd_(fd), wakeFd_(wakeFd), header_(maxPayload), in_(ReadAhead)
 {
 }
 

@@ -15,9 +15,9 @@ using hislip::Header;
 
 namespace {
 // Our two letters in AsyncInitializeResponse; not a registered vendor id.
-constexpr uint32_t kVendorId = uint32_t('B') << 8 | uint32_t('S');
+constexpr uint32_t VendorId = uint32_t('B') << 8 | uint32_t('S');
 // Sub-addresses are short names ("hislip0"); nothing longer is compared.
-constexpr int kMaxSubAddress = 64;
+constexpr int MaxSubAddress = 64;
 } // namespace
 
 struct HislipServer::Private {
@@ -43,7 +43,7 @@ int HislipServer::Private::instrumentFor(const QByteArray &subAddress) const
     if (subAddress.isEmpty())
         return instruments.isEmpty() ? -1 : 0;
     const QByteArray name = subAddress.toLower();
-    if (name.size() > kMaxSubAddress || !name.startsWith("hislip"))
+    if (name.size() > MaxSubAddress || !name.startsWith("hislip"))
         return -1;
     const QByteArray digits = name.mid(6);
     bool ok = false;
@@ -141,7 +141,7 @@ void HislipServer::Private::serveAsync(const std::shared_ptr<HislipChannel> &cha
         channel->sendError(hislip::FatalError, hislip::FatalBadInitialization);
         return;
     }
-    if (channel->send(hislip::AsyncInitializeResponse, 0, kVendorId))
+    if (channel->send(hislip::AsyncInitializeResponse, 0, VendorId))
         session->serveAsync(*channel,
                             [this](bool *exclusive, uint32_t *holders) { lockCensus(exclusive, holders); });
     session->end();

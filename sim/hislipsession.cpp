@@ -21,7 +21,7 @@ namespace {
 // A client may announce any maximum message size; replies go out in
 // payloads of at least this many bytes, so a tiny one cannot make a 40 MB
 // record cost millions of sends.
-constexpr uint64_t kMinReplyPayload = 256;
+constexpr uint64_t MinReplyPayload = 256;
 
 int64_t nowMs()
 {
@@ -303,7 +303,7 @@ HislipSession::Wait HislipSession::waitDelay(HislipChannel &sync, int delayMs)
 bool HislipSession::sendReply(HislipChannel &sync, uint32_t messageId, const QByteArray &bytes)
 {
     const uint64_t max = clientMax();
-    const size_t piece = size_t(std::max(max > hislip::HeaderSize ? max - hislip::HeaderSize : 0, kMinReplyPayload));
+    const size_t piece = size_t(std::max(max > hislip::HeaderSize ? max - hislip::HeaderSize : 0, MinReplyPayload));
     const size_t size = size_t(bytes.size());
     setMav(true);
     for (size_t offset = 0;;) {

@@ -16,7 +16,7 @@ struct KindName {
     const char *name;
 };
 
-const KindName kKinds[] = {
+const KindName Kinds[] = {
     {Fault::Kind::NoReply, "NoReply"},
     {Fault::Kind::Close, "Close"},
     {Fault::Kind::Late, "Late"},
@@ -132,7 +132,7 @@ bool readFault(const QJsonValue &value, int i, Fault *fault, QString *error)
 
 bool Fault::kindFromName(const QString &name, Kind *kind)
 {
-    for (const KindName &k : kKinds) {
+    for (const KindName &k : Kinds) {
         if (name.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0) {
             *kind = k.kind;
             return true;
@@ -143,7 +143,7 @@ bool Fault::kindFromName(const QString &name, Kind *kind)
 
 QString Fault::kindName(Kind kind)
 {
-    for (const KindName &k : kKinds)
+    for (const KindName &k : Kinds)
         if (k.kind == kind)
             return QLatin1String(k.name);
     return QString();

@@ -11,9 +11,9 @@ namespace benchsim {
 
 namespace {
 // Bytes asked of the kernel per recv: a megabyte message comes in 16 reads.
-constexpr int kReceiveChunk = 64 * 1024;
+constexpr int ReceiveChunk = 64 * 1024;
 // How long a response delay goes on once the client has hung up.
-constexpr qint64 kHalfClosedGraceMs = 1000;
+constexpr qint64 HalfClosedGraceMs = 1000;
 } // namespace
 
 SocketServer::SocketServer(Endpoint *endpoint) : endpoint_(endpoint) {}
@@ -57,7 +57,7 @@ bool SocketServer::waitReadable(int fd)
 // client hanging up: a reply an hour late is not waited for by a thread and
 // a socket once nobody is there to read it. TCP cannot tell a client that
 // is gone from one that only shut its sending side ("nc -N"), so a reply
-// due within kHalfClosedGraceMs is still sent to either.
+// due within HalfClosedGraceMs is still sent to either.
 bool SocketServer::waitDelay(int fd, int delayMs)
 {
     using Clock = std::chrono::steady_clock;
@@ -67,7 +67,7 @@ bool SocketServer::waitDelay(int fd, int delayMs)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         if (left <= 0)
             return true;
-        if (clientGone && left > kHalfClosedGraceMs)
+        if (clientGone && left > HalfClosedGraceMs)
             return false;
         pollfd fds[2] = {{server_.wakeFd(), POLLIN, 0}, {fd, POLLRDHUP, 0}};
         const int n = poll(fds, clientGone ? 1 : 2, int(std::min<qint64>(left, 1 << 30)));
@@ -117,8 +117,8 @@ void SocketServer::serveMessages(int fd)
             if (!waitReadable(fd))
                 return;
             const int had = pending.size();
-            pending.resize(had + kReceiveChunk);
-            const ssize_t n = recv(fd, pending.data() + had, kReceiveChunk, 0);
+            pending.resize(had + ReceiveChunk);
+            const ssize_t n = recv(fd, pending.data() + had, ReceiveChunk, 0);
             pending.resize(had + int(std::max<ssize_t>(n, 0)));
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
                 return;

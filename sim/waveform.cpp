@@ -80,19 +80,19 @@ double normalQuantile(double p)
 // reaches a detection threshold by chance. 12 random bits pick a level, so
 // a sample costs a look-up in a table that stays in the first-level cache,
 // not a logarithm, a root and a cosine.
-constexpr int kLevelBits = 12;
-constexpr int kLevels = 1 << kLevelBits;
-constexpr int kDrawsPerWord = 64 / kLevelBits;
-using NormalTable = std::array<double, kLevels>;
+constexpr int LevelBits = 12;
+constexpr int Levels = 1 << LevelBits;
+constexpr int DrawsPerWord = 64 / LevelBits;
+using NormalTable = std::array<double, Levels>;
 
 const NormalTable &clippedNormal()
 {
     static const NormalTable table = [] {
         NormalTable t{};
-        for (int i = 0; i < kLevels / 2; ++i) {
-            const double z = std::fmax(-3.0, normalQuantile((i + 0.5) / kLevels));
+        for (int i = 0; i < Levels / 2; ++i) {
+            const double z = std::fmax(-3.0, normalQuantile((i + 0.5) / Levels));
             t[size_t(i)] = z;
-            t[size_t(kLevels - 1 - i)] = -z; // exactly symmetric: the noise has no offset
+            t[size_t(Levels - 1 - i)] = -z; // exactly symmetric: the noise has no offset
         }
         return t;
     }();
@@ -103,7 +103,7 @@ const NormalTable &clippedNormal()
 // equals the same sample drawn in its record.
 float noisySample(double level, double sigma, quint64 bits)
 {
-    return float(level + sigma * clippedNormal()[size_t(bits & (kLevels - 1))]);
+    return float(level + sigma * clippedNormal()[size_t(bits & (Levels - 1))]);
 }
 
 // The samples of one trace: level before up to rampFirst, level after from
@@ -115,24 +115,24 @@ using RampLevel = std::function<double(int j)>;
 void writeSamples(char *out, int points, int rampFirst, int rampEnd, double before, double after, double sigma,
                   Random &random, const RampLevel &rampLevel)
 {
-    float low[kLevels], high[kLevels];
-    for (int i = 0; i < kLevels; ++i) {
+    float low[Levels], high[Levels];
+    for (int i = 0; i < Levels; ++i) {
         low[i] = noisySample(before, sigma, quint64(i));
         high[i] = noisySample(after, sigma, quint64(i));
     }
-    // Sample j takes the (j % kDrawsPerWord)-th 12 bits of word j / kDrawsPerWord.
-    for (int j = 0; j < points; j += kDrawsPerWord) {
+    // Sample j takes the (j % DrawsPerWord)-th 12 bits of word j / DrawsPerWord.
+    for (int j = 0; j < points; j += DrawsPerWord) {
         quint64 bits = random.next();
         char *at = out + 4 * qint64(j);
-        if (j + kDrawsPerWord <= points && (j + kDrawsPerWord <= rampFirst || j >= rampEnd)) {
+        if (j + DrawsPerWord <= points && (j + DrawsPerWord <= rampFirst || j >= rampEnd)) {
             // A whole word on one side of the edge: no test per sample.
             const float *table = j >= rampEnd ? high : low;
-            for (int k = 0; k < kDrawsPerWord; ++k, bits >>= kLevelBits)
-                qToLittleEndian(table[bits & (kLevels - 1)], at + 4 * k);
+            for (int k = 0; k < DrawsPerWord; ++k, bits >>= LevelBits)
+                qToLittleEndian(table[bits & (Levels - 1)], at + 4 * k);
         } else {
-            for (int k = 0; k < kDrawsPerWord && j + k < points; ++k, bits >>= kLevelBits) {
+            for (int k = 0; k < DrawsPerWord && j + k < points; ++k, bits >>= LevelBits) {
                 const int n = j + k;
-                const quint64 draw = bits & (kLevels - 1);
+                const quint64 draw = bits & (Levels - 1);
                 const float v = n < rampFirst ? low[draw]
                                 : n >= rampEnd ? high[draw]
                                                : noisySample(rampLevel(n), sigma, draw);
@@ -206,7 +206,7 @@ double rfRuleLevel(const float *samples, int count, bool littleEndian)
         if (i == 0 || v > hi)
             hi = v;
     }
-    return double(lo) + (double(hi) - double(lo)) * (kToolRfLevel / kToolRfScale);
+    return double(lo) + (double(hi) - double(lo)) * (ToolRfLevel / ToolRfScale);
 }
 
 enum Stream { Jitter, Channel1, Channel2, Channel3, Analyzer };
@@ -251,10 +251,10 @@ struct ChannelPlan {
 
 void channelPlans(const Scenario &s, const Truth &tr, double rfTime, ChannelPlan out[3])
 {
-    const double offset = tr.index < s.rejectFirst ? kRejectOffsetV : 0.0;
-    out[0] = {Channel1, 0.0, offset, offset + kSourceStepV};
-    out[1] = {Channel2, tr.src2SnkMs / 1000.0, 0.0, kSinkHighV};
-    out[2] = {Channel3, rfTime, 0.0, kRfHighV};
+    const double offset = tr.index < s.rejectFirst ? RejectOffsetV : 0.0;
+    out[0] = {Channel1, 0.0, offset, offset + SourceStepV};
+    out[1] = {Channel2, tr.src2SnkMs / 1000.0, 0.0, SinkHighV};
+    out[2] = {Channel3, rfTime, 0.0, RfHighV};
 }
 
 RampSpan channelRamp(const Scenario &s, const Truth &tr, const ChannelPlan &plan)
@@ -289,7 +289,7 @@ void planAcquisition(const Scenario &s, int index, int points, Acquisition *a)
     channelPlans(s, tr, a->rfTime, plans);
     const RampSpan srcRamp = channelRamp(s, tr, plans[0]);
     Random noise(s.seed, index, plans[0].stream);
-    const quint64 draw = noise.next() & (kLevels - 1);
+    const quint64 draw = noise.next() & (Levels - 1);
     const double first = srcRamp.end == 0   ? noisySample(plans[0].high, s.noiseV, draw)
                          : srcRamp.first == 0 ? noisySample(rampLevelAt(sampleTime(0, points, benlo), 0.0,
                                                                          rampDuration(s), plans[0].low, plans[0].high),
@@ -300,8 +300,8 @@ void planAcquisition(const Scenario &s, int index, int points, Acquisition *a)
     // The source level follows the noisy first sample, as the rule does; the
     // sink's is absolute; the RF one needs the whole trace (makeSamples).
     const double duration = rampDuration(s);
-    tr.srcCrossS = crossingTime(first + kToolSourceRiseV, plans[0].edgeTime, duration, plans[0].low, plans[0].high);
-    tr.snkCrossS = crossingTime(kToolSinkLevelV, plans[1].edgeTime, duration, plans[1].low, plans[1].high);
+    tr.srcCrossS = crossingTime(first + ToolSourceRiseV, plans[0].edgeTime, duration, plans[0].low, plans[0].high);
+    tr.snkCrossS = crossingTime(ToolSinkLevelV, plans[1].edgeTime, duration, plans[1].low, plans[1].high);
 }
 
 void makeSamples(const Scenario &s, int channel, Acquisition *a)
@@ -355,9 +355,9 @@ QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double
         ramp = rampSpan(n, rfTime, duration, [&](int i) { return sweepTime(i, n, span); });
     Random noise(s.seed, index, Analyzer);
     QVector<float> trace(n);
-    writeSamples(reinterpret_cast<char *>(trace.data()), n, ramp.first, ramp.end, kFloorDbm, kBurstDbm,
-                 kAnalyzerNoiseDb, noise, [&](int i) {
-                     return rampLevelAt(sweepTime(i, n, span), rfTime, duration, kFloorDbm, kBurstDbm);
+    writeSamples(reinterpret_cast<char *>(trace.data()), n, ramp.first, ramp.end, FloorDbm, BurstDbm,
+                 AnalyzerNoiseDb, noise, [&](int i) {
+                     return rampLevelAt(sweepTime(i, n, span), rfTime, duration, FloorDbm, BurstDbm);
                  });
     // Written little-endian; the trace is handed on in host order.
     for (float &v : trace)
@@ -365,8 +365,8 @@ QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double
     if (rfCross) {
         *rfCross = std::numeric_limits<double>::quiet_NaN();
         if (hasBurst) {
-            const double level = duration > 0 ? rfRuleLevel(trace.constData(), n, false) : (kFloorDbm + kBurstDbm) / 2;
-            *rfCross = crossingTime(level, rfTime, duration, kFloorDbm, kBurstDbm);
+            const double level = duration > 0 ? rfRuleLevel(trace.constData(), n, false) : (FloorDbm + BurstDbm) / 2;
+            *rfCross = crossingTime(level, rfTime, duration, FloorDbm, BurstDbm);
         }
     }
     return trace;

@@ -15,22 +15,22 @@ namespace benchsim {
 // on the first sample at or after it: the source rises 0.15 V (rule: more
 // than 35 mV above the first sample), the sink reaches 0.1 V (rule: at least
 // 60 mV), the burst is 60 dB above the analyzer's floor.
-constexpr double kSourceStepV = 0.15;
-constexpr double kSinkHighV = 0.1;
-constexpr double kRfHighV = 0.2;
-constexpr double kRejectOffsetV = 0.5; // lifts a rejected record out of -0.05..0.3 V
-constexpr double kFloorDbm = -80.0;
-constexpr double kBurstDbm = -20.0;
-constexpr double kAnalyzerNoiseDb = 1.0;
+constexpr double SourceStepV = 0.15;
+constexpr double SinkHighV = 0.1;
+constexpr double RfHighV = 0.2;
+constexpr double RejectOffsetV = 0.5; // lifts a rejected record out of -0.05..0.3 V
+constexpr double FloorDbm = -80.0;
+constexpr double BurstDbm = -20.0;
+constexpr double AnalyzerNoiseDb = 1.0;
 
 // The levels of the application's edge rules, for the truth of where each
 // trace crosses them: the source more than 35 mV above its first sample,
 // the RF envelope above 0.05 on a scale of 0 .. 0.2 from its trace's
 // minimum to its maximum, the sink at 60 mV.
-constexpr double kToolSourceRiseV = 0.035;
-constexpr double kToolRfLevel = 0.05;
-constexpr double kToolRfScale = 0.2;
-constexpr double kToolSinkLevelV = 0.06;
+constexpr double ToolSourceRiseV = 0.035;
+constexpr double ToolRfLevel = 0.05;
+constexpr double ToolRfScale = 0.2;
+constexpr double ToolSinkLevelV = 0.06;
 
 // Record span in seconds: 1.0 (Orvix) or 1.2 (Benlo), trigger in the middle.
 double recordSpan(bool benlo);

@@ -51,7 +51,7 @@ ViStatus HislipReader::receive(int fd, iovec *iov, int iovCount, size_t *got, co
 ViStatus HislipReader::fillAhead(int fd, const Deadline &deadline)
 {
     aheadPos_ = aheadEnd_ = 0;
-    iovec v{ahead_, kAhead};
+    iovec v{ahead_, Ahead};
     size_t n = 0;
     const ViStatus status = receive(fd, &v, 1, &n, deadline);
     if (status == VI_SUCCESS)
@@ -102,7 +102,7 @@ ViStatus HislipReader::payload(int fd, uint8_t *dst, size_t n, size_t *got, cons
         if (dst)
             std::memcpy(dst, ahead_ + aheadPos_, took);
         aheadPos_ += took;
-    } else if (want >= kDirectMin) {
+    } else if (want >= DirectMin) {
         // Straight into the caller's memory; when this ends the payload,
         // the next header comes along in the same receive.
         uint8_t scratch[16 * 1024];

@@ -50,16 +50,16 @@ private:
     ViStatus fillAhead(int fd, const Deadline &deadline);
 
     // Small messages and headers come through this; bulk data bypasses it.
-    static constexpr size_t kAhead = 4096;
+    static constexpr size_t Ahead = 4096;
     // Below this a piece is not worth its own receive.
-    static constexpr size_t kDirectMin = 512;
+    static constexpr size_t DirectMin = 512;
 
     hislip::HeaderReader header_;
     uint64_t payloadLeft_ = 0;
     bool pollFirst_ = true; // the socket was found drained: wait before receiving
     bool firstWait_ = false;
     TimedReceiver receiver_;
-    uint8_t ahead_[kAhead];
+    uint8_t ahead_[Ahead];
     size_t aheadPos_ = 0;
     size_t aheadEnd_ = 0;
 };

@@ -32,15 +32,15 @@ namespace {
 using hislip::Header;
 
 // Two letters of our own in Initialize; not a registered vendor id.
-constexpr uint16_t kVendorId = uint16_t('Q') << 8 | uint16_t('V');
+constexpr uint16_t VendorId = uint16_t('Q') << 8 | uint16_t('V');
 // The largest message we take, announced in AsyncMaximumMessageSize:
 // replies longer than this come in several messages. Their payloads are
 // received straight into the caller's memory, so the size costs no memory
 // here; a header announcing more is a protocol fault.
-constexpr uint64_t kMaxReceiveMessage = 1 << 20;
+constexpr uint64_t MaxReceiveMessage = 1 << 20;
 // Of an Error or FatalError's text this much is kept for the status
 // description; the rest is dropped.
-constexpr size_t kMaxErrorText = 200;
+constexpr size_t MaxErrorText = 200;
 
 ViStatus sendStatus(int err)
 {
@@ -105,7 +105,7 @@ std::string printable(const uint8_t *text, size_t n)
 class HislipTransport : public Transport {
 public:
     explicit HislipTransport(int syncFd)
-        : sync_(syncFd), syncIn_(kMaxReceiveMessage), asyncIn_(kMaxReceiveMessage)
+        : sync_(syncFd), syncIn_(MaxReceiveMessage), asyncIn_(MaxReceiveMessage)
     {
         syncIn_.attach(sync_);
     }
@@ -198,7 +198,7 @@ ViStatus HislipTransport::failed(ViStatus status, int fd)
 
 ViStatus HislipTransport::serverError(HislipReader &in, int fd, const Header &h, const Deadline &deadline)
 {
-    uint8_t text[kMaxErrorText];
+    uint8_t text[MaxErrorText];
     const size_t n = size_t(std::min<uint64_t>(h.length, sizeof text));
     const bool fatal = h.type == hislip::FatalError;
     std::string what = fatal ? std::string("fatal error from the server: ") + hislip::fatalErrorText(h.control)
@@ -263,7 +263,7 @@ ViStatus HislipTransport::open(const Resource &rsrc, const Deadline &deadline)
     size_t sent = 0;
     const std::string &sub = rsrc.device;
     ViStatus status = sendMessage(sync_, Header{hislip::Initialize, 0,
-                                                uint32_t(hislip::ProtocolVersion) << 16 | kVendorId, sub.size()},
+                                                uint32_t(hislip::ProtocolVersion) << 16 | VendorId, sub.size()},
                                   reinterpret_cast<const uint8_t *>(sub.data()), deadline, &sent);
     if (status != VI_SUCCESS)
         return status == VI_ERROR_TMO ? status : VI_ERROR_RSRC_NFOUND;
@@ -300,7 +300,7 @@ ViStatus HislipTransport::open(const Resource &rsrc, const Deadline &deadline)
 
     uint8_t ours[hislip::SizePayloadLength];
     uint8_t theirs[hislip::SizePayloadLength];
-    hislip::encodeU64(kMaxReceiveMessage, ours);
+    hislip::encodeU64(MaxReceiveMessage, ours);
     status = asyncRequest(hislip::AsyncMaximumMessageSize, 0, 0, ours, sizeof ours,
                           hislip::AsyncMaximumMessageSizeResponse, &h, deadline, theirs, sizeof theirs);
     if (status != VI_SUCCESS)

@@ -140,7 +140,7 @@ extern "C" ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 
 
     // One transport read with one time-out for the whole transfer; the data
     // go to the file as they arrive.
-    FileTarget file(fd, buffer, kFileBufferSize);
+    FileTarget file(fd, buffer, FileBufferSize);
     ViUInt32 total = 0;
     ViStatus status = lock.transport().read(file, cnt, &total, lock.timeoutMs());
     // What did arrive is kept, also when the read failed.

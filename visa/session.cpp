@@ -96,7 +96,7 @@ InstrLock::InstrLock(ViSession vi)
 ViByte *InstrLock::fileBuffer()
 {
     if (!session_->fileBuffer || !session_->fileBuffer->data())
-        session_->fileBuffer.reset(new (std::nothrow) ReceiveBuffer(kFileBufferSize));
+        session_->fileBuffer.reset(new (std::nothrow) ReceiveBuffer(FileBufferSize));
     return session_->fileBuffer ? session_->fileBuffer->data() : nullptr;
 }
 

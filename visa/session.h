@@ -13,16 +13,16 @@
 
 namespace visa {
 
-constexpr ViUInt32 kDefaultTimeoutMs = 2000;
+constexpr ViUInt32 DefaultTimeoutMs = 2000;
 // viReadToFile moves data to its file in pieces of this size: large enough
 // that a 20 MB trace takes a few dozen writes, small enough to stay in cache
 // between the receive and the write.
-constexpr size_t kFileBufferSize = 1024 * 1024;
+constexpr size_t FileBufferSize = 1024 * 1024;
 
 struct Session {
     ViSession handle = 0;
     ViSession rm = 0; // owning resource manager; 0 for a resource manager itself
-    std::atomic<ViUInt32> timeoutMs{kDefaultTimeoutMs};
+    std::atomic<ViUInt32> timeoutMs{DefaultTimeoutMs};
     std::mutex io; // serialises I/O; guards transport
     std::unique_ptr<Transport> transport; // null for a resource manager and after close
     // viReadToFile's spooling buffer, kept for the session's next transfer
@@ -57,7 +57,7 @@ public:
     ViStatus status() const { return status_; }
     Transport &transport() { return *session_->transport; }
     ViUInt32 timeoutMs() const { return session_->timeoutMs.load(); }
-    // The session's spooling buffer of kFileBufferSize bytes; null if it
+    // The session's spooling buffer of FileBufferSize bytes; null if it
     // could not be had.
     ViByte *fileBuffer();
 

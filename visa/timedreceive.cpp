@@ -12,10 +12,10 @@ namespace visa {
 namespace {
 // A tick of the slowest kernel clock (100 Hz) for the conversion to ticks,
 // and one more for the timer's own start.
-constexpr int kTickAllowanceMs = 20;
+constexpr int TickAllowanceMs = 20;
 // Below this the receive time-out would save a poll() on a wait too short
 // to matter.
-constexpr int kShortestEarlyMs = 5;
+constexpr int ShortestEarlyMs = 5;
 } // namespace
 
 int TimedReceiver::earlyTimeoutMs(int waitMs)
@@ -23,15 +23,15 @@ int TimedReceiver::earlyTimeoutMs(int waitMs)
     // The wheel rounds a timer up by at most one slot of its level, and a
     // level's slots are at most 8/63 of the shortest wait it holds: a wait
     // of E ends by E * (63 + 8) / 63.
-    const int early = int((int64_t(waitMs) - kTickAllowanceMs) * 63 / 71);
-    return early >= kShortestEarlyMs ? early : 0;
+    const int early = int((int64_t(waitMs) - TickAllowanceMs) * 63 / 71);
+    return early >= ShortestEarlyMs ? early : 0;
 }
 
 void TimedReceiver::attach(int fd)
 {
     const int flags = ::fcntl(fd, F_GETFL);
     blocking_ = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
-    timeoutMs_ = kUnset;
+    timeoutMs_ = Unset;
 }
 
 ssize_t TimedReceiver::receive(int fd, msghdr *m, int waitMs, bool firstWait)
@@ -47,7 +47,7 @@ ssize_t TimedReceiver::receive(int fd, msghdr *m, int waitMs, bool firstWait)
         if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0)
             timeoutMs_ = waitMs;
         else
-            timeoutMs_ = kUnset;
+            timeoutMs_ = Unset;
     }
     if (blocking_ && waitMs != 0 && waitMs == timeoutMs_)
         return ::recvmsg(fd, m, 0);

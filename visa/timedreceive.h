@@ -35,9 +35,9 @@ public:
     static int earlyTimeoutMs(int waitMs);
 
 private:
-    static constexpr int kUnset = -2;
+    static constexpr int Unset = -2;
     bool blocking_ = false;
-    int timeoutMs_ = kUnset; // the wait SO_RCVTIMEO was last set for; -1: none
+    int timeoutMs_ = Unset; // the wait SO_RCVTIMEO was last set for; -1: none
 };
 
 } // namespace visa
