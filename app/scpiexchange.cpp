@@ -26,9 +26,11 @@ ScpiReply Failed(ScpiReply r, const QString &what)
     return r;
 }
 
-QString StatusWords(ViStatus status, ViUInt32 timeoutMs)
+QString StatusWords(ViSession vi, ViStatus status, ViUInt32 timeoutMs)
 {
-    return VisaStatusText(status, timeoutMs);
+    const QString said = InstrumentSaid(vi, status);
+    const QString words = VisaStatusText(status, timeoutMs);
+    return said.isEmpty() ? words : QStringLiteral("%1 (the instrument: %2)").arg(words, said);
 }
 
 // Reads until the end of the message, keeping at most keep more bytes in
@@ -60,7 +62,7 @@ ScpiReply ReadText(ViSession vi, ScpiReply r, const QByteArray &start, ViStatus 
         if (status == VI_SUCCESS_MAX_CNT)
             return Failed(r, QStringLiteral("reply longer than %1 bytes, not read to its end").arg(MaxReplyBytes));
         if (status < 0)
-            return Failed(r, QStringLiteral("reply cut short: %1").arg(StatusWords(status, timeoutMs)));
+            return Failed(r, QStringLiteral("reply cut short: %1").arg(StatusWords(vi, status, timeoutMs)));
     }
     if (r.notShown == 0 && r.shown.endsWith('\n'))
         r.shown.chop(1);
@@ -99,12 +101,12 @@ ScpiReply ReadBlockData(ViSession vi, ScpiReply r, ViStatus st, qint64 count, co
     if (st == VI_ERROR_FILE_ACCESS || st == VI_ERROR_FILE_IO)
         return Failed(r, QStringLiteral("block of %1 bytes not written to %2: %3")
                              .arg(count)
-                             .arg(rawFile, StatusWords(st, timeoutMs)));
+                             .arg(rawFile, StatusWords(vi, st, timeoutMs)));
     if (st < 0)
         return Failed(r, QStringLiteral("block of %1 bytes cut short after %2: %3")
                              .arg(count)
                              .arg(read)
-                             .arg(StatusWords(st, timeoutMs)));
+                             .arg(StatusWords(vi, st, timeoutMs)));
     if (read < count)
         return Failed(r, QStringLiteral("block of %1 bytes ended after %2").arg(count).arg(read));
     // The terminator after the data, if the message goes on.
@@ -115,7 +117,7 @@ ScpiReply ReadBlockData(ViSession vi, ScpiReply r, ViStatus st, qint64 count, co
         if (st == VI_SUCCESS_MAX_CNT)
             return Failed(r, QStringLiteral("more than a megabyte after the block, not read to its end"));
         if (st < 0)
-            return Failed(r, QStringLiteral("after the block: %1").arg(StatusWords(st, timeoutMs)));
+            return Failed(r, QStringLiteral("after the block: %1").arg(StatusWords(vi, st, timeoutMs)));
     }
     return r;
 }
@@ -159,7 +161,7 @@ ScpiReply ScpiExchange(ViSession vi, const QByteArray &command, const QString &r
     ViUInt32 sent = 0;
     ViStatus st = VisaWrite(vi, reinterpret_cast<const ViByte *>(line.constData()), ViUInt32(line.size()), &sent);
     if (st < 0)
-        return Failed(r, QStringLiteral("not sent: %1").arg(StatusWords(st, timeoutMs)));
+        return Failed(r, QStringLiteral("not sent: %1").arg(StatusWords(vi, st, timeoutMs)));
     if (!IsScpiQuery(command))
         return r;
 
@@ -170,7 +172,7 @@ ScpiReply ScpiExchange(ViSession vi, const QByteArray &command, const QString &r
     ViUInt32 got = 0;
     st = VisaRead(vi, reinterpret_cast<ViByte *>(head), 2, got);
     if (st < 0)
-        return Failed(r, QStringLiteral("no reply: %1").arg(StatusWords(st, timeoutMs)));
+        return Failed(r, QStringLiteral("no reply: %1").arg(StatusWords(vi, st, timeoutMs)));
     const int digits = st == VI_SUCCESS_MAX_CNT ? blockLengthDigits(head, int(got)) : 0;
     if (digits == 0)
         return ReadText(vi, r, QByteArray(head, int(got)), st, timeoutMs);

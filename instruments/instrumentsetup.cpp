@@ -11,6 +11,7 @@ namespace {
 struct FirstFailure
 {
     SetupOutcome &outcome;
+    const ViSession &hdl; // the set-up's session, for what the instrument said
 
     bool note(ViStatus status, const QString &step, ViUInt32 timeoutMs)
     {
@@ -20,6 +21,7 @@ struct FirstFailure
             outcome.failedStep = step;
             outcome.failedStatus = status;
             outcome.failedTimeoutMs = timeoutMs;
+            outcome.failedDetail = InstrumentSaid(hdl, status);
         }
         return false;
     }
@@ -66,7 +68,7 @@ SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupReque
 {
     SetupOutcome outcome;
     outcome.resource = request.resource;
-    FirstFailure first{outcome};
+    FirstFailure first{outcome, hdl};
     SetupFlags flags;
     flags.reset = request.reset;
 
@@ -86,7 +88,7 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
 {
     SetupOutcome outcome;
     outcome.resource = request.resource;
-    FirstFailure first{outcome};
+    FirstFailure first{outcome, hdl};
 
     // Identity block: each step needs the one before; none decides the outcome.
     if (Open(rm, request.resource, hdl, SetupIoTimeoutMs, first)) {
@@ -122,7 +124,7 @@ SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupReque
 {
     SetupOutcome outcome;
     outcome.resource = request.resource;
-    FirstFailure first{outcome};
+    FirstFailure first{outcome, hdl};
     SetupFlags flags;
     flags.reset = request.reset;
 
@@ -154,6 +156,8 @@ QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome)
     const ViStatus status = outcome.failedStatus != VI_SUCCESS ? outcome.failedStatus : outcome.status;
     const QString step = outcome.failedStep.isEmpty() ? QStringLiteral("set-up") : outcome.failedStep;
     QString reason = VisaStatusText(status, outcome.failedTimeoutMs);
+    if (!outcome.failedDetail.isEmpty())
+        reason += QStringLiteral(" (the instrument: %1)").arg(outcome.failedDetail);
     // A VXI-11 open without a port asks the host's portmapper first; a host
     // that refuses it runs none, however well it is known.
     visa::Resource parsed;

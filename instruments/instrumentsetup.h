@@ -42,6 +42,7 @@ struct SetupOutcome
     QString failedStep;
     ViStatus failedStatus = VI_SUCCESS;
     ViUInt32 failedTimeoutMs = 0; // the time-out that applied to that step
+    QString failedDetail;         // what the instrument said about that failure, if anything
     QString identity;             // the "*IDN?" reply, where the set-up reads one
     // What the instrument's error queue held after the set-up's commands
     // (instruments/errorqueue.h): any entry means it refused some of them.

@@ -146,7 +146,11 @@ private:
         }
         if (failure_.isEmpty())
             failureTimedOut_ = status == VI_ERROR_TMO;
-        noteText(QStringLiteral("%1 (%2): %3").arg(command, InstrumentName(which), VisaStatusText(status, 0)));
+        QString text = VisaStatusText(status, 0);
+        const QString said = InstrumentSaid(session(which), status);
+        if (!said.isEmpty())
+            text += QStringLiteral(" (the instrument: %1)").arg(said);
+        noteText(QStringLiteral("%1 (%2): %3").arg(command, InstrumentName(which), text));
     }
 
     void noteText(const QString &text)

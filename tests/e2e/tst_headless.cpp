@@ -683,7 +683,7 @@ void TestHeadless::scpiConsole()
 // status 2; the commands after it are still sent and answered.
 void TestHeadless::scpiConsoleFailures_data()
 {
-    QTest::addColumn<bool>("vxi11");
+    QTest::addColumn<int>("transport"); // 0 raw socket, 1 VXI-11, 2 HiSLIP
     QTest::addColumn<QString>("fault"); // benchsim's --fault form, on the oscilloscope
     QTest::addColumn<QStringList>("args"); // after "--scpi RESOURCE"
     QTest::addColumn<int>("status");
@@ -691,32 +691,36 @@ void TestHeadless::scpiConsoleFailures_data()
     QTest::addColumn<QString>("out");
 
     const QStringList block{"--timeout", "300", "FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "*OPC?"};
-    QTest::newRow("query never answered") << false << "osc:NoReply:*IDN?" << QStringList{"--timeout", "300", "*IDN?", "*OPC?"}
+    QTest::newRow("query never answered") << 0 << "osc:NoReply:*IDN?" << QStringList{"--timeout", "300", "*IDN?", "*OPC?"}
                                           << int(ExitFailure) << "*IDN?: no reply: no answer within 0.3 s" << "1\n";
     QTest::newRow("query never answered, VXI-11")
-        << true << "osc:NoReply:*IDN?" << QStringList{"--timeout", "300", "*IDN?", "*OPC?"} << int(ExitFailure)
+        << 1 << "osc:NoReply:*IDN?" << QStringList{"--timeout", "300", "*IDN?", "*OPC?"} << int(ExitFailure)
         << "*IDN?: no reply: no answer within 0.3 s" << "1\n";
+    // An instrument's own words reach the operator: a HiSLIP server's Error.
+    QTest::newRow("error message, HiSLIP")
+        << 2 << "osc:DeviceIoError:*IDN?" << QStringList{"*IDN?", "*OPC?"} << int(ExitFailure)
+        << "*IDN?: no reply: I/O error (the instrument: error from the server: unidentified error (Instrument I/O error))" << "1\n";
     QTest::newRow("block shorter than its count")
-        << false << "osc:BlockShortData:CHAN1:DATA?" << block << int(ExitFailure)
+        << 0 << "osc:BlockShortData:CHAN1:DATA?" << block << int(ExitFailure)
         << "CHAN1:DATA?: block of 40000 bytes cut short after" << "1\n1\n";
     QTest::newRow("block of a billion bytes")
-        << true << "osc:BlockHugeCount:CHAN1:DATA?" << block << int(ExitFailure)
+        << 1 << "osc:BlockHugeCount:CHAN1:DATA?" << block << int(ExitFailure)
         << "CHAN1:DATA?: block of 999999999 bytes declared, more than the 40000000 read at most" << "1\n1\n";
     QTest::newRow("raw file not writable")
-        << false << "" << QStringList{"--raw", "none/trace.bin", "FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "*OPC?"}
+        << 0 << "" << QStringList{"--raw", "none/trace.bin", "FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "*OPC?"}
         << int(ExitFailure) << "CHAN1:DATA?: block of 40000 bytes not written to none/trace.bin: file could not be opened"
         << "1\n1\n";
-    QTest::newRow("no instrument at the address") << false << "closed" << QStringList{"*IDN?"} << int(ExitFailure)
+    QTest::newRow("no instrument at the address") << 0 << "closed" << QStringList{"*IDN?"} << int(ExitFailure)
                                                   << "Cannot open TCPIP::127.0.0.1::" << "";
-    QTest::newRow("option of another mode") << false << "" << QStringList{"*IDN?", "--measure", "3"} << int(ExitUsage)
+    QTest::newRow("option of another mode") << 0 << "" << QStringList{"*IDN?", "--measure", "3"} << int(ExitUsage)
                                             << "--measure does not go with --scpi" << "";
-    QTest::newRow("time-out of no time") << false << "" << QStringList{"--timeout", "0", "*IDN?"} << int(ExitUsage)
+    QTest::newRow("time-out of no time") << 0 << "" << QStringList{"--timeout", "0", "*IDN?"} << int(ExitUsage)
                                          << "--timeout takes whole milliseconds from 1 to 3600000, not \"0\"" << "";
 }
 
 void TestHeadless::scpiConsoleFailures()
 {
-    QFETCH(bool, vxi11);
+    QFETCH(int, transport);
     QFETCH(QString, fault);
     QFETCH(QStringList, args);
     QFETCH(int, status);
@@ -725,13 +729,17 @@ void TestHeadless::scpiConsoleFailures()
     QTemporaryDir dir;
     benchsim::Bench bench{benchsim::Scenario()};
     QString error;
-    QVERIFY2(bench.start(&error) && (!vxi11 || bench.startVxi11(&error, false)), qPrintable(error));
+    QVERIFY2(bench.start(&error) && (transport != 1 || bench.startVxi11(&error, false))
+                 && (transport != 2 || bench.startHislip(&error)),
+             qPrintable(error));
     if (fault.contains(':')) {
         benchsim::Fault f;
         QVERIFY2(benchsim::Fault::fromOption(fault, &f, &error), qPrintable(error));
         bench.addFault(f);
     }
-    const QString rsrc = vxi11 ? bench.vxi11Resource("osc") : bench.resource("osc");
+    const QString rsrc = transport == 1   ? bench.vxi11Resource("osc")
+                         : transport == 2 ? bench.hislipResource("osc")
+                                          : bench.resource("osc");
     if (fault == "closed")
         bench.stop();
     const Outcome o = run(QStringList{"--scpi", rsrc} + args, dir.path());
