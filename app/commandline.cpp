@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "app/discover.h"
+#include "graph/plotimage.h"
 #include "measurement/measrun.h"
 #include "shared/typednumber.h"
 
@@ -9,31 +11,69 @@ namespace {
 
 enum class Takes { Nothing, Value, TwoValues };
 
+// Which mode an option belongs to.
+enum class For {
+    Any,
+    Run,       // --measure or --calibrate
+    Measure,   // --measure only
+    Calibrate, // --calibrate only
+    Compare,
+};
+
 struct KnownOption
 {
     const char *name;
     Takes takes;
-    bool measure; // belongs to --measure
-    bool compare; // belongs to --compare
+    For mode;
 };
 
 const KnownOption Options[] = {
-    {"--measure", Takes::Value, true, false},
-    {"--settings", Takes::Value, true, false},
-    {"--out", Takes::Value, true, false},
-    {"--label", Takes::Value, true, false},
-    {"--no-traces", Takes::Nothing, true, false},
-    {"--limit", Takes::Value, true, false},
-    {"--compare", Takes::TwoValues, false, true},
-    {"--plot", Takes::Value, false, true},
-    {"--recover", Takes::Value, false, false},
-    {"--help", Takes::Nothing, false, false},
-    {"--version", Takes::Nothing, false, false},
+    {"--measure", Takes::Value, For::Measure},
+    {"--calibrate", Takes::Value, For::Calibrate},
+    {"--settings", Takes::Value, For::Run},
+    {"--out", Takes::Value, For::Run},
+    {"--label", Takes::Value, For::Run},
+    {"--no-traces", Takes::Nothing, For::Run},
+    {"--calibration", Takes::Value, For::Run},
+    {"--limit", Takes::Value, For::Measure},
+    {"--guarded", Takes::Nothing, For::Measure},
+    {"--path", Takes::Value, For::Calibrate},
+    {"--reference-ms", Takes::Value, For::Calibrate},
+    {"--compare", Takes::TwoValues, For::Compare},
+    {"--plot", Takes::Value, For::Compare},
+    {"--help", Takes::Nothing, For::Any},
+    {"--version", Takes::Nothing, For::Any},
+    {"--recover", Takes::Value, For::Any},
 };
 
 const KnownOption *FindOption(const QString &name)
 {
     for (const KnownOption &o : Options)
+        if (name == QLatin1String(o.name))
+            return &o;
+    return nullptr;
+}
+
+// The options Qt's application objects take for a window (QGuiApplication,
+// QApplication and the X11 platform), with one dash; "-style=fusion" gives
+// a value in place.
+struct QtOption
+{
+    const char *name;
+    bool takesValue;
+};
+
+const QtOption QtWindowOptions[] = {
+    {"-platform", true},      {"-platformpluginpath", true}, {"-platformtheme", true}, {"-plugin", true},
+    {"-qwindowgeometry", true}, {"-qwindowicon", true},      {"-qwindowtitle", true},  {"-session", true},
+    {"-display", true},       {"-geometry", true},           {"-style", true},         {"-stylesheet", true},
+    {"-qmljsdebugger", true}, {"-reverse", false},           {"-widgetcount", false},
+};
+
+const QtOption *FindQtOption(const QString &arg)
+{
+    const QString name = arg.section(QLatin1Char('='), 0, 0);
+    for (const QtOption &o : QtWindowOptions)
         if (name == QLatin1String(o.name))
             return &o;
     return nullptr;
@@ -56,10 +96,32 @@ const FigureName Figures[] = {
 
 bool WantsCommandLine(const QStringList &args)
 {
-    for (int i = 1; i < args.size(); ++i)
-        if (args[i].startsWith(QLatin1String("--")) || args[i] == QLatin1String("-h"))
+    for (int i = 1; i < args.size(); ++i) {
+        const QtOption *qt = FindQtOption(args[i]);
+        if (!qt)
             return true;
+        if (qt->takesValue && !args[i].contains(QLatin1Char('=')) && ++i >= args.size())
+            return true; // a value missing: Qt would take whatever follows
+    }
     return false;
+}
+
+QString WindowCannotOpen(const QStringList &args, const QProcessEnvironment &env)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    for (const QString &arg : args)
+        if (arg.section(QLatin1Char('='), 0, 0) == QLatin1String("-platform"))
+            return QString();
+    if (!env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty() || !env.value(QStringLiteral("DISPLAY")).isEmpty()
+        || !env.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty())
+        return QString();
+    return QStringLiteral("no display to open the window on (DISPLAY is not set); to measure without a window, "
+                          "use --measure N");
+#else
+    Q_UNUSED(args);
+    Q_UNUSED(env);
+    return QString();
+#endif
 }
 
 bool ParseLimit(const QString &text, Limit *limit, QString *error)
@@ -121,8 +183,9 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
 {
     CommandLine out;
     QStringList seen;
-    bool measureOnly = false, compareOnly = false;
-    QString measureOption, compareOption; // the first of each kind, for messages
+    // The first option given for each mode, for messages.
+    QString firstOf[5];
+    auto first = [&firstOf](For mode) -> QString & { return firstOf[int(mode)]; };
 
     // Asking for help is never a mistake, whatever else the line holds.
     for (int i = 1; i < args.size(); ++i)
@@ -131,11 +194,30 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
             *cl = out;
             return true;
         }
+    // Hosts follow --discover as plain arguments: a parser of its own.
+    if (WantsDiscover(args)) {
+        out.mode = CommandLine::Mode::Discover;
+        if (!ParseDiscoverArgs(args, &out.discover, error))
+            return false;
+        *cl = out;
+        return true;
+    }
 
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args[i];
-        if (!arg.startsWith(QLatin1String("--"))) {
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
             *error = QStringLiteral("unexpected argument \"%1\"").arg(arg);
+            return false;
+        }
+        if (!arg.startsWith(QLatin1String("--"))) {
+            const QtOption *qt = FindQtOption(arg);
+            if (!qt)
+                *error = QStringLiteral("unknown option %1").arg(arg);
+            else if (qt->takesValue && !arg.contains(QLatin1Char('=')) && i + 1 == args.size())
+                *error = QStringLiteral("%1 needs a value").arg(arg);
+            else
+                *error = QStringLiteral("%1 is for the window; it does not go with --measure or --compare")
+                             .arg(arg.section(QLatin1Char('='), 0, 0));
             return false;
         }
         const int eq = arg.indexOf(QLatin1Char('='));
@@ -174,21 +256,15 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
                     return false;
                 }
         }
-
-        if (known->measure && !measureOnly) {
-            measureOnly = true;
-            measureOption = name;
-        }
-        if (known->compare && !compareOnly) {
-            compareOnly = true;
-            compareOption = name;
-        }
+        if (first(known->mode).isEmpty())
+            first(known->mode) = name;
 
         if (name == QLatin1String("--version")) {
             out.mode = CommandLine::Mode::Version;
-        } else if (name == QLatin1String("--measure")) {
+        } else if (name == QLatin1String("--measure") || name == QLatin1String("--calibrate")) {
             if (!TypedCount(values[0], &out.count)) {
-                *error = QStringLiteral("--measure takes a whole number from 1 to %1, not \"%2\"")
+                *error = QStringLiteral("%1 takes a whole number from 1 to %2, not \"%3\"")
+                             .arg(name)
                              .arg(MaxMeasCount)
                              .arg(values[0]);
                 return false;
@@ -201,15 +277,43 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
             out.label = values[0];
         } else if (name == QLatin1String("--no-traces")) {
             out.noTraces = true;
+        } else if (name == QLatin1String("--calibration")) {
+            out.calibrationFile = values[0];
         } else if (name == QLatin1String("--limit")) {
             Limit limit;
             if (!ParseLimit(values[0], &limit, error))
                 return false;
             out.limits.append(limit);
+        } else if (name == QLatin1String("--guarded")) {
+            out.guarded = true;
+        } else if (name == QLatin1String("--path")) {
+            // The video analyzer's reading has no edges to calibrate from:
+            // its entry is typed into the calibration by hand.
+            const QString path = values[0].toLower();
+            if (path == QLatin1String("src2rf"))
+                out.calibratePath = DelayPath::Src2Rf;
+            else if (path == QLatin1String("src2snk"))
+                out.calibratePath = DelayPath::Src2Snk;
+            else {
+                *error = QStringLiteral("--path is src2Rf or src2Snk, not \"%1\"").arg(values[0]);
+                return false;
+            }
+        } else if (name == QLatin1String("--reference-ms")) {
+            bool ok = false;
+            out.referenceMs = TypedNumber(values[0], &ok);
+            if (!ok || std::fabs(out.referenceMs) > 1000.0) {
+                *error = QStringLiteral("--reference-ms takes a delay in ms from -1000 to 1000, not \"%1\"")
+                             .arg(values[0]);
+                return false;
+            }
         } else if (name == QLatin1String("--compare")) {
             out.compareA = values[0];
             out.compareB = values[1];
         } else if (name == QLatin1String("--plot")) {
+            if (ImageFormatOf(values[0]) == ImageFormat::Unknown) {
+                *error = QStringLiteral("--plot writes %1, not \"%2\"").arg(ImageFormatNames(), values[0]);
+                return false;
+            }
             out.plotFile = values[0];
         } else if (name == QLatin1String("--recover")) {
             out.recoverDir = values[0];
@@ -229,26 +333,54 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
         *cl = out;
         return true;
     }
-    if (measureOnly && compareOnly) {
-        *error = QStringLiteral("%1 and %2 do not go together: measure or compare, one at a time")
-                     .arg(measureOption, compareOption);
-        return false;
-    }
     const bool measure = seen.contains(QStringLiteral("--measure"));
+    const bool calibrate = seen.contains(QStringLiteral("--calibrate"));
     const bool compare = seen.contains(QStringLiteral("--compare"));
-    if (measureOnly && !measure) {
-        *error = QStringLiteral("%1 needs --measure N").arg(measureOption);
+    // A run (measured or calibrating) and a comparison never go together.
+    QString runOption = first(For::Measure);
+    for (For mode : {For::Calibrate, For::Run})
+        if (runOption.isEmpty())
+            runOption = first(mode);
+    if (!runOption.isEmpty() && !first(For::Compare).isEmpty()) {
+        *error = QStringLiteral("%1 and %2 do not go together: measure, calibrate or compare, one at a time")
+                     .arg(runOption, first(For::Compare));
         return false;
     }
-    if (compareOnly && !compare) {
-        *error = QStringLiteral("%1 needs --compare A.json B.json").arg(compareOption);
+    if (measure && calibrate) {
+        *error = QStringLiteral("--measure and --calibrate do not go together: measure or calibrate, one at a time");
         return false;
     }
-    if (!measure && !compare) {
+    if (!first(For::Measure).isEmpty() && !measure) {
+        *error = QStringLiteral("%1 needs --measure N").arg(first(For::Measure));
+        return false;
+    }
+    if (!first(For::Calibrate).isEmpty() && !calibrate) {
+        *error = QStringLiteral("%1 needs --calibrate N").arg(first(For::Calibrate));
+        return false;
+    }
+    if (!first(For::Run).isEmpty() && !measure && !calibrate) {
+        *error = QStringLiteral("%1 needs --measure N").arg(first(For::Run));
+        return false;
+    }
+    if (!first(For::Compare).isEmpty() && !compare) {
+        *error = QStringLiteral("%1 needs --compare A.json B.json").arg(first(For::Compare));
+        return false;
+    }
+    if (calibrate && !seen.contains(QStringLiteral("--path"))) {
+        *error = QStringLiteral("--calibrate needs --path src2Rf or src2Snk: the path it calibrates");
+        return false;
+    }
+    if (calibrate && out.calibrationFile.isEmpty()) {
+        *error = QStringLiteral("--calibrate needs --calibration FILE: the file it writes");
+        return false;
+    }
+    if (!measure && !compare && !calibrate) {
         *error = QStringLiteral("nothing to do: give --measure N or --compare A.json B.json");
         return false;
     }
-    out.mode = measure ? CommandLine::Mode::Measure : CommandLine::Mode::Compare;
+    out.mode = measure     ? CommandLine::Mode::Measure
+               : calibrate ? CommandLine::Mode::Calibrate
+                           : CommandLine::Mode::Compare;
     *cl = out;
     return true;
 }
@@ -271,12 +403,18 @@ QString LabeledStamp(const QString &stamp, const QString &label)
 QString UsageText(const QString &program)
 {
     return QStringLiteral(
-               "Usage: %1                                   open the window\n"
-               "       %1 --measure N [--settings FILE] [--out DIR] [--label TEXT]\n"
-               "                [--no-traces] [--limit [FIGURE:]PATH<=MS ...]\n"
-               "       %1 --compare A.json B.json [--plot FILE.png]\n"
-               "       %1 --recover DIR\n"
-               "       %1 --help | --version\n"
+               // GNU's layout ("or:" lines, headings ending in ':', options
+               // indented): help2man turns it into the man page.
+               "Usage: %1 [Qt's options: -platform, -style, ...]\n"
+               "  or:  %1 --measure N [OPTION]...\n"
+               "  or:  %1 --calibrate N --path PATH --calibration FILE [OPTION]...\n"
+               "  or:  %1 --compare A.json B.json [--plot FILE]\n"
+               "  or:  %1 --recover DIR\n"
+               "  or:  %1 --discover [--timeout MS] [HOST-OR-SUBNET ...]\n"
+               "  or:  %1 --scpi RESOURCE [--timeout MS] [--raw FILE] [COMMAND ...]\n"
+               "  or:  %1 --help | --version\n"
+               "Without options (or with Qt's own) it opens the window; with any of those below\n"
+               "it measures, calibrates, compares, finds instruments or talks to one without one.\n"
                "\n"
                "Measuring, without a window or a display:\n"
                "  --measure N      set up the instruments as their Init buttons do and take N\n"
@@ -286,16 +424,23 @@ QString UsageText(const QString &program)
                "  --out DIR        write the files into DIR, created if missing (default: where\n"
                "                   the window writes them); the names are the window's:\n"
                "                   <name><stamp>Results.txt, ...Run.json, ...001_src.bin\n"
-               "  --label TEXT     part of the files' stamp and of the run record\n"
+               "  --label TEXT     part of the files' stamp (ASCII letters, digits, - _ . kept,\n"
+               "                   anything else turned into -, at most 64) and, whole, of the\n"
+               "                   run record\n"
                "  --no-traces      write no trace files\n"
                "  --limit L        fail with status 3 when a figure of the run exceeds a limit:\n"
                "                   PATH is src2rf, src2hd or src2snk, FIGURE mean (default),\n"
                "                   median, p95 or max, MS milliseconds; repeatable; quote it\n"
                "                   for the shell: --limit 'src2snk<=150' --limit 'p95:src2snk<=160'\n"
+               "  --guarded        judge each limit against the corrected figure and its\n"
+               "                   uncertainty U: met when figure + U <= limit, exceeded when\n"
+               "                   figure - U > limit, otherwise inconclusive (status 5)\n"
+               "  --calibration FILE  the calibration to take off the fine delays (default: the\n"
+               "                   one the window uses, kept beside the settings file)\n"
                "Progress goes to standard error, the statistics table to standard output.\n"
                "Ctrl-C (or SIGTERM) ends the run after the exchange under way, puts the\n"
                "instruments back into free run and writes what was kept; a second Ctrl-C\n"
-               "ends the program at once.\n"
+               "ends the program at once and says what was not written.\n"
                "Each measurement is on disk as it is taken (its trace files, its row of the\n"
                "delay table, its line in <name><stamp>Journal.jsonl); the results file and the\n"
                "run record are written at the end, and the journal then goes.\n"
@@ -305,21 +450,55 @@ QString UsageText(const QString &program)
                "                   file, delay table and run record of the measurements on disk\n"
                "                   (the window does this for its own folder when it starts)\n"
                "\n"
+               "Calibrating, on a reference set-up whose delay is known:\n"
+               "  --calibrate N --path PATH --calibration FILE [--reference-ms X]\n"
+               "                   take N measurements as --measure does and write PATH's offset\n"
+               "                   (mean fine delay - X, default X 0: the sensor on the source\n"
+               "                   itself) with its uncertainty into FILE, keeping its other\n"
+               "                   entries; PATH is src2Rf or src2Snk; --settings, --out,\n"
+               "                   --label and --no-traces as with --measure\n"
+               "\n"
                "Comparing two runs:\n"
-               "  --compare A.json B.json  per path n, mean, standard deviation, median and 95th\n"
-               "                   percentile of both run records, and the difference of the\n"
-               "                   means with its 95 % confidence interval (Welch)\n"
-               "  --plot FILE.png  also write both runs' histograms, overlaid, per path\n"
+               "  --compare A.json B.json\n"
+               "                    per path n, mean, standard deviation, median and 95th\n"
+               "                    percentile of both run records, and the difference of\n"
+               "                    the means with its 95 % confidence interval (Welch)\n"
+               "  --plot FILE      also write both runs' histograms, overlaid, per path, as\n"
+               "                   PNG, JPEG, SVG or PDF after FILE's suffix\n"
+               "\n"
+               "Finding instruments:\n"
+               "  --discover       list the instruments on the network, one line each: a resource\n"
+               "                   string to paste and the instrument's *IDN? answer; asks by a\n"
+               "                   VXI-11 broadcast and by mDNS on every interface, and each HOST\n"
+               "                   (name, a.b.c.d or subnet a.b.c.d/n) directly\n"
+               "  --timeout MS     end after MS milliseconds (default 1000): the first half\n"
+               "                   listens for answers, the second asks *IDN?\n"
+               "\n"
+               "Talking to one instrument (an SCPI console):\n"
+               "  --scpi RESOURCE  open it (TCPIP::host::port::SOCKET, TCPIP::host::INSTR, ...),\n"
+               "                   send each COMMAND and print the reply of each query (a\n"
+               "                   command with a '?'): text as it came, a definite-length\n"
+               "                   block as its size and first values; without commands, read\n"
+               "                   them from standard input, one a line\n"
+               "  --timeout MS     time-out of the open and of every exchange (default 2000)\n"
+               "  --raw FILE       write a block reply's data whole to FILE (the last block)\n"
                "\n"
                "Exit status:\n"
-               "  0    done\n"
-               "  1    usage: the command line or the settings file it names is wrong\n"
+               "  0    done; for --scpi: every exchange succeeded\n"
+               "  1    usage: the command line, the settings file it names or the calibration\n"
+               "       it applies is wrong (also an argument the window does not take, or no\n"
+               "       display for the window)\n"
                "  2    set-up or instrument failure (also an instrument lost during the run), or\n"
-               "       a file that could not be read or written (also by --recover)\n"
+               "       a file that could not be read or written (also by --recover); for --scpi:\n"
+               "       the instrument could not be opened or an exchange failed (each failure is\n"
+               "       named on stderr)\n"
                "  3    a limit was exceeded (or its figure has no value)\n"
                "  4    run incomplete: stopped before N measurements (acquisitions rejected %3\n"
                "       times in a row, the spool file not writable)\n"
-               "  130  interrupted by SIGINT or SIGTERM; what was kept is written\n")
+               "  5    --guarded: no limit exceeded, but a limit lies within a figure's\n"
+               "       uncertainty (inconclusive)\n"
+               "  130  interrupted by SIGINT or SIGTERM; what was kept is written\n"
+               "  --discover: 0 when it found instruments, 2 when it found none\n")
         .arg(program)
         .arg(MaxMeasCount)
         .arg(MaxRejectedInARow);

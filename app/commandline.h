@@ -3,8 +3,10 @@
 // without starting anything.
 #pragma once
 
+#include "app/findinstruments.h"
 #include "measurement/delaypaths.h"
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -12,10 +14,11 @@
 // What the headless modes return to the shell; --help lists them.
 enum ExitStatus {
     ExitDone = 0,
-    ExitUsage = 1,       // the command line or the settings file named on it is wrong
+    ExitUsage = 1,       // the command line, the settings file named on it or the calibration is wrong
     ExitFailure = 2,     // a set-up, an instrument, or a file that could not be read or written
     ExitLimit = 3,       // a --limit was exceeded
     ExitIncomplete = 4,  // the run stopped before N measurements
+    ExitInconclusive = 5, // --guarded: a limit lies within a figure's uncertainty
     ExitInterrupted = 130, // SIGINT or SIGTERM, as a shell reports a process ended by Ctrl-C
 };
 
@@ -31,27 +34,41 @@ struct Limit
 
 struct CommandLine
 {
-    enum class Mode { Window, Help, Version, Measure, Compare, Recover };
+    enum class Mode { Window, Help, Version, Measure, Compare, Calibrate, Discover, Recover };
     Mode mode = Mode::Window;
 
-    int count = 0;        // --measure N
+    int count = 0;        // --measure N, --calibrate N
     QString settingsFile; // empty: the window's own settings file
     QString outDir;       // empty: where the window writes
     QString label;
     bool noTraces = false;
     QVector<Limit> limits;
+    bool guarded = false; // --guarded: a limit counts only beyond the figure's uncertainty
+    // --calibration FILE: the calibration a run applies; with --calibrate,
+    // the file it writes (its other paths kept).
+    QString calibrationFile;
+    DelayPath calibratePath = DelayPath::Src2Rf; // --path
+    double referenceMs = 0.0;                    // --reference-ms: the reference set-up's true delay
 
     QString compareA, compareB; // --compare A.json B.json
-    QString plotFile;           // --plot FILE.png
+    QString plotFile;           // --plot FILE.png (.jpg, .svg, .pdf)
 
-    QString recoverDir; // --recover DIR
+    FindRequest discover; // --discover (app/discover.h)
+    QString recoverDir;   // --recover DIR
 };
 
-// True when the arguments (argv[0] first) ask for a headless mode: any
-// argument that starts with "--", or "-h". The window keeps Qt's own
-// single-dash options (-platform, -style); a mistyped long option then
-// gives a usage error instead of opening a window on a machine without one.
+// True when the arguments (argv[0] first) are for the command line rather
+// than the window: anything but Qt's own options for a window (-platform,
+// -style, -reverse, ... with their values, single dash, as listed in
+// QtWindowOptions). So a stray word or an unknown option ("-v", "run.json",
+// "--mesure") is a usage error, never a window opened by mistake.
 bool WantsCommandLine(const QStringList &args);
+
+// Why the window cannot open here ("no display: DISPLAY is not set ..."),
+// or empty: Qt would otherwise abort. Looks at the arguments (argv[0]
+// first; a -platform of one's own is trusted) and the environment's
+// QT_QPA_PLATFORM, DISPLAY and WAYLAND_DISPLAY.
+QString WindowCannotOpen(const QStringList &args, const QProcessEnvironment &env);
 
 // Parses the arguments (argv[0] first). False with a one-line reason in
 // *error for anything it does not understand; values may also be given as
@@ -70,6 +87,7 @@ QString UsageText(const QString &program);
 
 // The stamp part of the file names with the label in it:
 // "2026-03-01_14-05-09_" and "nightly 7" give "2026-03-01_14-05-09_nightly-7_".
-// Only letters, digits, '-', '_' and '.' are kept (anything else becomes
-// '-', so a label can never name another folder), at most 64 of them.
+// Only ASCII letters, digits, '-', '_' and '.' are kept (anything else,
+// accented letters and spaces included, becomes '-', so a label can never
+// name another folder), at most 64 of them; the run record keeps it whole.
 QString LabeledStamp(const QString &stamp, const QString &label);

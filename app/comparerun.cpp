@@ -52,9 +52,8 @@ int CompareRuns(const CommandLine &cl, int argc, char *argv[])
     // Qwt draws with widgets; the offscreen platform needs no display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QImage image = HistogramImage(a, LegendName(QStringLiteral("A"), cl.compareA, a), b,
-                                        LegendName(QStringLiteral("B"), cl.compareB, b));
-    if (!WriteHistogramPng(cl.plotFile, image, &error)) {
+    if (!WriteHistogramPicture(cl.plotFile, a, LegendName(QStringLiteral("A"), cl.compareA, a), b,
+                               LegendName(QStringLiteral("B"), cl.compareB, b), &error)) {
         Print(stderr, QStringLiteral("Could not write %1: %2\n").arg(QDir::toNativeSeparators(cl.plotFile), error));
         return ExitFailure;
     }

@@ -1,10 +1,13 @@
 #include "app/headless.h"
 
+#include "app/calibrationstore.h"
 #include "app/commandline.h"
 #include "app/comparerun.h"
 #include "app/datapaths.h"
+#include "app/discover.h"
 #include "app/progresslines.h"
 #include "app/runlimits.h"
+#include "app/scpiconsole.h"
 #include "app/settingsfile.h"
 #include "app/statstable.h"
 #include "app/stopsignal.h"
@@ -17,6 +20,8 @@
 #include "measurement/runrecovery.h"
 #include "measurement/runwriter.h"
 #include "measurement/runstats.h"
+#include "measurement/uncertainty.h"
+#include "measurement/uncertaintytext.h"
 #include "shared/measstate.h"
 #include "shared/typednumber.h"
 #include "shared/version.h"
@@ -26,6 +31,7 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -65,6 +71,45 @@ QString SignalName(int signal)
     return signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT");
 }
 
+// A calibrating run's offset for its path: the fine mean less the
+// reference's delay, with the fine mean's standard uncertainty. The file's
+// other entries stay. False with the reason in *text when nothing could be
+// written; *text says what was.
+bool WriteCalibrationFromRun(const CommandLine &cl, const RunRecord &run, Calibration calibration, QString *text)
+{
+    const DelayPathInfo &path = PathInfo(cl.calibratePath);
+    const MeanUncertainty u = PathUncertainty(run, cl.calibratePath);
+    if (u.n == 0 || !std::isfinite(u.combined)) {
+        *text = QStringLiteral("Calibration not written: no %1 delay was measured\n").arg(QLatin1String(path.label));
+        return false;
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    calibration.loaded = true;
+    if (calibration.name.isEmpty())
+        calibration.name = QStringLiteral("Reference set-up");
+    calibration.date = now.date().toString(Qt::ISODate);
+    PathCalibration &entry = calibration.of(cl.calibratePath);
+    entry.set = true;
+    entry.offsetMs = u.fineMean - cl.referenceMs;
+    // What the mean itself is known to: scatter, interpolation, time base.
+    entry.uncertaintyMs = std::sqrt(u.statistical * u.statistical + u.interpolation * u.interpolation
+                                    + u.timeBase * u.timeBase);
+    entry.note = QStringLiteral("%1: mean fine delay of %2 measurements %3 ms less the reference %4 ms%5")
+                     .arg(now.toString(Qt::ISODate))
+                     .arg(u.n)
+                     .arg(QString::number(u.fineMean, 'f', 6), QString::number(cl.referenceMs, 'g', 6),
+                          run.label.isEmpty() ? QString() : QStringLiteral(", run %1").arg(run.label));
+    const QString error = WriteCalibrationFile(cl.calibrationFile, calibration);
+    if (!error.isEmpty()) {
+        *text = QStringLiteral("Could not write %1: %2\n").arg(QDir::toNativeSeparators(cl.calibrationFile), error);
+        return false;
+    }
+    *text = QStringLiteral("Calibration: %1 offset %2 ms, standard uncertainty %3 ms, written to %4\n")
+                .arg(QLatin1String(path.label), UncertaintyNumber(entry.offsetMs),
+                     UncertaintyBound(entry.uncertaintyMs), QDir::toNativeSeparators(cl.calibrationFile));
+    return true;
+}
+
 int Measure(const CommandLine &cl)
 {
     const QString userDataDir = UserDataDir();
@@ -83,6 +128,30 @@ int Measure(const CommandLine &cl)
                               .arg(settingsFile));
             return ExitUsage;
         }
+
+    // The calibration to take off the fine delays, checked before any
+    // instrument is touched. A calibrating run applies none: it measures
+    // the fine delays the offset comes from; its file is only read for what
+    // to keep.
+    Calibration calibration;
+    QString calibrationError;
+    const bool calibrating = cl.mode == CommandLine::Mode::Calibrate;
+    const QString calibrationSource =
+        cl.calibrationFile.isEmpty() ? RememberedCalibrationFile(settingsFile) : cl.calibrationFile;
+    bool readable = true;
+    if (cl.calibrationFile.isEmpty())
+        readable = LoadRememberedCalibration(settingsFile, &calibration, &calibrationError);
+    else if (!calibrating || QFileInfo::exists(cl.calibrationFile)) // calibrating may start a new file
+        readable = ReadCalibrationFile(cl.calibrationFile, &calibration, &calibrationError);
+    if (!readable) {
+        Print(stderr, QStringLiteral("Cannot use the calibration: %1\n").arg(calibrationError));
+        return ExitUsage;
+    }
+    Calibration applied = calibration;
+    if (calibrating) {
+        applied = Calibration();
+        applied.timeBasePpm = calibration.timeBasePpm;
+    }
 
     // Before any instrument is touched: a folder that takes no files would
     // lose the whole run.
@@ -113,6 +182,8 @@ int Measure(const CommandLine &cl)
     spool.close();
 
     InstallStopSignals();
+    SetUnwrittenNote(QStringLiteral("Second interrupt: ended at once during the set-up; nothing was measured and no "
+                                    "file was written."));
     Sessions s;
     if (VisaOpenDefaultRM(s.rm) != VI_SUCCESS) {
         Print(stderr, QStringLiteral("VISA resource manager not available\n"));
@@ -159,12 +230,18 @@ int Measure(const CommandLine &cl)
     if (StopSignal())
         return ExitInterrupted;
 
+    Print(stderr, QStringLiteral("Calibration: %1%2\n")
+                      .arg(CalibrationSummary(applied),
+                           applied.loaded ? QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(calibrationSource))
+                                          : QString()));
+
     // Files are written whatever the settings' Save Data says: that is what
     // the command line is for.
     RunRecord head;
     head.settings = SettingsUsed(osc, sa, va, osTypIdx, settings.ifDemod, settings.hdmi, true);
     head.saIdentity = analyzer.identity;
     head.label = cl.label;
+    head.calibration = applied;
     head.requested = cl.count;
     head.started = QDateTime::currentDateTime();
     // Each measurement is on disk as it is taken; a run killed on the way
@@ -187,8 +264,24 @@ int Measure(const CommandLine &cl)
     request.spoolFile = spool.fileName();
 
     ProgressLines progress(stderr, isatty(STDERR_FILENO) == 1, cl.count);
+    const QString where = QDir::toNativeSeparators(folder);
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    auto unwritten = [&where, &program](int kept) {
+        SetUnwrittenNote(QStringLiteral("Second interrupt: ended at once. %1 kept so far %2 on disk in %3, but not "
+                                        "the results file and run record, and the instruments were not put back "
+                                        "into free run; \"%4 --recover %3\" finishes the run.")
+                             .arg(kept == 1 ? QStringLiteral("The 1 measurement") : QStringLiteral("The %1 measurements").arg(kept))
+                             .arg(kept == 1 ? QStringLiteral("is") : QStringLiteral("are"))
+                             .arg(where, program));
+    };
+    unwritten(0);
+    int noted = 0;
     RunCallbacks callbacks;
-    callbacks.acquiring = [&progress](int index, const RunRecord &sofar) { progress.acquiring(index, sofar); };
+    callbacks.acquiring = [&progress, &unwritten, &noted](int index, const RunRecord &sofar) {
+        if (sofar.measurements.size() != noted)
+            unwritten(noted = sofar.measurements.size());
+        progress.acquiring(index, sofar);
+    };
     callbacks.stopRequested = [] { return StopSignal() != 0; };
     callbacks.kept = [&writer](Measurement &m, const KeptTraces &traces) { writer.kept(m, traces); };
     callbacks.retaken = [&writer](const Retake &retake) { writer.retaken(retake); };
@@ -204,10 +297,16 @@ int Measure(const CommandLine &cl)
     run.settings = head.settings;
     run.saIdentity = head.saIdentity;
     run.label = head.label;
+    run.calibration = head.calibration;
     run.filesAt = writer.filesAt();
     PublishRun(outcome);
 
+    SetUnwrittenNote(QStringLiteral("Second interrupt: ended at once while the run's results file and record were "
+                                    "being written in %1 (each is there whole or not at all); \"%2 --recover %1\" "
+                                    "finishes them.")
+                         .arg(where, program));
     const RunFilesReport written = writer.finish(outcome);
+    SetUnwrittenNote(QStringLiteral("Second interrupt: ended at once; the run's files had been written."));
     for (const QString &problem : written.problems())
         Print(stderr, problem + QLatin1Char('\n'));
 
@@ -220,24 +319,36 @@ int Measure(const CommandLine &cl)
         out += QStringLiteral("Run record: %1\n").arg(QDir::toNativeSeparators(written.recordFile));
     const RunStats stats = ComputeRunStats(run);
     out += QLatin1Char('\n') + RunStatsTable(stats);
+    out += QLatin1Char('\n') + UncertaintyTable(run);
     bool exceeded = false;
+    bool inconclusive = false;
     if (!cl.limits.isEmpty())
         out += QLatin1Char('\n');
     for (const Limit &limit : cl.limits) {
-        const LimitCheck check = CheckLimit(limit, stats);
+        const LimitCheck check = cl.guarded ? CheckGuardedLimit(limit, run) : CheckLimit(limit, stats);
         exceeded = exceeded || check.exceeded;
+        inconclusive = inconclusive || check.inconclusive;
         out += QStringLiteral("Limit: %1\n").arg(LimitCheckText(check));
+    }
+    // Only a whole calibrating run says what the bench adds.
+    bool calibrationFailed = false;
+    if (calibrating && signal == 0 && run.end == RunEnd::Completed) {
+        QString written;
+        calibrationFailed = !WriteCalibrationFromRun(cl, run, calibration, &written);
+        out += QLatin1Char('\n') + written;
     }
     Print(stdout, out);
 
     // The most serious outcome decides.
     if (signal != 0)
         return ExitInterrupted;
-    if (run.end == RunEnd::ConnectionLost || !written.ok())
+    if (run.end == RunEnd::ConnectionLost || !written.ok() || calibrationFailed)
         return ExitFailure;
     if (run.end != RunEnd::Completed)
         return ExitIncomplete;
-    return exceeded ? ExitLimit : ExitDone;
+    if (exceeded)
+        return ExitLimit;
+    return inconclusive ? ExitInconclusive : ExitDone;
 }
 
 // Finishes every unfinished run in a folder from its journal.
@@ -267,6 +378,9 @@ int HeadlessMain(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const QString program = QFileInfo(args.value(0, ToolName())).fileName();
+    // The console's commands follow its options: it reads its own arguments.
+    if (ScpiConsoleWanted(args))
+        return ScpiConsoleMain(args);
 
     CommandLine cl;
     QString error;
@@ -281,12 +395,15 @@ int HeadlessMain(int argc, char *argv[])
     case CommandLine::Mode::Version:
         Print(stdout, QStringLiteral("%1 %2\n").arg(ToolName(), ToolVersion()));
         return ExitDone;
-    case CommandLine::Mode::Measure: {
+    case CommandLine::Mode::Measure:
+    case CommandLine::Mode::Calibrate: {
         QCoreApplication app(argc, argv);
         return Measure(cl);
     }
     case CommandLine::Mode::Compare:
         return CompareRuns(cl, argc, argv);
+    case CommandLine::Mode::Discover:
+        return Discover(cl.discover);
     case CommandLine::Mode::Recover: {
         QCoreApplication app(argc, argv);
         return Recover(cl);

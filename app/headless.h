@@ -1,4 +1,5 @@
-// The program without its window: --measure, --compare, --help, --version.
+// The program without its window: --measure, --compare, --discover, --help,
+// --version.
 #pragma once
 
 // Parses argv, runs the mode it asks for and returns the exit status

@@ -1,9 +1,9 @@
 #include "app/histogramplot.h"
 
+#include "graph/plotimage.h"
 #include "measurement/histbins.h"
 
 #include <QPainter>
-#include <QSaveFile>
 
 #include <qwt_legend.h>
 #include <qwt_plot.h>
@@ -75,38 +75,21 @@ void DrawPath(QPainter &painter, const QRectF &rect, const QString &path, const 
 
 } // namespace
 
-QImage HistogramImage(const StoredRun &a, const QString &nameA, const StoredRun &b, const QString &nameB)
+bool WriteHistogramPicture(const QString &path, const StoredRun &a, const QString &nameA, const StoredRun &b,
+                           const QString &nameB, QString *error)
 {
     QVector<DelayPath> paths;
     for (const DelayPathInfo &p : DelayPaths)
         if (a.measured(p.path) && b.measured(p.path))
             paths.append(p.path);
-
-    QImage image(ImageWidth, PlotHeight * paths.size(), QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    for (int i = 0; i < paths.size(); ++i)
-        DrawPath(painter, QRectF(0, i * PlotHeight, ImageWidth, PlotHeight), QLatin1String(PathInfo(paths[i]).label),
-                 a.values(paths[i]), nameA, b.values(paths[i]), nameB);
-    painter.end();
-    return image;
-}
-
-bool WriteHistogramPng(const QString &path, const QImage &image, QString *error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    if (!image.save(&file, "PNG")) {
-        *error = QStringLiteral("the image could not be encoded as PNG");
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    const QSize size(ImageWidth, PlotHeight * paths.size());
+    return WritePicture(path, size,
+                        [&](QPainter &painter, const QRectF &area) {
+                            for (int i = 0; i < paths.size(); ++i)
+                                DrawPath(painter,
+                                         QRectF(area.left(), area.top() + i * PlotHeight, ImageWidth, PlotHeight),
+                                         QLatin1String(PathInfo(paths[i]).label), a.values(paths[i]), nameA,
+                                         b.values(paths[i]), nameB);
+                        },
+                        error);
 }

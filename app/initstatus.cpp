@@ -1,6 +1,7 @@
 #include "app/initstatus.h"
 
 #include "instruments/instrumentsetup.h"
+#include "shared/typednumber.h"
 
 #include <QApplication>
 #include <QMainWindow>
@@ -15,8 +16,19 @@ void ShowInitBusy(QMainWindow *window, const QString &resource)
     QCoreApplication::processEvents();
 }
 
-void ShowInitDone(QMainWindow *window, const QString &instrument, const SetupOutcome &outcome)
+void ShowInitDone(QMainWindow *window, const QString &instrument, const SetupOutcome &outcome, const QString &note)
 {
     QApplication::restoreOverrideCursor();
-    window->statusBar()->showMessage(SetupOutcomeText(instrument, outcome));
+    window->statusBar()->showMessage(SetupOutcomeText(instrument, outcome)
+                                     + (note.isEmpty() ? QString() : QStringLiteral("; ") + note));
+}
+
+QString TypedValueNote(const QString &field, const QString &text, const QString &unit)
+{
+    bool ok = false;
+    TypedNumber(text, &ok);
+    if (ok)
+        return QString();
+    // The set-up sends 0 for it, as it always has; the operator learns so.
+    return QStringLiteral("%1 '%2' is not a number, 0 %3 was set").arg(field, text, unit);
 }

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/datapaths.h"
+#include "app/findinstrumentsdialog.h"
 #include "app/mainwindowform.h"
 #include "instruments/visasession.h"
 #include "shared/measstate.h"
@@ -11,11 +12,14 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     form = std::make_unique<MainWindowForm>();
     form->setupUi(this);
+    for (QLineEdit *resource : {form->OsIp, form->SaIp, form->VaIp})
+        AddFindInstrumentsEntry(resource);
 
     if (VisaOpenDefaultRM(RmHdl) != VI_SUCCESS) {
         QMessageBox::information(this, QStringLiteral("VISA Error"),
@@ -34,6 +38,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     CfgFile = CfgFilePath(DataDir, AppName);
 
     LoadCfgFile(CfgFile);
+    LoadCalibrationInUse();
     FinishInterruptedRuns();
 
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
@@ -77,4 +82,23 @@ void MainWindow::on_VaHdmi_clicked(bool checked)
 void MainWindow::on_OsTyp_currentIndexChanged(int index)
 {
     OsTypIdx = index;
+    // An instrument set up for another family would record or sweep another
+    // time window than the one the delays are computed on: it must be set
+    // up again before a run.
+    const OscType &shown = OscTypeOf(index);
+    const QString ready = QStringLiteral("Ready");
+    QStringList again;
+    if (form->OsInit->text() == ready && OsUsed.type != &shown) {
+        form->OsInit->setText(QStringLiteral("Init"));
+        again << tr("the oscilloscope");
+    }
+    if (form->SaInit->text() == ready && SaUsed.type != &shown) {
+        form->SaInit->setText(QStringLiteral("Init"));
+        again << tr("the spectrum analyzer");
+    }
+    if (again.isEmpty())
+        return;
+    statusBar()->showMessage(
+        tr("Type is now %1: Init %2 again").arg(QLatin1String(shown.name), again.join(tr(" and "))));
+    UndimStart();
 }

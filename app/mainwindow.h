@@ -4,6 +4,7 @@
 #pragma once
 
 #include "instruments/instrumentsetup.h"
+#include "measurement/calibration.h"
 #include "shared/visatypes.h"
 
 #include <QMainWindow>
@@ -36,11 +37,18 @@ public:
     // What the last set-up of each instrument was given, and what the
     // analyzer said about itself: a run's record keeps them.
     OscSetupRequest OsUsed;
+    int OsUsedTypIdx = 1; // the Type box's index at the oscilloscope's last set-up
     SaSetupRequest SaUsed;
     VaSetupRequest VaUsed;
     QString SaIdentity;
     // Why the settings file could not be written at exit; empty when it was.
     QString SettingsError;
+    // The calibration the fine delays are corrected with, kept beside the
+    // settings file (app/calibrationstore.h); why it could not be read.
+    Calibration CalibrationInUse;
+    QString CalibrationError;
+    void LoadCalibrationInUse();
+    void ShowCalibration(); // the status bar's button
 
 public slots:
     int LoadCfgFile(QString fnam);
@@ -61,6 +69,7 @@ private slots:
     void on_OsTyp_currentIndexChanged(int index);
     bool ReadArray(ViSession hdl, QString cmd, QVector<double> *arr);
     bool IntReadArray(ViSession hdl, QVector<double> *arr);
+    void on_CalStatus_clicked();
 
 private:
     // At start-up: runs of this window's data folder that a crash left

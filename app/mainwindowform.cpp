@@ -122,6 +122,11 @@ void MainWindowForm::setupUi(QMainWindow *MainWindow)
     statusbar = new QStatusBar(MainWindow);
     statusbar->setObjectName(QStringLiteral("statusbar"));
     MainWindow->setStatusBar(statusbar);
+    // Always in view: which calibration the delays are corrected with.
+    CalStatus = new QPushButton(statusbar);
+    CalStatus->setObjectName(QStringLiteral("CalStatus"));
+    CalStatus->setFlat(true);
+    statusbar->addPermanentWidget(CalStatus);
 
     retranslateUi(MainWindow);
 

@@ -49,6 +49,7 @@ struct MainWindowForm
     QLabel *label_8 = nullptr;
     QCheckBox *SaveData = nullptr;
     QStatusBar *statusbar = nullptr;
+    QPushButton *CalStatus = nullptr; // permanent in the status bar: the calibration in use
 
     // Creates every control with its form defaults, connects Cancel to the
     // window's close(), selects the second oscilloscope type and then

@@ -23,6 +23,15 @@ QString RetakeLine(const Retake &r, int count);
 // "[#####---------------] 5/20 Source->RF 40.1 ms, ... about 5 s left"
 QString ProgressBar(const RunProgress &p, int width);
 
+// The bar in fewer than `columns` characters, so a terminal never wraps it:
+// the means are shortened first ("RF 40.1, Sink 120.0 ms"), then the count
+// of acquisitions taken again goes, then the means, then the bar narrows;
+// what still does not fit is cut.
+QString FittedProgressBar(const RunProgress &p, int columns);
+
+// The width of the terminal on fd, 80 when it cannot be told.
+int TerminalColumns(int fd);
+
 class ProgressLines
 {
 public:
@@ -43,5 +52,6 @@ private:
     int shownKept_ = 0;
     int shownRetakes_ = 0;
     RunTally tally_; // the figures as far as shown
+    int hintedFor_ = 0; // the measurement the trigger hint was given for
     QElapsedTimer clock_;
 };

@@ -39,6 +39,17 @@ QString WriteError(const QString &fnam)
     return QStringLiteral("the file could not be written");
 }
 
+// Qt's INI reader turns an unquoted value with a comma into a list; a hand-
+// written resource string ("TCPIP::host,4000::INSTR") comes back whole.
+// (Values this program writes are quoted and read back as they were.)
+QString TextValue(const QSettings &s, const QString &key, const QString &fallback)
+{
+    const QVariant v = s.value(key, fallback);
+    if (v.type() == QVariant::StringList)
+        return v.toStringList().join(QLatin1Char(','));
+    return v.toString();
+}
+
 } // namespace
 
 BenchSettings ReadBenchSettings(const QString &fnam)
@@ -46,15 +57,15 @@ BenchSettings ReadBenchSettings(const QString &fnam)
     QSettings s(fnam, QSettings::IniFormat);
     const BenchSettings d; // what a missing key gives
     BenchSettings b;
-    b.osIp = s.value(OsIpKey, d.osIp).toString();
+    b.osIp = TextValue(s, OsIpKey, d.osIp);
     b.osReset = s.value(OsRstKey, d.osReset).toBool();
     b.osType = s.value(OsTypKey, d.osType).toInt();
     b.trgLevel = s.value(OsTrgLvlKey, d.trgLevel).toDouble();
-    b.saIp = s.value(SaIpKey, d.saIp).toString();
+    b.saIp = TextValue(s, SaIpKey, d.saIp);
     b.saReset = s.value(SaRstKey, d.saReset).toBool();
     b.centerFreq = s.value(SaFrqKey, d.centerFreq).toDouble();
     b.ifDemod = s.value(SaIfDemKey, d.ifDemod).toBool();
-    b.vaIp = s.value(VaIpKey, d.vaIp).toString();
+    b.vaIp = TextValue(s, VaIpKey, d.vaIp);
     b.vaReset = s.value(VaRstKey, d.vaReset).toBool();
     b.threshold = s.value(VaThresKey, d.threshold).toDouble();
     b.hdmi = s.value(VaHdmiKey, d.hdmi).toBool();

@@ -1,5 +1,7 @@
 #include "app/statstable.h"
 
+#include "measurement/uncertaintytext.h"
+
 #include <QStringList>
 
 #include <cmath>
@@ -78,6 +80,37 @@ QString RunStatsTable(const RunStats &stats)
     out += row(QStringLiteral("p95"), [](const PathStats &p) { return Value(p.p95); });
     out += row(QStringLiteral("max"), [](const PathStats &p) { return Value(p.max); });
     out += row(QStringLiteral("95 % CI of mean"), Interval);
+    return out;
+}
+
+QString UncertaintyTable(const RunRecord &run)
+{
+    const RunUncertainty u = ComputeRunUncertainty(run);
+    QVector<DelayPathInfo> paths;
+    for (const DelayPathInfo &p : DelayPaths)
+        if (u.of(p.path).measured)
+            paths.append(p);
+    QStringList heads;
+    for (const DelayPathInfo &p : paths)
+        heads << Label(p);
+    QString out = QStringLiteral("Fine and corrected delays (%1)\n").arg(CalibrationSummary(run.calibration));
+    out += Row(QStringLiteral("(ms)"), heads);
+    QVector<QStringList> cells;
+    for (const DelayPathInfo &p : paths)
+        cells.append(UncertaintyCells(u.of(p.path), run.calibration.of(p.path)));
+    const QStringList names = UncertaintyRowNames();
+    for (int row = 0; row < names.size(); ++row) {
+        QStringList line;
+        for (const QStringList &c : cells)
+            line << c.value(row);
+        out += Row(names[row], line);
+    }
+    out += QLatin1Char('\n');
+    for (const DelayPathInfo &p : paths) {
+        const QString line = UncertaintyLine(p, u.of(p.path));
+        if (!line.isEmpty())
+            out += line + QLatin1Char('\n');
+    }
     return out;
 }
 

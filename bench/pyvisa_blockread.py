@@ -2,7 +2,7 @@
 """Times a 20000-point CHAN1:DATA? block read through pyvisa-py from benchsim,
 with query_binary_values, and one "*OPC?" round trip.
 
-Usage: /usr/bin/python3 pyvisa_blockread.py <path to benchsim> [iterations]
+Usage: /usr/bin/python3 pyvisa_blockread.py <path to quenvia-benchsim> [iterations]
 """
 import statistics
 import subprocess

@@ -1,11 +1,15 @@
 // Our VISA library as a transfer client, through its public C API only, so
 // it times whatever the library does inside, today and after it changes.
 //
-// Usage: transfer_ours <resource> <case> <data bytes> <repetitions> [trace file]
-// Cases opc, mem, file and trg (see transfer_timing.h). "file" reads the
-// block as the application does: the 2-byte header, the count digits, then
-// viReadToFile into the trace file (removed after each read, as the
-// application removes "Trace.tmp").
+// Usage: transfer_ours [--curv] <resource> <case> <data bytes> <repetitions> [trace file]
+// Cases opc, mem, file, trg and silent (see transfer_timing.h). "file" reads
+// the block as the application does: the 2-byte header, the count digits,
+// then viReadToFile into the trace file (removed after each read, as the
+// application removes "Trace.tmp"). "silent" times the read of a query the
+// instrument never answers, with the application's default time-out of
+// 2000 ms; the query's write is not timed. --curv: the independent HiSLIP
+// server's commands (DATA:POIN, CURV?) instead of the simulated
+// oscilloscope's (ACQ:POIN, CHAN1:DATA?).
 #include "visa/visa.h"
 
 #include "transfer_timing.h"
@@ -19,6 +23,9 @@
 #include <unistd.h>
 
 namespace {
+
+// The block query, by server.
+const char *blockQuery = "CHAN1:DATA?\n";
 
 bool writeText(ViSession vi, const char *text)
 {
@@ -39,16 +46,24 @@ std::string blockHeader(size_t bytes)
     return "#" + std::to_string(count.size()) + count;
 }
 
+// Succeeds when the read gives up with a time-out, as it must.
+bool readTimesOut(ViSession vi)
+{
+    ViByte line[256];
+    ViUInt32 got = 0;
+    return viRead(vi, line, sizeof line, &got) == VI_ERROR_TMO && got == 0;
+}
+
 bool readToMemory(ViSession vi, std::vector<ViByte> &buf, size_t expect)
 {
     ViUInt32 got = 0;
-    return writeText(vi, "CHAN1:DATA?\n") && viRead(vi, buf.data(), ViUInt32(buf.size()), &got) == VI_SUCCESS
+    return writeText(vi, blockQuery) && viRead(vi, buf.data(), ViUInt32(buf.size()), &got) == VI_SUCCESS
         && got == expect;
 }
 
 bool readToFile(ViSession vi, const char *file, size_t bytes)
 {
-    if (!writeText(vi, "CHAN1:DATA?\n"))
+    if (!writeText(vi, blockQuery))
         return false;
     ViByte head[16];
     ViUInt32 got = 0;
@@ -66,8 +81,14 @@ bool readToFile(ViSession vi, const char *file, size_t bytes)
 
 int main(int argc, char **argv)
 {
+    const bool curv = argc > 1 && std::strcmp(argv[1], "--curv") == 0;
+    if (curv) {
+        blockQuery = "CURV?\n";
+        --argc;
+        ++argv;
+    }
     if (argc < 5) {
-        std::fprintf(stderr, "usage: transfer_ours <resource> " TRANSFER_USAGE "  [trace file] for file\n");
+        std::fprintf(stderr, "usage: transfer_ours [--curv] <resource> " TRANSFER_USAGE "  [trace file] for file\n");
         return 2;
     }
     const std::string what = argv[2];
@@ -83,9 +104,11 @@ int main(int argc, char **argv)
         return 1;
     }
     // Long enough for a 20 MB block from a slow server; a hang still ends.
-    viSetAttribute(vi, VI_ATTR_TMO_VALUE, 30000);
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, what == "silent" ? 2000 : 30000);
     if (bytes > 0) {
-        const std::string setup = "ACQ:POIN " + std::to_string(bytes / 4) + ";FORM REAL,32;*TRG;*OPC?\n";
+        const std::string points = std::to_string(bytes / 4);
+        const std::string setup =
+            curv ? "DATA:POIN " + points + ";*OPC?\n" : "ACQ:POIN " + points + ";FORM REAL,32;*TRG;*OPC?\n";
         if (!writeText(vi, setup.c_str()) || !readLine(vi)) {
             std::fprintf(stderr, "transfer_ours: set-up failed\n");
             return 1;
@@ -95,6 +118,8 @@ int main(int argc, char **argv)
     std::vector<ViByte> buf(message + 64);
     std::vector<double> t(size_t(reps), 0.0);
     for (int i = 0; i < reps; ++i) {
+        // The unanswered case times the read alone: its query is answered.
+        const bool silentQuery = what == "silent" && writeText(vi, "*OPC?\n");
         const double t0 = transferNow();
         bool ok;
         if (what == "opc")
@@ -105,6 +130,8 @@ int main(int argc, char **argv)
             ok = readToMemory(vi, buf, message);
         else if (what == "file")
             ok = readToFile(vi, file, bytes);
+        else if (what == "silent")
+            ok = silentQuery && readTimesOut(vi);
         else {
             std::fprintf(stderr, "transfer_ours: no case %s\n", what.c_str());
             return 2;

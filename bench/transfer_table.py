@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Side-by-side transfer benchmark: our VISA library against pyvisa-py and
 liblxi, on a minimal raw-socket server, an independent VXI-11 server and
-benchsim, with a plain C recv loop as the limit. Prints one Markdown table.
+benchsim, with a plain C recv loop as the limit; our HiSLIP transport against
+our raw socket on the same servers (the minimal one speaks both), and
+against an independent HiSLIP server. Prints one Markdown table.
 
 Run it through scripts/bench-transfers.sh, which builds everything and, where
 allowed, runs this inside a private network namespace so the VXI-11 peers can
@@ -104,7 +106,7 @@ class Results:
         self.samples = {}
         self.failed = {}
 
-    def run(self, key, cmd, tuned=True):
+    def run(self, key, cmd, tuned=True, warmup=True):
         try:
             out = subprocess.run(cmd, capture_output=True, text=True, env=environment(tuned), timeout=300,
                                  preexec_fn=pinned(CPUS[-1]))
@@ -115,8 +117,12 @@ class Results:
             self.failed[key] = (out.stderr.strip().splitlines() or ["exit %d" % out.returncode])[-1]
             return
         seconds = json.loads(out.stdout.strip().splitlines()[-1])["samples"]
-        warmup = max(1, len(seconds) // 10) if len(seconds) > 1 else 0
-        self.samples.setdefault(key, []).extend(seconds[warmup:])
+        skip = max(1, len(seconds) // 10) if warmup and len(seconds) > 1 else 0
+        self.samples.setdefault(key, []).extend(seconds[skip:])
+
+    def slowest(self, key):
+        t = self.samples.get(key, [])
+        return max(t) if t and key not in self.failed else None
 
     def median(self, key):
         t = sorted(self.samples.get(key, []))
@@ -150,14 +156,34 @@ def socket_jobs(b, port, work, reps):
     return jobs
 
 
-def vxi11_jobs(b, rsrc, peers, reps, all_peers):
+def hislip_jobs(b, key, rsrc, work, reps, curv=False, cases=("opc", "small", "large")):
+    """Our client's cases over one resource: *OPC?, the 80 kB block the
+    application's way (header, digits, viReadToFile) and to memory, the
+    20 MB block to memory. key.<case> names the results."""
+    ours = [b["transfer_ours"]] + (["--curv"] if curv else [])
+    trace = os.path.join(work, "Trace.tmp")
+    jobs = []
+    if "opc" in cases:
+        jobs.append(("%s.opc" % key, ours + [rsrc, "opc", "0", str(reps["opc"])], True))
+    if "small" in cases:
+        jobs.append(("%s.small" % key, ours + [rsrc, "mem", str(SMALL), str(reps["small"])], True))
+        jobs.append(("%s.file" % key, ours + [rsrc, "file", str(SMALL), str(reps["small"]), trace], True))
+    if "large" in cases:
+        jobs.append(("%s.large" % key, ours + [rsrc, "mem", str(LARGE), str(reps["large"])], True))
+    return jobs
+
+
+def vxi11_jobs(b, rsrc, peers, work, reps, all_peers):
     ours, pyv = b["transfer_ours"], [PYTHON, b["transfer_pyvisa.py"]]
+    trace = os.path.join(work, "Trace.tmp")
     jobs = []
     for size, name, n in ((0, "opc", reps["opc"]), (SMALL, "small", reps["small"]), (LARGE, "large", reps["large"])):
         case = "opc" if size == 0 else "mem"
         jobs.append(("vxi11.%s.ours" % name, [ours, rsrc, case, str(size), str(n)], True))
         if size:
             jobs.append(("vxi11.%s.default" % name, [ours, rsrc, case, str(size), str(n)], False))
+        if size == SMALL:
+            jobs.append(("vxi11.small.file", [ours, rsrc, "file", str(size), str(n), trace], True))
         if peers and b.get("transfer_lxi"):
             jobs.append(("vxi11.%s.lxi" % name, [b["transfer_lxi"], "127.0.0.1", case, str(size), str(n)], True))
         # pyvisa-py asks for 20 KiB per device_read: a 20 MB block takes it seconds.
@@ -167,14 +193,42 @@ def vxi11_jobs(b, rsrc, peers, reps, all_peers):
     return jobs
 
 
-def benchsim_jobs(b, port, rsrc, reps):
+class BusyCpus:
+    """A busy loop on every CPU, so that a waiting client is woken on a
+    machine with no idle CPU, as on a loaded two-core PC."""
+
+    def __init__(self):
+        self.procs = [subprocess.Popen([PYTHON, "-c", "while True: pass"], preexec_fn=pinned(cpu))
+                      for cpu in CPUS]
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            p.kill()
+            p.wait()
+
+
+def silent_jobs(b, port, reps):
+    """Run once, not in rounds: every repetition counts, the first too."""
+    rsrc = "TCPIP::127.0.0.1,%d::INSTR" % port
+    return [("vxi11.silent", [b["transfer_ours"], rsrc, "silent", "0", str(reps["silent"])])]
+
+
+def benchsim_jobs(b, port, rsrc, reps, hislip_rsrc, work):
     loop = b["transfer_recvloop"]
-    return [
+    jobs = [
         ("benchsim.socket", [loop, "127.0.0.1", str(port), "mem", str(LARGE), str(reps["large"])], True),
         ("benchsim.vxi11", [b["transfer_ours"], rsrc, "mem", str(LARGE), str(reps["large"])], True),
         ("benchsim.trg", [loop, "127.0.0.1", str(port), "trg", str(LARGE), str(reps["trg"])], True),
         ("benchsim.trgread", [loop, "127.0.0.1", str(port), "trgread", str(LARGE), str(reps["trg"])], True),
     ]
+    if hislip_rsrc:
+        # Our client on both of the simulator's transports, in turns.
+        jobs += hislip_jobs(b, "benchsim.sock", "TCPIP::127.0.0.1::%d::SOCKET" % port, work, reps)
+        jobs += hislip_jobs(b, "benchsim.hislip", hislip_rsrc, work, reps)
+    return jobs
 
 
 # ---------------------------------------------------------------- the table
@@ -197,9 +251,11 @@ def fmt_rate(r):
 
 
 class Row:
-    def __init__(self, what, kind, ours, peers=(), limit=None, goal="", met=None, size=LARGE):
+    """slowest: the row shows the slowest repetition instead of the median."""
+
+    def __init__(self, what, kind, ours, peers=(), limit=None, goal="", met=None, size=LARGE, slowest=False):
         self.what, self.kind, self.ours, self.peers, self.limit = what, kind, ours, peers, limit
-        self.goal, self.met, self.size = goal, met, size
+        self.goal, self.met, self.size, self.slowest = goal, met, size, slowest
 
 
 def render(results, rows, notes):
@@ -221,7 +277,7 @@ def render(results, rows, notes):
              "|---|---|---|---|---|---|---|---|"]
     for r in rows:
         size = 0 if r.kind == "time" else r.size
-        ours = value(r.ours, size)
+        ours = results.slowest(r.ours) if r.slowest else value(r.ours, size)
         peer_vals = [(p, value(k, size)) for p, k in r.peers]
         peer_vals = [(p, v) for p, v in peer_vals if v is not None]
         best = None
@@ -233,7 +289,7 @@ def render(results, rows, notes):
         else:
             ours_text = shown(ours, r.kind)
         met = "-"
-        if ours is not None:
+        if ours is not None and r.met is not None:
             verdict = r.met(ours, best[1] if best else None, limit, value)
             met = "-" if verdict is None else ("met" if verdict else "**not met**")
         lines.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
@@ -269,6 +325,11 @@ def table_rows():
         Row("VXI-11 80 kB block, independent server", "time", "vxi11.small.ours",
             (("lxi", "vxi11.small.lxi"), ("pyvisa", "vxi11.small.pyvisa")), None, "<= liblxi",
             lambda o, p, l, v: None if v("vxi11.small.lxi", 0) is None else o <= v("vxi11.small.lxi", 0)),
+        Row("VXI-11 80 kB block, **the application's path** (header, count digits, viReadToFile through "
+            "\"Trace.tmp\"), independent server, against the peers' single read to memory", "time",
+            "vxi11.small.file", (("lxi", "vxi11.small.lxi"), ("pyvisa", "vxi11.small.pyvisa")), None,
+            "<= 1.1x liblxi",
+            lambda o, p, l, v: None if v("vxi11.small.lxi", 0) is None else o <= 1.1 * v("vxi11.small.lxi", 0)),
         Row("VXI-11 20 MB block, independent server", "rate", "vxi11.large.ours",
             (("lxi", "vxi11.large.lxi"), ("pyvisa", "vxi11.large.pyvisa")), None, ">= 1.2x liblxi",
             lambda o, p, l, v: None if v("vxi11.large.lxi", LARGE) is None else o >= 1.2 * v("vxi11.large.lxi", LARGE)),
@@ -278,6 +339,25 @@ def table_rows():
         Row("VXI-11 20 MB block, glibc's default heap (no tuning)", "rate", "vxi11.large.default", (), None,
             ">= the tuned 20 MB row / 1.2",
             lambda o, p, l, v: None if v("vxi11.large.ours", LARGE) is None else o * 1.2 >= v("vxi11.large.ours", LARGE)),
+        Row("HiSLIP `*OPC?`, minimal server (limit: SOCKET, same server)", "time", "hislip.min.opc", (),
+            "socket.opc.ours", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 80 kB block, viRead to memory, minimal server (limit: SOCKET)", "time", "hislip.min.small", (),
+            "socket.small.ours", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 80 kB block, **viReadToFile**, minimal server (limit: SOCKET)", "time", "hislip.min.file", (),
+            "socket.small.file", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 20 MB block, viRead to memory, minimal server (limit: SOCKET)", "rate", "hislip.min.large", (),
+            "socket.large.ours", ">= 0.8x SOCKET", lambda o, p, l, v: None if l is None else o >= 0.8 * l),
+        Row("HiSLIP `*OPC?`, independent server (hislip-ref, Python)", "time", "hislip.ref.opc", (), None, "", None),
+        Row("HiSLIP 80 kB block, **viReadToFile**, hislip-ref", "time", "hislip.ref.file", (), None, "", None),
+        Row("HiSLIP 20 MB block, viRead to memory, hislip-ref", "rate", "hislip.ref.large", (), None, "", None),
+        Row("HiSLIP `*OPC?`, benchsim (limit: our SOCKET on benchsim)", "time", "benchsim.hislip.opc", (),
+            "benchsim.sock.opc", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 80 kB block, **viReadToFile**, benchsim (limit: SOCKET)", "time", "benchsim.hislip.file", (),
+            "benchsim.sock.file", "<= 1.1x SOCKET", lambda o, p, l, v: None if l is None else o <= 1.1 * l),
+        Row("HiSLIP 20 MB block, benchsim (limit: SOCKET)", "rate", "benchsim.hislip.large", (),
+            "benchsim.sock.large", ">= 0.8x SOCKET", lambda o, p, l, v: None if l is None else o >= 0.8 * l),
+        Row("VXI-11 device_read never answered, 2000 ms time-out, every CPU busy: the **slowest** read", "time",
+            "vxi11.silent", (), None, "<= 3.0 s, every repetition", lambda o, p, l, v: o <= 3.0, slowest=True),
         Row("benchsim as a server: SOCKET 20 MB to the plain C client", "rate", "benchsim.socket", (),
             "socket.large.limit", ">= 2 GB/s", lambda o, p, l, v: o >= 2e9),
         Row("benchsim as a server: VXI-11 20 MB to our client", "rate", "benchsim.vxi11", (), None, ">= 1 GB/s",
@@ -294,6 +374,7 @@ def main():
     ap.add_argument("--bin", required=True, help="build folder with bench/ and sim/ programs")
     ap.add_argument("--vxi11-ref", default="", help="the built independent VXI-11 server, if any")
     ap.add_argument("--vxi11-ref-missing", default="", help="why there is none (printed under the table)")
+    ap.add_argument("--hislip-ref", default="", help="the independent HiSLIP server's hislip_server.py, if any")
     ap.add_argument("--work", required=True, help="folder for the trace file (on disk, as the application's)")
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--quick", action="store_true", help="a tenth of the repetitions, for trying things out")
@@ -305,15 +386,17 @@ def main():
     b = {name: os.path.join(args.bin, "bench", name)
          for name in ("transfer_minserver", "transfer_recvloop", "transfer_ours", "transfer_lxi")}
     b["transfer_pyvisa.py"] = os.path.join(here, "transfer_pyvisa.py")
-    b["benchsim"] = os.path.join(args.bin, "sim", "benchsim")
+    b["transfer_silentcore.py"] = os.path.join(here, "transfer_silentcore.py")
+    b["benchsim"] = os.path.join(args.bin, "sim", "quenvia-benchsim")
     if not os.path.exists(b["transfer_lxi"]):
         b["transfer_lxi"] = None
     os.makedirs(args.work, exist_ok=True)
 
     # Repetitions per round; pyvisa-py gets a "slow"-th of them.
-    reps = {"opc": 1000, "small": 300, "large": 12, "trg": 4, "slow": 3}
+    reps = {"opc": 1000, "small": 300, "large": 12, "trg": 4, "slow": 3, "silent": 20}
     if args.quick:
-        reps = {k: (max(3, v // 10) if k != "slow" else v) for k, v in reps.items()}
+        reps = {k: (max(3, v // 10) if k not in ("slow", "silent") else v) for k, v in reps.items()}
+        reps["silent"] = 5
     in_netns = os.environ.get("QUENVIA_IN_NETNS") == "1"
     results = Results()
     notes = []
@@ -327,8 +410,25 @@ def main():
         except Failure as e:
             notes.append(str(e))
 
-    phase([b["transfer_minserver"], "-B", str(2 * LARGE)], ("stdout", r"port=(\d+)\n"),
-          lambda s: socket_jobs(b, int(s.match.group(1)), args.work, reps))
+    # The minimal server twice, raw socket and HiSLIP, their clients in
+    # turns: our two transports against the same server program.
+    try:
+        with Server([b["transfer_minserver"], "-B", str(2 * LARGE)], ("stdout", r"port=(\d+)\n")) as raw, \
+                Server([b["transfer_minserver"], "-H", "-B", str(2 * LARGE)], ("stdout", r"port=(\d+)\n")) as hs:
+            rsrc = "TCPIP::127.0.0.1::hislip0,%s::INSTR" % hs.match.group(1)
+            take_turns(results, socket_jobs(b, int(raw.match.group(1)), args.work, reps)
+                       + hislip_jobs(b, "hislip.min", rsrc, args.work, reps), args.rounds)
+    except Failure as e:
+        notes.append(str(e))
+
+    if args.hislip_ref:
+        # Python: its figures are mostly the server's; they show the client
+        # works at speed with a server it was not written with.
+        phase([PYTHON, args.hislip_ref, "--port", "0", "--stdin-eof"], ("stdout", r"port=(\d+)\n"),
+              lambda s: hislip_jobs(b, "hislip.ref", "TCPIP::127.0.0.1::hislip0,%s::INSTR" % s.match.group(1),
+                                    args.work, reps, curv=True, cases=("opc", "small", "large")))
+    else:
+        notes.append("no HiSLIP rows against the independent server: its hislip_server.py was not given")
 
     if args.vxi11_ref:
         # With its own portmapper on port 111 inside the namespace, so that
@@ -336,7 +436,7 @@ def main():
         def vxi11(s):
             rsrc = ("TCPIP::127.0.0.1::INSTR" if in_netns
                     else "TCPIP::127.0.0.1,%s::inst0::INSTR" % s.match.group(1))
-            return vxi11_jobs(b, rsrc, in_netns, reps, args.all_peers)
+            return vxi11_jobs(b, rsrc, in_netns, args.work, reps, args.all_peers)
         phase([args.vxi11_ref, "-B", str(LARGE)] + (["-P"] if in_netns else []),
               ("stderr", r"core port (\d+),"), vxi11)
         if not in_netns:
@@ -350,11 +450,29 @@ def main():
     if not b["transfer_lxi"]:
         notes.append("transfer_lxi was not built (Debian package liblxi-dev missing)")
 
-    # benchsim prints its raw-socket line first, then the VXI-11 one.
+    # An instrument that never answers a read: 3 s a repetition, each counted.
+    try:
+        with Server([PYTHON, b["transfer_silentcore.py"]], ("stdout", r"port=(\d+)\n")) as s, BusyCpus():
+            for key, cmd in silent_jobs(b, int(s.match.group(1)), reps):
+                results.run(key, cmd, warmup=False)
+    except Failure as e:
+        notes.append(str(e))
+
+
+    # benchsim prints its raw-socket line first, then the VXI-11 one, then
+    # (where it serves HiSLIP) the HiSLIP one.
+    help_text = subprocess.run([b["benchsim"], "--help"], capture_output=True, text=True).stdout
+    sim_hislip = "--hislip" in help_text
+    if not sim_hislip:
+        notes.append("benchsim does not serve HiSLIP yet: no HiSLIP rows against it")
+
     def sim(s):
         port = re.search(r"osc=TCPIP::127\.0\.0\.1::(\d+)::SOCKET", s.text)
-        return benchsim_jobs(b, int(port.group(1)), s.match.group(1), reps)
-    phase([b["benchsim"], "--stdin-eof", "--vxi11-direct"], ("stdout", r"benchsim vxi11 osc=(\S+) "), sim)
+        vxi = re.search(r"benchsim vxi11 osc=(\S+) ", s.text)
+        hs = re.search(r"benchsim hislip osc=(\S+) ", s.text)
+        return benchsim_jobs(b, int(port.group(1)), vxi.group(1), reps, hs.group(1) if hs else None, args.work)
+    phase([b["benchsim"], "--stdin-eof", "--vxi11-direct"] + (["--hislip"] if sim_hislip else []),
+          ("stdout", r"benchsim hislip osc=(\S+) " if sim_hislip else r"benchsim vxi11 osc=(\S+) "), sim)
 
     notes.insert(0, "medians over %d rounds, loopback, %d cores; %.0f s in all; servers and clients with "
                  "GLIBC_TUNABLES=%s unless the row says otherwise (then the client runs without)"

@@ -33,6 +33,7 @@ static inline void transferReport(const double *seconds, int reps)
     "  mem   \"CHAN1:DATA?\" block read whole into memory\n"                                                          \
     "  file  the same block as the application reads it: header, then the data spooled to a file\n"                  \
     "  trg   \"*TRG;*OPC?\": an acquisition of <data bytes>/4 points\n"                                               \
-    "  trgread  the same, then its first \"CHAN1:DATA?\" block read whole\n"
+    "  trgread  the same, then its first \"CHAN1:DATA?\" block read whole\n"                                      \
+    "  silent  \"*OPC?\" never answered, 2000 ms time-out (transfer_ours only)\n"                                    \
 
 #endif

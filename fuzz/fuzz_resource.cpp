@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     // What a transport needs to open a connection is always there.
     FUZZ_CHECK(!r.host.empty());
-    if (r.kind == visa::Resource::Kind::Socket)
+    if (r.kind != visa::Resource::Kind::Instr)
         FUZZ_CHECK(r.port != 0);
     else
         FUZZ_CHECK(!r.device.empty());

@@ -8,6 +8,7 @@
 // Control bit 0: raw bytes without a record mark; bit 1: a fragment that is
 // not the record's last; bit 2: to the abort channel instead.
 #include "fuzz/fuzzcheck.h"
+#include "fuzz/loopbackclient.h"
 #include "sim/endpoint.h"
 #include "sim/vxi11server.h"
 
@@ -16,11 +17,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#ifndef IP_BIND_ADDRESS_NO_PORT
-#define IP_BIND_ADDRESS_NO_PORT 24 // linux/in.h; glibc does not name it
-#endif
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,45 +46,6 @@ public:
         return r;
     }
 };
-
-// From 127.0.0.2, with the port picked at connect: the TIME_WAIT each
-// connection leaves then never holds a port a new server on 127.0.0.1
-// wants, however many inputs run in a minute.
-int connectTo(uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one) != 0
-        || ::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
-        std::perror("client socket");
-        std::abort();
-    }
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
-        // libFuzzer's time-out alarm interrupts a blocking connect, which
-        // then goes on by itself: wait for its outcome.
-        int err = errno;
-        if (err == EINTR) {
-            pollfd p{fd, POLLOUT, 0};
-            while (::poll(&p, 1, 5000) < 0 && errno == EINTR) {
-            }
-            socklen_t len = sizeof err;
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-        }
-        if (err != 0) {
-            errno = err;
-            std::perror("connect to the server under test");
-            std::abort();
-        }
-    }
-    return fd;
-}
 
 // Sends everything while reading the replies, so neither side fills up and
 // waits for the other; then reads until the server closes, or stays quiet
@@ -156,8 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::fprintf(stderr, "server did not start: %s\n", qPrintable(error));
         std::abort();
     }
-    const int coreFd = connectTo(server.corePort());
-    const int abortFd = abortChannel.empty() ? -1 : connectTo(server.abortPort());
+    const int coreFd = connectFromSecondLoopback(server.corePort());
+    const int abortFd = abortChannel.empty() ? -1 : connectFromSecondLoopback(server.abortPort());
     // The core channel first: an abort then finds a device_read the input
     // left waiting.
     converse(coreFd, core);

@@ -79,25 +79,18 @@ void LoopbackPeer::loop()
             armed_ = false;
             conversation.swap(conversation_);
         }
-        if (waitFor(listenFd_, POLLIN)) {
-            int fd;
-            do // libFuzzer's time-out alarm interrupts blocking calls
-                fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            while (fd < 0 && errno == EINTR);
-            if (fd >= 0) {
-                const int one = 1;
-                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                conversation(fd);
-                ::shutdown(fd, SHUT_WR);
-                uint8_t drop[4096];
-                ssize_t n = 1;
-                while (n != 0 && waitFor(fd, POLLIN)) {
-                    n = ::recv(fd, drop, sizeof drop, 0);
-                    if (n < 0 && errno != EINTR)
-                        break;
-                }
-                ::close(fd);
+        const int fd = acceptNext();
+        if (fd >= 0) {
+            conversation(fd);
+            ::shutdown(fd, SHUT_WR);
+            uint8_t drop[4096];
+            ssize_t n = 1;
+            while (n != 0 && waitFor(fd, POLLIN)) {
+                n = ::recv(fd, drop, sizeof drop, 0);
+                if (n < 0 && errno != EINTR)
+                    break;
             }
+            ::close(fd);
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -105,6 +98,21 @@ void LoopbackPeer::loop()
         }
         cv_.notify_all();
     }
+}
+
+int LoopbackPeer::acceptNext()
+{
+    if (!waitFor(listenFd_, POLLIN))
+        return -1;
+    int fd;
+    do // libFuzzer's time-out alarm interrupts blocking calls
+        fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    return fd;
 }
 
 bool LoopbackPeer::sendAll(int fd, const uint8_t *data, size_t size)

@@ -24,6 +24,11 @@ public:
     void arm(std::function<void(int fd)> conversation);
     void finish();
 
+    // For protocols with a second connection (HiSLIP's asynchronous
+    // channel): the next one, taken from within a conversation, which then
+    // closes it. -1 if none came.
+    int acceptNext();
+
     // Helpers for conversations. Both give up after a few seconds, so a
     // client that never sends cannot hang the fuzzer.
     static bool sendAll(int fd, const uint8_t *data, size_t size);

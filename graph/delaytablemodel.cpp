@@ -49,6 +49,11 @@ void DelayTableModel::setMeasurements(const QVector<Measurement> &measurements)
     endResetModel();
 }
 
+void DelayTableModel::setCalibration(const Calibration &calibration)
+{
+    calibration_ = calibration;
+}
+
 int DelayTableModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : rows_.size(); }
 
 int DelayTableModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
@@ -78,6 +83,20 @@ QVariant DelayTableModel::data(const QModelIndex &index, int role) const
         }
     }
 
+    if (column >= PrecisionColumn && column < ColumnCount) {
+        const double v = PrecisionColumnValues(m, calibration_).value(column - PrecisionColumn, std::nan(""));
+        const bool has = std::isfinite(v);
+        switch (role) {
+        case Qt::DisplayRole:
+            // A tenth of a microsecond: the fine delays resolve well below one.
+            return has ? QString::number(v, 'f', 4) : QString();
+        case CopyRole:
+            return has ? QString::number(v, 'g', QLocale::FloatingPointShortest) : QString();
+        default:
+            return QVariant();
+        }
+    }
+
     if (role != Qt::DisplayRole && role != CopyRole)
         return QVariant();
     switch (column) {
@@ -101,6 +120,8 @@ QVariant DelayTableModel::headerData(int section, Qt::Orientation orientation, i
         const DelayPathInfo &p = PathInfo(PathOf(section));
         return QStringLiteral("%1\n(%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
     }
+    if (section >= PrecisionColumn && section < ColumnCount)
+        return PrecisionColumnTitles().value(section - PrecisionColumn);
     switch (section) {
     case IndexColumn:
         return QStringLiteral("#");

@@ -3,6 +3,7 @@
 // no more to open than one of ten.
 #pragma once
 
+#include "measurement/precisioncolumns.h"
 #include "measurement/runrecord.h"
 
 #include <QAbstractTableModel>
@@ -13,7 +14,18 @@ class DelayTableModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column { IndexColumn, TimeColumn, RfColumn, HdColumn, SnkColumn, RetakenColumn, ColumnCount };
+    // After the first six, the fine and corrected delays with their
+    // uncertainties (measurement/precisioncolumns.h).
+    enum Column {
+        IndexColumn,
+        TimeColumn,
+        RfColumn,
+        HdColumn,
+        SnkColumn,
+        RetakenColumn,
+        PrecisionColumn,
+        ColumnCount = PrecisionColumn + PrecisionColumnCount
+    };
     // The text a cell is copied and exported as: the number with every digit
     // it needs, the full ISO time, empty where there is no value.
     static constexpr int CopyRole = Qt::UserRole;
@@ -24,6 +36,9 @@ public:
     // without their traces, or they stay in memory with it.
     void setMeasurements(const QVector<Measurement> &measurements);
     const QVector<Measurement> &measurements() const { return rows_; }
+    // The calibration the corrected delays are taken with; set it before
+    // the measurements.
+    void setCalibration(const Calibration &calibration);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -32,4 +47,5 @@ public:
 
 private:
     QVector<Measurement> rows_;
+    Calibration calibration_;
 };

@@ -1,6 +1,5 @@
 #include "graph/graph.h"
 #include "graph/graphform.h"
-#include "graph/plotzoom.h"
 #include "graph/resultbox.h"
 #include "graph/statisticswindow.h"
 #include "graph/statstext.h"
@@ -18,7 +17,6 @@
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
-#include <qwt_plot_legenditem.h>
 #include <qwt_plot_marker.h>
 #include <qwt_scale_engine.h>
 #include <qwt_text.h>
@@ -31,7 +29,6 @@ struct TraceRow
 {
     const QVector<double> &y;
     Qt::GlobalColor colour;
-    const char *title; // in the legend
     const char *markerText;
     double markerX;
 };
@@ -67,31 +64,21 @@ Graph::Graph(QWidget *parent) : QDialog(parent), form(std::make_unique<GraphForm
     plt->setAxisTitle(QwtPlot::yLeft, QStringLiteral("Voltage / V"));
 
     const TraceRow rows[] = {
-        {d1, Qt::blue, "Source (channel 1)", "tsrc = %1 s", tsrc},
-        {d2, Qt::yellow, "RF envelope", "trf = %1 s", trf},
-        {d3, Qt::red, "Sink (channel 2)", "tsnk = %1 s", tsnk},
+        {d1, Qt::blue, "tsrc = %1 s", tsrc},
+        {d2, Qt::yellow, "trf = %1 s", trf},
+        {d3, Qt::red, "tsnk = %1 s", tsnk},
     };
     QwtPlotCurve **curves[] = {&Crv1, &Crv2, &Crv3};
     for (int i = 0; i < 3; ++i) {
-        auto *curve = new QwtPlotCurve(QString::fromLatin1(rows[i].title));
+        // Untitled: the plot has no legend. The Statistics window's Traces
+        // page names the channels, and zooms.
+        auto *curve = new QwtPlotCurve(QString());
         curve->setPen(rows[i].colour, 0, Qt::SolidLine);
         curve->attach(plt);
         curve->setSamples(t, rows[i].y);
         *curves[i] = curve;
         AddMarker(plt, rows[i].markerText, rows[i].markerX);
     }
-
-    // Inside the canvas, so the plot keeps its size; top left, where every
-    // trace is still at rest before the trigger.
-    legend = new QwtPlotLegendItem;
-    legend->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    legend->setBackgroundBrush(QColor(255, 255, 255, 210));
-    legend->setBorderPen(QPen(Qt::gray));
-    legend->setBorderRadius(3);
-    legend->setMaxColumns(1);
-    legend->attach(plt);
-
-    zoom = new PlotZoom(plt);
 
     form->Src2Rf->setResult(AvgSrc2Rf);
     form->Src2Hd->setEnabled(MeasHdmi);
@@ -101,6 +88,9 @@ Graph::Graph(QWidget *parent) : QDialog(parent), form(std::make_unique<GraphForm
     // The spread behind each mean. A copy of the run that shares its data
     // with LastRun: cheap, and still this run after the next one started.
     run_ = LastRun;
+    // The traces plotted, for the Traces page: the curves' own copies.
+    last_.t = t;
+    last_.traces = KeptTraces{NumPts, d1, d2, d3};
     const RunStats stats = ComputeRunStats(run_);
     ResultBox *boxes[] = {form->Src2Rf, form->Src2Hd, form->Src2Snk};
     for (const DelayPathInfo &p : DelayPaths)
@@ -149,7 +139,7 @@ void Graph::showStatistics()
     StatisticsWindow *window = statisticsWindow();
     if (!window)
         window = new StatisticsWindow(statisticsOwner());
-    window->showRun(run_);
+    window->showRun(run_, last_);
     if (isVisible())
         attachStatistics(window, this);
     window->show();
@@ -161,7 +151,7 @@ void Graph::showEvent(QShowEvent *event)
 {
     // Before the dialog goes modal: a window transient for it is not blocked.
     if (StatisticsWindow *window = statisticsWindow(); window && window->isVisible()) {
-        window->showRun(run_);
+        window->showRun(run_, last_);
         attachStatistics(window, this);
     }
     QDialog::showEvent(event);

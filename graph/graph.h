@@ -1,6 +1,8 @@
 // The dialog shown after every run: the last acquisition's three traces,
 // a marker at each edge found in them, and the run's mean delays. Reads the
-// shared measurement state once, in the constructor.
+// shared measurement state once, in the constructor. The plot holds nothing
+// else: no legend (the curves are untitled), grid, zoomer or picker; the
+// Statistics window's Traces page names the channels and zooms.
 //
 // Its "Statistics…" button opens the Statistics window for the run it
 // shows. That window belongs to the statistics owner (the main window for
@@ -11,16 +13,15 @@
 #pragma once
 
 #include "measurement/runrecord.h"
+#include "measurement/tracefiles.h"
 
 #include <QDialog>
 #include <QPointer>
 
 #include <memory>
 
-class PlotZoom;
 class QPushButton;
 class QwtPlotCurve;
-class QwtPlotLegendItem;
 class StatisticsWindow;
 struct GraphForm;
 
@@ -42,8 +43,6 @@ public:
     QwtPlotCurve *Crv1 = nullptr;
     QwtPlotCurve *Crv2 = nullptr;
     QwtPlotCurve *Crv3 = nullptr;
-    QwtPlotLegendItem *legend = nullptr;
-    PlotZoom *zoom = nullptr;
     QPushButton *statisticsButton = nullptr; // in the form's button box
     std::unique_ptr<GraphForm> form;
 
@@ -62,5 +61,6 @@ private:
     static void attachStatistics(StatisticsWindow *window, QWidget *to);
 
     RunRecord run_; // the run shown, shared with LastRun until either changes
+    MeasurementTraces last_; // its last measurement's traces, as plotted
     QPointer<QWidget> owner_;
 };

@@ -19,6 +19,16 @@ void MainWindow::on_Start_clicked()
                                  .arg(MaxMeasCount));
         return;
     }
+    // Instruments set up for another family than the Type box shows would
+    // measure on another time window than the delays are computed on.
+    const OscType &shown = OscTypeOf(OsTypIdx);
+    if (OsUsed.type != &shown || SaUsed.type != &shown) {
+        QMessageBox::warning(this, tr("Start"),
+                             tr("The instruments are not set up for the Type %1: Init the oscilloscope and the "
+                                "spectrum analyzer again.")
+                                 .arg(QLatin1String(shown.name)));
+        return;
+    }
     Meas(&d1, &d2, &d3, &t);
     Graph graph;
     // The Statistics window outlives the dialog: it belongs to this window.

@@ -48,6 +48,21 @@ void AxisTitles(QwtPlot *plot, const QString &x, const QString &y)
 
 } // namespace
 
+QwtPlot *MakeStatisticsPlot(QWidget *parent, int minWidth, int minHeight, int maxMajor)
+{
+    auto *plot = new QwtPlot(parent);
+    plot->setCanvasBackground(Qt::white);
+    plot->setMinimumSize(minWidth, minHeight);
+    QFont small = plot->font();
+    small.setPixelSize(10);
+    for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
+        plot->setAxisFont(axis, small);
+        // Few labels: a narrow plot's tick labels would run into each other.
+        plot->setAxisMaxMajor(axis, maxMajor);
+    }
+    return plot;
+}
+
 QColor PathColour(DelayPath path)
 {
     switch (path) {

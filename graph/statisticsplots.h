@@ -9,7 +9,12 @@
 #include <QString>
 #include <QVector>
 
+class QWidget;
 class QwtPlot;
+
+// A plot of the window: white canvas, small axis labels, at most maxMajor
+// of them per axis, at least minWidth x minHeight.
+QwtPlot *MakeStatisticsPlot(QWidget *parent, int minWidth, int minHeight, int maxMajor);
 
 // One colour per path, the same in every plot of the window.
 QColor PathColour(DelayPath path);

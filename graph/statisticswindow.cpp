@@ -1,10 +1,14 @@
 #include "graph/statisticswindow.h"
 
 #include "graph/delaytablemodel.h"
+#include "graph/plotimage.h"
 #include "graph/plotzoom.h"
 #include "graph/statisticsplots.h"
 #include "graph/statstext.h"
 #include "graph/tablecopy.h"
+#include "graph/uncertaintytable.h"
+#include "graph/traceview.h"
+#include "graph/windowplace.h"
 #include "measurement/delayscsv.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runstats.h"
@@ -15,35 +19,51 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegExp>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 
 #include <algorithm>
+#include <iterator>
 
 #include <qwt_legend.h>
 #include <qwt_plot.h>
 
 namespace {
 
-QwtPlot *MakePlot(QWidget *parent, int minWidth, int minHeight, int maxMajor)
+const QString PlaceKey = QStringLiteral("Statistics");
+
+// The widest text each column of the measurement table shows.
+int TableColumnWidth(const QFontMetrics &fm, const DelayTableModel *model, int column)
 {
-    auto *plot = new QwtPlot(parent);
-    plot->setCanvasBackground(Qt::white);
-    plot->setMinimumSize(minWidth, minHeight);
-    QFont small = plot->font();
-    small.setPixelSize(10);
-    for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
-        plot->setAxisFont(axis, small);
-        // Few labels: a narrow plot's tick labels would run into each other.
-        plot->setAxisMaxMajor(axis, maxMajor);
-    }
-    return plot;
+    const QString widest[DelayTableModel::ColumnCount] = {QStringLiteral("000000"), QStringLiteral("00:00:00.000"),
+                                                          QStringLiteral("-0000.000"), QStringLiteral("-0000.000"),
+                                                          QStringLiteral("-0000.000"), QStringLiteral("00")};
+    int w = fm.horizontalAdvance(widest[column]);
+    for (const QString &line : model->headerData(column, Qt::Horizontal).toString().split(QLatin1Char('\n')))
+        w = std::max(w, fm.horizontalAdvance(line));
+    return w + 16;
+}
+
+// "(*.svg)" in the filter the dialog ended on gives ".svg".
+QString FilterSuffix(const QString &filter)
+{
+    const int star = filter.indexOf(QStringLiteral("(*"));
+    if (star < 0)
+        return QString();
+    const QString rest = filter.mid(star + 2);
+    return rest.left(rest.indexOf(QRegExp(QStringLiteral("[ )]"))));
 }
 
 } // namespace
@@ -52,7 +72,6 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
 {
     setObjectName(QStringLiteral("StatisticsWindow"));
     setWindowTitle(tr("Quenvia Codec Timing Statistics"));
-    resize(1180, 760);
 
     summary = new QLabel(this);
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -66,80 +85,111 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setAlternatingRowColors(true);
+    table->setToolTip(tr("Double-click a measurement to see its traces"));
     table->verticalHeader()->hide();
     // Fixed row heights and column widths from the font: measuring every
     // row's contents would touch all of them.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     const QFontMetrics fm = table->fontMetrics();
-    const QString widest[DelayTableModel::ColumnCount] = {QStringLiteral("000000"), QStringLiteral("00:00:00.000"),
-                                                          QStringLiteral("-0000.000"), QStringLiteral("-0000.000"),
-                                                          QStringLiteral("-0000.000"), QStringLiteral("00")};
-    for (int c = 0; c < DelayTableModel::ColumnCount; ++c) {
-        int w = fm.horizontalAdvance(widest[c]);
-        for (const QString &line : model->headerData(c, Qt::Horizontal).toString().split(QLatin1Char('\n')))
-            w = std::max(w, fm.horizontalAdvance(line));
-        table->setColumnWidth(c, w + 16);
-    }
+    for (int c = 0; c < DelayTableModel::ColumnCount; ++c)
+        table->setColumnWidth(c, TableColumnWidth(fm, model, c));
     table->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto *copyAction = new QAction(tr("Copy"), table);
     copyAction->setShortcut(QKeySequence::Copy);
     copyAction->setShortcutContext(Qt::WidgetShortcut);
     table->addAction(copyAction);
     connect(copyAction, &QAction::triggered, this, &StatisticsWindow::copySelection);
+    connect(table, &QTableView::doubleClicked, this, &StatisticsWindow::showTracesOfRow);
 
-    stats = new QTableWidget(StatsRowNames().size(), 3, this);
+    // Figures: each path's figures, and its histogram below them. Scrolls
+    // rather than squeezing the table's headers and intervals.
+    auto *figures = new QWidget;
+    stats = new QTableWidget(StatsRowNames().size(), 3, figures);
     stats->setObjectName(QStringLiteral("stats"));
     stats->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stats->setVerticalHeaderLabels(StatsRowNames());
     QStringList heads;
-    for (const DelayPathInfo &p : DelayPaths)
+    // Wide enough for a header and an interval of delays below a second.
+    int columnWidth = fm.horizontalAdvance(QString::fromUtf8("000.000 … 000.000")) + 12;
+    for (const DelayPathInfo &p : DelayPaths) {
         heads << QStringLiteral("%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
+        columnWidth = std::max(columnWidth, fm.horizontalAdvance(heads.last()) + 12);
+    }
     stats->setHorizontalHeaderLabels(heads);
     stats->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     stats->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     stats->verticalHeader()->setDefaultSectionSize(fm.height() + 4);
     stats->setFixedHeight(stats->horizontalHeader()->sizeHint().height()
                           + stats->rowCount() * stats->verticalHeader()->defaultSectionSize() + 2 * stats->frameWidth());
+    stats->setMinimumWidth(stats->verticalHeader()->sizeHint().width() + 3 * columnWidth + 2 * stats->frameWidth());
     stats->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    stats->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    uncertainty = MakeUncertaintyTable(this);
 
     auto *histogramRow = new QHBoxLayout;
-    for (int path = 0; path < 3; ++path) {
-        histograms[path] = MakePlot(this, 150, 180, 3);
-        histogramRow->addWidget(histograms[path]);
+    for (const DelayPathInfo &p : DelayPaths) {
+        const int path = int(p.path);
+        histograms[path] = MakeStatisticsPlot(figures, 150, 160, 3);
+        histogramRow->addWidget(histograms[path], 1);
+        notMeasured[path] = new QLabel(tr("%1\nnot measured").arg(QLatin1String(p.label)), figures);
+        notMeasured[path]->setAlignment(Qt::AlignCenter);
+        notMeasured[path]->setMinimumWidth(100);
+        histogramRow->addWidget(notMeasured[path]);
     }
-    byIndex = MakePlot(this, 400, 200, 6);
+    auto *figuresColumn = new QVBoxLayout(figures);
+    figuresColumn->addWidget(stats);
+    figuresColumn->addWidget(uncertainty);
+    figuresColumn->addLayout(histogramRow, 1);
+    auto *figuresScroll = new QScrollArea;
+    figuresScroll->setWidget(figures);
+    figuresScroll->setWidgetResizable(true);
+    figuresScroll->setFrameShape(QFrame::NoFrame);
+
+    // Trend: every path's delays against the measurement number.
+    auto *trend = new QWidget;
+    byIndex = MakeStatisticsPlot(trend, 300, 200, 6);
     // Above the canvas: inside it, the legend would hide measurements.
     auto *legend = new QwtLegend;
     legend->setFont(byIndex->axisFont(QwtPlot::xBottom));
     byIndex->insertLegend(legend, QwtPlot::TopLegend);
+    auto *trendColumn = new QVBoxLayout(trend);
+    trendColumn->addWidget(byIndex);
 
-    auto *right = new QWidget(this);
-    auto *rightColumn = new QVBoxLayout(right);
-    rightColumn->setContentsMargins(0, 0, 0, 0);
-    rightColumn->addWidget(stats);
-    rightColumn->addLayout(histogramRow, 1);
-    rightColumn->addWidget(byIndex, 1);
+    // Traces: one measurement's traces, by its number.
+    traceView = new TraceView;
+    traceIndex = traceView->index;
+    traceNote = traceView->note;
+    traces = traceView->plot;
+    std::copy(std::begin(traceView->curves), std::end(traceView->curves), traceCurves);
+    tracesZoom = traceView->zoom;
+
+    pages = new QTabWidget(this);
+    pages->addTab(figuresScroll, tr("Figures"));
+    pages->addTab(trend, tr("Trend"));
+    pages->addTab(traceView, tr("Traces"));
 
     auto *split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(table);
-    split->addWidget(right);
+    split->addWidget(pages);
     split->setStretchFactor(1, 1);
-    int tableWidth = table->frameWidth() * 2 + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
-    for (int c = 0; c < DelayTableModel::ColumnCount; ++c)
-        tableWidth += table->columnWidth(c);
-    split->setSizes({tableWidth, width() - tableWidth});
+    split->setChildrenCollapsible(false);
 
     copyButton = new QPushButton(tr("Copy"), this);
     copyButton->setToolTip(tr("The selected cells as tab-separated text"));
     exportButton = new QPushButton(tr("Export CSV…"), this);
+    saveImageButton = new QPushButton(tr("Save image…"), this);
+    saveImageButton->setToolTip(tr("The plots of the page shown, as PNG, SVG, PDF or JPEG"));
     closeButton = new QPushButton(tr("Close"), this);
     connect(copyButton, &QPushButton::clicked, this, &StatisticsWindow::copySelection);
     connect(exportButton, &QPushButton::clicked, this, &StatisticsWindow::exportCsvAs);
+    connect(saveImageButton, &QPushButton::clicked, this, &StatisticsWindow::saveImageAs);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(copyButton);
     buttons->addWidget(exportButton);
+    buttons->addWidget(saveImageButton);
     buttons->addStretch(1);
     buttons->addWidget(closeButton);
 
@@ -150,13 +200,60 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
 
     showRun(RunRecord());
     byIndexZoom = new PlotZoom(byIndex);
+
+    // Where it was last closed; else large enough for everything, within
+    // the screen.
+    if (!RestoreWindowPlace(this, PlaceKey)) {
+        QSize size(1280, 800);
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            size = size.boundedTo(screen->availableGeometry().size());
+        resize(size);
+    }
+    int tableWidth = table->frameWidth() * 2 + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    for (int c = 0; c < DelayTableModel::ColumnCount; ++c)
+        tableWidth += table->columnWidth(c);
+    // The pages get at least 55 % of a narrow window.
+    tableWidth = std::min(tableWidth, width() * 45 / 100);
+    split->setSizes({tableWidth, width() - tableWidth});
 }
 
-void StatisticsWindow::showRun(const RunRecord &run)
+StatisticsWindow::~StatisticsWindow()
+{
+    // Deleted with its owner while still open: no hide event comes.
+    if (isVisible())
+        SaveWindowPlace(this, PlaceKey);
+}
+
+void StatisticsWindow::hideEvent(QHideEvent *event)
+{
+    SaveWindowPlace(this, PlaceKey);
+    QWidget::hideEvent(event);
+}
+
+void StatisticsWindow::showRun(const RunRecord &run, const MeasurementTraces &last)
 {
     run_ = run;
     for (Measurement &m : run_.measurements)
         m.traces = KeptTraces();
+    underWay_ = false;
+    refresh();
+    traceView->setRun(run_, last, false);
+}
+
+void StatisticsWindow::followRun(const RunRecord &sofar)
+{
+    run_ = sofar;
+    for (Measurement &m : run_.measurements)
+        m.traces = KeptTraces();
+    underWay_ = true;
+    refresh();
+    traceView->setRun(run_, MeasurementTraces(), true);
+    table->scrollToBottom();
+}
+
+void StatisticsWindow::refresh()
+{
+    model->setCalibration(run_.calibration);
     model->setMeasurements(run_.measurements);
 
     const RunStats s = ComputeRunStats(run_);
@@ -169,18 +266,43 @@ void StatisticsWindow::showRun(const RunRecord &run)
         }
     }
 
-    QString text = run_.started.isValid()
-                       ? tr("Run of %1: %2").arg(run_.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), RunSummary(run_))
-                       : tr("No run yet");
+    ShowUncertainty(uncertainty, run_);
+
+    QString text;
+    if (underWay_)
+        text = tr("Run under way since %1: %2 of %3 measurements so far")
+                   .arg(run_.started.toString(QStringLiteral("hh:mm:ss")))
+                   .arg(run_.measurements.size())
+                   .arg(run_.requested);
+    else if (run_.started.isValid())
+        text = tr("Run of %1: %2").arg(run_.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), RunSummary(run_));
+    else
+        text = tr("No run yet");
     if (!run_.label.isEmpty())
         text += QStringLiteral(" — ") + run_.label;
     summary->setText(text);
 
-    for (const DelayPathInfo &p : DelayPaths)
-        ShowHistogram(histograms[int(p.path)], p, run_.DelayArr(p.path), s.of(p.path).measured);
+    // A path that was not measured has no histogram, only its name and why.
+    for (const DelayPathInfo &p : DelayPaths) {
+        const int path = int(p.path);
+        const bool measured = s.of(p.path).measured;
+        histograms[path]->setVisible(measured);
+        notMeasured[path]->setVisible(!measured);
+        if (measured)
+            ShowHistogram(histograms[path], p, run_.DelayArr(p.path), true);
+    }
     ShowDelaysByIndex(byIndex, run_.measurements, s.src2Hd.measured);
     if (byIndexZoom)
         byIndexZoom->takeFullView();
+}
+
+void StatisticsWindow::showTracesOfRow(const QModelIndex &index)
+{
+    const QVector<Measurement> &rows = model->measurements();
+    if (!index.isValid() || index.row() >= rows.size())
+        return;
+    pages->setCurrentIndex(TracesPage);
+    traceIndex->setValue(rows[index.row()].index);
 }
 
 QString StatisticsWindow::exportCsv(const QString &path) const
@@ -190,6 +312,26 @@ QString StatisticsWindow::exportCsv(const QString &path) const
         return file.errorString();
     file.write(DelaysCsv(run_));
     return file.commit() ? QString() : file.errorString();
+}
+
+QString StatisticsWindow::saveImage(Picture which, const QString &path) const
+{
+    QList<QwtPlot *> plots;
+    switch (which) {
+    case Picture::Histograms:
+        for (QwtPlot *plot : histograms)
+            if (!plot->isHidden())
+                plots << plot;
+        break;
+    case Picture::Trend:
+        plots << byIndex;
+        break;
+    case Picture::Traces:
+        plots << traces;
+        break;
+    }
+    QString error;
+    return SavePlots(plots, path, &error) ? QString() : error;
 }
 
 void StatisticsWindow::copySelection()
@@ -211,5 +353,32 @@ void StatisticsWindow::exportCsvAs()
     const QString error = exportCsv(path);
     if (!error.isEmpty())
         QMessageBox::warning(this, tr("Export CSV"),
+                             tr("Could not write %1: %2").arg(QDir::toNativeSeparators(path), error));
+}
+
+void StatisticsWindow::saveImageAs()
+{
+    Picture which = Picture::Histograms;
+    QString name = QStringLiteral("Histograms");
+    if (pages->currentIndex() == TrendPage) {
+        which = Picture::Trend;
+        name = QStringLiteral("Trend");
+    } else if (pages->currentIndex() == TracesPage) {
+        which = Picture::Traces;
+        name = QStringLiteral("Traces%1").arg(traceIndex->value(), 3, 10, QLatin1Char('0'));
+    }
+    const QString stamp = run_.started.isValid() ? RunStamp(run_.started) : QString();
+    QString filter;
+    QString path = QFileDialog::getSaveFileName(this, tr("Save image"),
+                                                QDir::home().filePath(stamp + name + QStringLiteral(".png")),
+                                                ImageFileFilter(), &filter);
+    if (path.isEmpty())
+        return;
+    // A name typed without a suffix takes the chosen format's.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += FilterSuffix(filter);
+    const QString error = saveImage(which, path);
+    if (!error.isEmpty())
+        QMessageBox::warning(this, tr("Save image"),
                              tr("Could not write %1: %2").arg(QDir::toNativeSeparators(path), error));
 }

@@ -3,6 +3,7 @@
 #include "instruments/setupcommands.h"
 #include "instruments/visasession.h"
 #include "instruments/visastatustext.h"
+#include "visa/resource.h"
 
 namespace {
 
@@ -10,6 +11,7 @@ namespace {
 struct FirstFailure
 {
     SetupOutcome &outcome;
+    const ViSession &hdl; // the set-up's session, for what the instrument said
 
     bool note(ViStatus status, const QString &step, ViUInt32 timeoutMs)
     {
@@ -19,6 +21,7 @@ struct FirstFailure
             outcome.failedStep = step;
             outcome.failedStatus = status;
             outcome.failedTimeoutMs = timeoutMs;
+            outcome.failedDetail = InstrumentSaid(hdl, status);
         }
         return false;
     }
@@ -34,6 +37,23 @@ ViStatus RunNoted(ViSession hdl, const SetupTable &steps, const SetupFlags &flag
     return status;
 }
 
+// Runs a table whose commands must all have been accepted: once they have
+// succeeded, the error queue is read, before the table's closing
+// go-to-local (a query after it would take the instrument remote again).
+ViStatus RunChecked(ViSession hdl, const SetupTable &steps, const SetupFlags &flags, FirstFailure &first,
+                    ViUInt32 timeoutMs)
+{
+    SetupTable commands = steps;
+    SetupTable local;
+    if (!commands.isEmpty() && commands.last().command == GoToLocal)
+        local.append(commands.takeLast());
+    const ViStatus status = RunNoted(hdl, commands, flags, first, timeoutMs);
+    if (status != VI_SUCCESS)
+        return status;
+    first.outcome.refusals = ReadErrorQueue(hdl);
+    return RunNoted(hdl, local, flags, first, timeoutMs);
+}
+
 // Opening and the I/O time-out; false at the first that fails.
 bool Open(ViSession rm, const QString &resource, ViSession &hdl, ViUInt32 ioTimeoutMs, FirstFailure &first)
 {
@@ -47,7 +67,8 @@ bool Open(ViSession rm, const QString &resource, ViSession &hdl, ViUInt32 ioTime
 SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupRequest &request)
 {
     SetupOutcome outcome;
-    FirstFailure first{outcome};
+    outcome.resource = request.resource;
+    FirstFailure first{outcome, hdl};
     SetupFlags flags;
     flags.reset = request.reset;
 
@@ -57,14 +78,17 @@ SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupReque
         RunNoted(hdl, OsCheckSteps(), flags, first, SetupIoTimeoutMs);
 
     flags.ifDemod = request.ifDemod;
-    outcome.status = RunNoted(hdl, request.type->setupSteps(request.trgLevel), flags, first, SetupIoTimeoutMs);
+    outcome.status = RunChecked(hdl, request.type->setupSteps(request.trgLevel), flags, first, SetupIoTimeoutMs);
+    // Another family's commands are what an instrument refuses most.
+    outcome.refusalHint = QStringLiteral("is the Type right?");
     return outcome;
 }
 
 SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &request)
 {
     SetupOutcome outcome;
-    FirstFailure first{outcome};
+    outcome.resource = request.resource;
+    FirstFailure first{outcome, hdl};
 
     // Identity block: each step needs the one before; none decides the outcome.
     if (Open(rm, request.resource, hdl, SetupIoTimeoutMs, first)) {
@@ -88,6 +112,7 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
     ViStatus status = RunNoted(hdl, SaSweepSteps(request.type->saSweepTime()), flags, first, SetupIoTimeoutMs);
     if (status == VI_SUCCESS) {
         RunSetupSequence(hdl, SaOutputSteps(), flags);
+        outcome.refusals = ReadErrorQueue(hdl);
         status = VisaGpibControlREN(hdl, VI_GPIB_REN_ADDRESS_GTL);
         first.note(status, QStringLiteral("go to local"), SetupIoTimeoutMs);
     }
@@ -98,7 +123,8 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
 SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupRequest &request)
 {
     SetupOutcome outcome;
-    FirstFailure first{outcome};
+    outcome.resource = request.resource;
+    FirstFailure first{outcome, hdl};
     SetupFlags flags;
     flags.reset = request.reset;
 
@@ -107,7 +133,7 @@ SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupReque
         outcome.status = outcome.failedStatus;
         return outcome;
     }
-    outcome.status = RunNoted(hdl, VaSteps(request.threshold), flags, first, VaIoTimeoutMs);
+    outcome.status = RunChecked(hdl, VaSteps(request.threshold), flags, first, VaIoTimeoutMs);
     return outcome;
 }
 
@@ -118,11 +144,29 @@ QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome)
             return QStringLiteral("%1: ready").arg(instrument);
         return QStringLiteral("%1: ready (%2)").arg(instrument, outcome.identity);
     }
+    if (outcome.status == VI_SUCCESS && outcome.refusals.refused()) {
+        QString text =
+            QStringLiteral("%1 at \"%2\": Init failed: the instrument %3")
+                .arg(instrument, outcome.resource, RefusalText(outcome.refusals));
+        if (!outcome.refusalHint.isEmpty())
+            text += QStringLiteral("; ") + outcome.refusalHint;
+        return text;
+    }
     // The sequence can fail after an earlier step already said why.
     const ViStatus status = outcome.failedStatus != VI_SUCCESS ? outcome.failedStatus : outcome.status;
     const QString step = outcome.failedStep.isEmpty() ? QStringLiteral("set-up") : outcome.failedStep;
-    return QStringLiteral("%1: Init failed at %2: %3")
-        .arg(instrument, step, VisaStatusText(status, outcome.failedTimeoutMs));
+    QString reason = VisaStatusText(status, outcome.failedTimeoutMs);
+    if (!outcome.failedDetail.isEmpty())
+        reason += QStringLiteral(" (the instrument: %1)").arg(outcome.failedDetail);
+    // A VXI-11 open without a port asks the host's portmapper first; a host
+    // that refuses it runs none, however well it is known.
+    visa::Resource parsed;
+    if (step == QLatin1String("open") && status == VI_ERROR_MACHINE_NAVAIL
+        && visa::parseResource(outcome.resource.toStdString(), &parsed) && parsed.kind == visa::Resource::Kind::Instr
+        && parsed.port == 0)
+        reason = QStringLiteral("%1: no portmapper at %2 (port 111), where VXI-11 asks for the instrument's port")
+                     .arg(reason, QString::fromStdString(parsed.host));
+    return QStringLiteral("%1 at \"%2\": Init failed at %3: %4").arg(instrument, outcome.resource, step, reason);
 }
 
 BenchSettings SettingsUsed(const OscSetupRequest &osc, const SaSetupRequest &sa, const VaSetupRequest &va,

@@ -3,6 +3,7 @@
 // one held before), sends its table and says how it went.
 #pragma once
 
+#include "instruments/errorqueue.h"
 #include "instruments/osctype.h"
 #include "shared/benchsettings.h"
 #include "shared/visatypes.h"
@@ -41,9 +42,15 @@ struct SetupOutcome
     QString failedStep;
     ViStatus failedStatus = VI_SUCCESS;
     ViUInt32 failedTimeoutMs = 0; // the time-out that applied to that step
+    QString failedDetail;         // what the instrument said about that failure, if anything
     QString identity;             // the "*IDN?" reply, where the set-up reads one
+    // What the instrument's error queue held after the set-up's commands
+    // (instruments/errorqueue.h): any entry means it refused some of them.
+    ErrorQueueReport refusals;
+    QString refusalHint; // what to check then, e.g. "is the Type right?"
+    QString resource;             // the resource string the set-up tried
 
-    bool ready() const { return status == VI_SUCCESS; }
+    bool ready() const { return status == VI_SUCCESS && !refusals.refused(); }
 };
 
 SetupOutcome SetUpOscilloscope(ViSession rm, ViSession &hdl, const OscSetupRequest &request);
@@ -51,7 +58,10 @@ SetupOutcome SetUpAnalyzer(ViSession rm, ViSession &hdl, const SaSetupRequest &r
 SetupOutcome SetUpVideoAnalyzer(ViSession rm, ViSession &hdl, const VaSetupRequest &request);
 
 // One line for the operator: "<instrument>: ready" (with the identity where
-// one was read) or "<instrument>: Init failed at <step>: <reason>".
+// one was read), "<instrument> at "<resource>": Init failed at <step>: <reason>"
+// (the resource as the set-up was given it), or
+// "<instrument>: Init failed: the instrument refused k set-up commands
+// (first: <its entry>)" and the hint.
 QString SetupOutcomeText(const QString &instrument, const SetupOutcome &outcome);
 
 // The settings a run was made with, for its record: what each set-up was

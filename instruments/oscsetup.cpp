@@ -23,8 +23,10 @@ void MainWindow::on_OsInit_clicked()
     request.type = &OscTypeOf(OsTypIdx);
     const SetupOutcome outcome = SetUpOscilloscope(RmHdl, OsHdl, request);
     OsUsed = request;
+    OsUsedTypIdx = OsTypIdx;
 
     form->OsInit->setText(outcome.ready() ? QStringLiteral("Ready") : QStringLiteral("Init"));
-    ShowInitDone(this, QStringLiteral("Oscilloscope"), outcome);
+    ShowInitDone(this, QStringLiteral("Oscilloscope"), outcome,
+                 TypedValueNote(QStringLiteral("Trigger Level"), form->OsTrgLvl->text(), QStringLiteral("V")));
     UndimStart();
 }

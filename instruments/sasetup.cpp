@@ -25,6 +25,7 @@ void MainWindow::on_SaInit_clicked()
     SaIdentity = outcome.identity;
 
     form->SaInit->setText(outcome.ready() ? QStringLiteral("Ready") : QStringLiteral("Init"));
-    ShowInitDone(this, QStringLiteral("Spectrum analyzer"), outcome);
+    ShowInitDone(this, QStringLiteral("Spectrum analyzer"), outcome,
+                 TypedValueNote(QStringLiteral("Center Frequency"), form->SaFrq->text(), QStringLiteral("Hz")));
     UndimStart();
 }

@@ -21,6 +21,7 @@ void MainWindow::on_VaInit_clicked()
     VaUsed = request;
 
     form->VaInit->setText(outcome.ready() ? QStringLiteral("Ready") : QStringLiteral("Init"));
-    ShowInitDone(this, QStringLiteral("Video analyzer"), outcome);
+    ShowInitDone(this, QStringLiteral("Video analyzer"), outcome,
+                 TypedValueNote(QStringLiteral("Threshold"), form->VaThres->text(), QStringLiteral("%")));
     UndimStart();
 }

@@ -2,11 +2,13 @@
 
 #include <QByteArray>
 
+#include <cstdint>
+
 namespace {
 
 // Text replies are read into a zero-filled buffer of this many bytes; the
 // read format below matches it, so a reply never overruns it.
-constexpr int kReplyBufferSize = 20000;
+constexpr int ReplyBufferSize = 20000;
 
 } // namespace
 
@@ -31,6 +33,31 @@ ViStatus VisaSetAttribute(ViSession vi, ViUInt32 attribute, ViUInt32 value)
     return viSetAttribute(vi, attribute, value);
 }
 
+ViStatus VisaSetAttributeText(ViSession vi, ViUInt32 attribute, QString value)
+{
+    const QByteArray text = value.toLocal8Bit();
+    return viSetAttribute(vi, attribute, ViAttrState(reinterpret_cast<uintptr_t>(text.constData())));
+}
+
+ViStatus VisaFindRsrc(ViSession rm, QString expression, ViSession &list, ViUInt32 &count, QString &found)
+{
+    const QByteArray expr = expression.toLocal8Bit();
+    ViChar desc[VI_FIND_BUFLEN] = {};
+    const ViStatus status = viFindRsrc(rm, expr.constData(), &list, &count, desc);
+    if (status == VI_SUCCESS)
+        found = QString::fromLocal8Bit(desc);
+    return status;
+}
+
+ViStatus VisaFindNext(ViSession list, QString &found)
+{
+    ViChar desc[VI_FIND_BUFLEN] = {};
+    const ViStatus status = viFindNext(list, desc);
+    if (status == VI_SUCCESS)
+        found = QString::fromLocal8Bit(desc);
+    return status;
+}
+
 ViStatus VisaGpibControlREN(ViSession vi, ViUInt16 mode)
 {
     return viGpibControlREN(vi, mode);
@@ -39,7 +66,7 @@ ViStatus VisaGpibControlREN(ViSession vi, ViUInt16 mode)
 ViStatus VisaQuery(ViSession vi, QString command, QString &reply)
 {
     const QByteArray cmd = command.toLocal8Bit();
-    QByteArray buffer(kReplyBufferSize, '\0');
+    QByteArray buffer(ReplyBufferSize, '\0');
     const ViStatus status = viQueryf(vi, cmd.constData(), "%20000c", buffer.data());
     if (status == VI_SUCCESS)
         reply = QString::fromUtf8(buffer.constData(), int(qstrnlen(buffer.constData(), uint(buffer.size()))));

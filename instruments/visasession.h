@@ -11,6 +11,12 @@ ViStatus VisaOpenDefaultRM(ViSession &rm);
 ViStatus VisaOpen(ViSession rm, QString resource, ViUInt32 accessMode, ViUInt32 openTimeout, ViSession &vi);
 ViStatus VisaClose(ViSession vi);
 ViStatus VisaSetAttribute(ViSession vi, ViUInt32 attribute, ViUInt32 value);
+// For an attribute whose value is text (VI_ATTR_FIND_HOSTS).
+ViStatus VisaSetAttributeText(ViSession vi, ViUInt32 attribute, QString value);
+// found gets the first matching resource, and the next one from
+// VisaFindNext, when the status is VI_SUCCESS; list is closed by VisaClose.
+ViStatus VisaFindRsrc(ViSession rm, QString expression, ViSession &list, ViUInt32 &count, QString &found);
+ViStatus VisaFindNext(ViSession list, QString &found);
 ViStatus VisaGpibControlREN(ViSession vi, ViUInt16 mode);
 // reply is replaced only when the status is exactly VI_SUCCESS.
 ViStatus VisaQuery(ViSession vi, QString command, QString &reply);

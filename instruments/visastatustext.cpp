@@ -1,5 +1,7 @@
 #include "instruments/visastatustext.h"
 
+#include <cstring>
+
 namespace {
 
 QString Seconds(ViUInt32 ms)
@@ -8,6 +10,22 @@ QString Seconds(ViUInt32 ms)
 }
 
 } // namespace
+
+QString InstrumentSaid(ViSession vi, ViStatus status)
+{
+    if (vi == VI_NULL || status >= 0)
+        return QString();
+    // viStatusDesc adds the instrument's words to the status's own; without
+    // a session it gives the status's words alone.
+    ViChar plain[256] = {};
+    ViChar said[256] = {};
+    if (viStatusDesc(VI_NULL, status, plain) != VI_SUCCESS || viStatusDesc(vi, status, said) != VI_SUCCESS)
+        return QString();
+    const size_t n = std::strlen(plain);
+    if (std::strncmp(plain, said, n) != 0 || std::strncmp(said + n, ": ", 2) != 0)
+        return QString();
+    return QString::fromUtf8(said + n + 2).trimmed();
+}
 
 QString VisaStatusText(ViStatus status, ViUInt32 timeoutMs)
 {

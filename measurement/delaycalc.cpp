@@ -8,11 +8,6 @@ namespace {
 
 constexpr double NotFound = std::numeric_limits<double>::quiet_NaN();
 
-constexpr double SrcRise = 0.035; // V above the first source sample, strictly exceeded
-constexpr double RfLevel = 0.05;  // scaled RF level, strictly exceeded ...
-constexpr int RfRun = 8;          // ... by this many consecutive samples
-constexpr double SnkLevel = 0.06; // V, reached or exceeded
-
 int Limit(int pts, int size) { return std::max(0, std::min(pts, size)); }
 
 } // namespace
@@ -46,7 +41,7 @@ void ScaleRf(QVector<double> &d2)
 DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double> &d2,
                        const QVector<double> &d3, const QVector<double> &t, const OscType &type)
 {
-    DelayResult r{NotFound, NotFound, NotFound, NotFound, NotFound};
+    DelayResult r{NotFound, NotFound, NotFound, NotFound, NotFound, -1, -1, -1};
 
     // Source edge: first rise of more than 35 mV above the first sample.
     const int srcEnd = Limit(pts, std::min(d1.size(), t.size()));
@@ -60,6 +55,7 @@ DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double>
 
     if (iSrc < srcEnd) {
         r.tsrc = t[iSrc];
+        r.iSrc = iSrc;
 
         // RF edge: eight consecutive samples above the level, never before
         // the source edge; a NaN sample breaks the run.
@@ -72,6 +68,7 @@ DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double>
                 // From the index formula, not from t: the analyzer's trace
                 // has no time axis of its own.
                 r.trf = SampleTime(i, pts, type);
+                r.iRf = i;
                 r.Src2Rf = r.trf == 0.0 ? 0.0 : (r.trf - r.tsrc) * 1000.0;
                 break;
             }
@@ -83,6 +80,7 @@ DelayResult CalcDelays(int pts, const QVector<double> &d1, const QVector<double>
     for (int i = 0; i < snkEnd; ++i) {
         if (d3[i] >= SnkLevel) {
             r.tsnk = t[i];
+            r.iSnk = i;
             break;
         }
     }

@@ -17,7 +17,17 @@ struct DelayResult
     double tsnk;
     double Src2Rf;
     double Src2Snk;
+    // The samples the edges were found at; -1 where not found.
+    int iSrc = -1;
+    int iRf = -1;
+    int iSnk = -1;
 };
+
+// The edge rules' levels.
+constexpr double SrcRise = 0.035; // V above the first source sample, strictly exceeded
+constexpr double RfLevel = 0.05;  // scaled RF level, strictly exceeded ...
+constexpr int RfRun = 8;          // ... by this many consecutive samples
+constexpr double SnkLevel = 0.06; // V, reached or exceeded
 
 // The time axis of a record of `pts` samples, evenly over the family's
 // window (SampleTime, instruments/osctype.h).

@@ -1,5 +1,6 @@
 #include "measurement/delayscsv.h"
 
+#include "measurement/precisioncolumns.h"
 #include "measurement/runjson.h"
 
 #include <QLocale>
@@ -45,11 +46,13 @@ QByteArray DelaysCsvHeader()
     for (const DelayPathInfo &p : DelayPaths)
         header << QStringLiteral("%1 (%2)").arg(QLatin1String(p.label), QLatin1String(p.unit));
     header << QStringLiteral("Retaken before");
+    for (const QString &title : PrecisionColumnTitles())
+        header << QString(title).replace(QLatin1Char('\n'), QLatin1Char(' '));
     AppendRow(out, header);
     return out;
 }
 
-QByteArray DelaysCsvRow(const Measurement &m)
+QByteArray DelaysCsvRow(const Measurement &m, const Calibration &calibration)
 {
     QByteArray out;
     QStringList row{QString::number(m.index), RunRecordTime(m.acquired)};
@@ -59,6 +62,8 @@ QByteArray DelaysCsvRow(const Measurement &m)
         row << (has ? Cell(m.delay(p.path)) : QString());
     }
     row << QString::number(m.retakenBefore);
+    for (double v : PrecisionColumnValues(m, calibration))
+        row << Cell(v);
     AppendRow(out, row);
     return out;
 }
@@ -66,10 +71,11 @@ QByteArray DelaysCsvRow(const Measurement &m)
 QByteArray DelaysCsv(const RunRecord &run)
 {
     QByteArray out;
-    // About 90 bytes a row: one allocation for a long run.
-    out.reserve(128 + 96 * run.measurements.size());
+    // About 250 bytes a row with the fine and corrected delays: one
+    // allocation for a long run.
+    out.reserve(512 + 256 * run.measurements.size());
     out += DelaysCsvHeader();
     for (const Measurement &m : run.measurements)
-        out += DelaysCsvRow(m);
+        out += DelaysCsvRow(m, run.calibration);
     return out;
 }

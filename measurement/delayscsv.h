@@ -18,7 +18,7 @@ QByteArray DelaysCsv(const RunRecord &run);
 // The table's first row, and one measurement's row, each with its CR LF:
 // DelaysCsv is the header followed by every row.
 QByteArray DelaysCsvHeader();
-QByteArray DelaysCsvRow(const Measurement &m);
+QByteArray DelaysCsvRow(const Measurement &m, const Calibration &calibration);
 
 // One field: quoted, with quotes doubled, when it holds a comma, a quote or
 // a line break; as it stands otherwise.

@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
+#include "graph/statisticsfollow.h"
+#include "instruments/visasession.h"
 #include "measurement/measrun.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runfiles.h"
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QStatusBar>
 
 int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *d3, QVector<double> *t)
@@ -29,7 +32,8 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
 
     RunRequest request;
     request.count = count;
-    request.type = &OscTypeOf(OsTypIdx);
+    // What the oscilloscope was set up for; Start makes sure the Type box agrees.
+    request.type = OsUsed.type;
     request.numPts = NumPts;
     request.ifDemod = form->SaIfDem->isChecked();
     request.measHdmi = MeasHdmi;
@@ -40,8 +44,9 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
 
     // What the run is set up with, for its files and its record.
     RunRecord head;
-    head.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsTypIdx, request.ifDemod, MeasHdmi, save);
+    head.settings = SettingsUsed(OsUsed, SaUsed, VaUsed, OsUsedTypIdx, request.ifDemod, MeasHdmi, save);
     head.saIdentity = SaIdentity;
+    head.calibration = CalibrationInUse;
     head.requested = count;
     head.started = QDateTime::currentDateTime();
     request.started = head.started;
@@ -57,11 +62,13 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     RunTally tally;
     auto label = [&clock, &tally, count](int index, const RunRecord &sofar) {
         tally.catchUp(sofar);
-        const RunProgress p = ProgressOf(index, count, tally, clock.elapsed());
+        const RunProgress p = ProgressOf(index, count, tally, sofar, clock.elapsed());
         const QString left = TimeLeftText(p);
+        const QString hint = TriggerHintText(p);
         return tr("Measurement %1 of %2").arg(index).arg(count) + QLatin1Char('\n')
                + tr("Means so far: %1").arg(RunningMeansText(p)) + QLatin1Char('\n')
-               + tr("Retaken so far: %1").arg(p.retaken) + (left.isEmpty() ? QString() : QStringLiteral("; ") + left);
+               + tr("Retaken so far: %1").arg(p.retaken) + (left.isEmpty() ? QString() : QStringLiteral("; ") + left)
+               + (hint.isEmpty() ? QString() : QLatin1Char('\n') + hint.left(1).toUpper() + hint.mid(1));
     };
 
     // Modal, so Start cannot be clicked again during the run; events are
@@ -72,10 +79,13 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.show();
+    // An open Statistics window follows the run.
+    StatisticsFollower follower(this);
     RunCallbacks callbacks;
-    callbacks.acquiring = [&progress, &label](int index, const RunRecord &sofar) {
+    callbacks.acquiring = [&progress, &label, &follower](int index, const RunRecord &sofar) {
         progress.setLabelText(label(index, sofar));
         progress.setValue(index - 1);
+        follower.update(sofar);
     };
     callbacks.stopRequested = [&progress] {
         QCoreApplication::processEvents();
@@ -89,9 +99,9 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
     RunRecord &run = outcome.record;
     run.settings = head.settings;
     run.saIdentity = head.saIdentity;
+    run.calibration = head.calibration;
     if (writer.begun())
         run.filesAt = writer.filesAt();
-    PublishRun(outcome);
 
     int result = 0;
     QStringList problems;
@@ -103,8 +113,35 @@ int MainWindow::Meas(QVector<double> *d1, QVector<double> *d2, QVector<double> *
         if (!writer.begun() && written.resultsError.isEmpty())
             problems.prepend(tr("%1; the trace files were not written").arg(writer.error()));
     }
+    PublishRun(outcome);
 
-    statusBar()->showMessage(RunSummary(run));
+    // A session whose instrument closed the connection is gone: its button
+    // asks for a new set-up, and Start waits for it.
+    QStringList lost;
+    struct Lost
+    {
+        bool lost;
+        ViSession &hdl;
+        QPushButton *button;
+        QString name;
+    };
+    for (const Lost &l : {Lost{outcome.osLost, OsHdl, form->OsInit, tr("Oscilloscope")},
+                          Lost{outcome.saLost, SaHdl, form->SaInit, tr("Spectrum analyzer")},
+                          Lost{outcome.vaLost, VaHdl, form->VaInit, tr("Video analyzer")}}) {
+        if (!l.lost)
+            continue;
+        VisaClose(l.hdl);
+        l.hdl = 0;
+        l.button->setText(QStringLiteral("Init"));
+        lost << l.name;
+    }
+    if (!lost.isEmpty())
+        UndimStart();
+
+    statusBar()->showMessage(
+        RunSummary(run)
+        + (lost.isEmpty() ? QString()
+                          : tr(" — %1: connection closed, Init again").arg(lost.join(QStringLiteral(", ")))));
     if (run.end == RunEnd::Rejected || run.end == RunEnd::ConnectionLost || run.end == RunEnd::SpoolFailed) {
         QMessageBox::warning(this, tr("Measurement Stopped"),
                              tr("The run stopped after %1 of %2 measurements: %3.")

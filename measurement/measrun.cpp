@@ -5,6 +5,7 @@
 #include "instruments/visasession.h"
 #include "instruments/visastatustext.h"
 #include "measurement/delaycalc.h"
+#include "measurement/fineedges.h"
 #include "measurement/meascommands.h"
 
 #include <QFileInfo>
@@ -119,8 +120,11 @@ public:
     {
         const QString text = failure_;
         failure_.clear();
+        failureTimedOut_ = false;
         return text;
     }
+    // Whether that failure was an exchange that got no answer in time.
+    bool failureTimedOut() const { return failureTimedOut_; }
 
 private:
     ViSession session(Instrument which) const
@@ -147,7 +151,13 @@ private:
                 lostAt_ = command;
             }
         }
-        noteText(QStringLiteral("%1 (%2): %3").arg(command, InstrumentName(which), VisaStatusText(status, 0)));
+        if (failure_.isEmpty())
+            failureTimedOut_ = status == VI_ERROR_TMO;
+        QString text = VisaStatusText(status, 0);
+        const QString said = InstrumentSaid(session(which), status);
+        if (!said.isEmpty())
+            text += QStringLiteral(" (the instrument: %1)").arg(said);
+        noteText(QStringLiteral("%1 (%2): %3").arg(command, InstrumentName(which), text));
     }
 
     void noteText(const QString &text)
@@ -162,6 +172,7 @@ private:
     QString lostName_, lostAt_;
     QString spoolError_;
     QString failure_;
+    bool failureTimedOut_ = false;
 };
 
 Instrument Target(MeasTarget target)
@@ -278,6 +289,7 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
             Retake retake;
             retake.forMeasurement = index;
             retake.reason = fresh ? RetakeReason::OutsideWindow : RetakeReason::NoNewTrace;
+            retake.timedOut = !fresh && io.failureTimedOut();
             retake.detail = fresh ? QStringLiteral("first sample %1 V").arg(d1.isEmpty() ? NaN : d1[0], 0, 'g', 6)
                                   : io.takeFailure();
             if (callbacks.retaken)
@@ -317,11 +329,13 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
         m.snkGap = std::isnan(r.Src2Snk) ? DelayGap::EdgeNotFound : DelayGap::None;
         if (!rfRead) {
             r.Src2Rf = r.trf = NaN;
+            r.iRf = -1;
             m.rfGap = DelayGap::TraceNotRead;
             d2.clear();
         }
         if (!snkRead) {
             r.Src2Snk = r.tsnk = NaN;
+            r.iSnk = -1;
             m.snkGap = DelayGap::TraceNotRead;
             d3.clear();
         }
@@ -331,6 +345,7 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
         m.src2Rf = r.Src2Rf;
         m.src2Hd = hdmi;
         m.src2Snk = r.Src2Snk;
+        m.fine = CalcFineEdges(numPts, d1, d2, d3, t, type, r);
 
         lastTraces = KeptTraces{numPts, d1, d2, d3};
         if (callbacks.kept)
@@ -367,6 +382,10 @@ RunOutcome RunMeasurements(const RunRequest &request, const RunCallbacks &callba
     for (const MeasCommand &row : type.freeRun)
         if (!io.lost(Target(row.target)))
             io.query(Target(row.target), row.command);
+
+    outcome.osLost = io.lost(Instrument::Osc);
+    outcome.saLost = io.lost(Instrument::Sa);
+    outcome.vaLost = io.lost(Instrument::Va);
 
     outcome.avgSrc2Rf = FiniteMean(run.Src2RfArr());
     outcome.avgSrc2Hd = FiniteMean(run.Src2HdArr());

@@ -59,6 +59,9 @@ struct RunOutcome
     // Over the values each path has (NaN without any): the results file's
     // and the graph's means.
     double avgSrc2Rf, avgSrc2Hd, avgSrc2Snk;
+    // Instruments that closed their connection during the run: their
+    // sessions are gone, and the next run needs a new set-up.
+    bool osLost = false, saLost = false, vaLost = false;
 };
 
 // Takes the run and puts the instruments back into free run (those still

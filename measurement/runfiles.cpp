@@ -1,6 +1,7 @@
 #include "measurement/runfiles.h"
 
 #include "measurement/runwriter.h"
+#include "measurement/tracefiles.h"
 #include "measurement/tracefileformat.h"
 
 #include <QDir>
@@ -80,5 +81,15 @@ RunFilesReport WriteRunFiles(const QString &dataDir, const QString &stamp, const
     }
     for (; retake < run.retakes.size(); ++retake)
         writer.retaken(run.retakes[retake]);
-    return writer.finish(written);
+    RunFilesReport report = writer.finish(written);
+    if (withTraces) {
+        run.filesAt = writer.filesAt();
+        for (int k = 1; k <= run.measurements.size(); ++k) {
+            QStringList paths;
+            for (const QString &path : MeasurementTracePaths(run, k))
+                paths << (path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath());
+            report.tracePaths.append(paths.isEmpty() ? QStringList{QString(), QString(), QString()} : paths);
+        }
+    }
+    return report;
 }

@@ -22,6 +22,9 @@ struct RunFilesReport
     int traceFailed = 0;  // of those, not written
     QString traceFolder;  // where they go
     QString traceError;   // the first failure's reason
+    // Per measurement: its source, RF and sink trace files, full paths,
+    // empty where one was not written; empty without trace files.
+    QVector<QStringList> tracePaths;
     QString csvFile;      // the run's delay table
     QString csvError;     // empty when it was written
     QString recordFile;   // the run's JSON record

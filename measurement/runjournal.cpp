@@ -71,10 +71,15 @@ QByteArray JournalRetakeLine(const Retake &r)
     return Line(QJsonObject{{QStringLiteral("retake"), RetakeJson(r)}});
 }
 
-QByteArray JournalMeasurementLine(const QByteArray &element, int samples, const std::array<qint64, 3> *traceBytes,
-                                  int *elementAt)
+QByteArray JournalMeasurementLine(const QByteArray &element, const Measurement &m, int samples,
+                                  const std::array<qint64, 3> *traceBytes, int *elementAt)
 {
-    QByteArray line = "{\"samples\":" + QByteArray::number(samples);
+    QByteArray line = "{\"samples\":" + QByteArray::number(samples) + ",\"fine\":[";
+    int n = 0;
+    for (const FineEdge *e : {&m.fine.src, &m.fine.rf, &m.fine.snk})
+        for (double v : {e->time, e->boundS, e->noiseS, e->noiseV})
+            line += (n++ > 0 ? "," : "") + (std::isfinite(v) ? QByteArray::number(v, 'g', 17) : QByteArray("null"));
+    line += ']';
     if (traceBytes) {
         line += ",\"traceBytes\":[";
         for (size_t i = 0; i < 3; ++i)
@@ -180,6 +185,13 @@ bool ReadRunJournal(QIODevice *in, const QString &journalName, RunJournal *out, 
             lastIndex = m.index;
             retakesForNext = 0;
             lastSamples = samples.toInt();
+            const QJsonArray fine = o.value(QStringLiteral("fine")).toArray();
+            int k = 0;
+            for (FineEdge *e : {&m.fine.src, &m.fine.rf, &m.fine.snk})
+                for (double *v : {&e->time, &e->boundS, &e->noiseS, &e->noiseV}) {
+                    const QJsonValue x = fine.at(k++);
+                    *v = x.isDouble() && std::isfinite(x.toDouble()) ? x.toDouble() : std::nan("");
+                }
             j.run.measurements.append(m);
             j.traceBytes.append(TraceBytes(o.value(QStringLiteral("traceBytes"))));
             j.withTraces = j.withTraces || o.contains(QStringLiteral("traceBytes"));

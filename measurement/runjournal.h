@@ -27,11 +27,12 @@ QByteArray JournalHeadLine(const RunRecord &run, const QString &stamp);
 // An acquisition taken again.
 QByteArray JournalRetakeLine(const Retake &r);
 // A kept measurement: its element of the record's "measurements" as it
-// stands (MeasurementElement), its sample count and the sizes of the trace
-// files written for it (-1 for one not written; none without trace files).
-// *elementAt: where the element starts within the line.
-QByteArray JournalMeasurementLine(const QByteArray &element, int samples, const std::array<qint64, 3> *traceBytes,
-                                  int *elementAt);
+// stands (MeasurementElement), its sample count, its fine edges whole (the
+// element has their times only; the uncertainties need the rest) and the
+// sizes of the trace files written for it (-1 for one not written; none
+// without trace files). *elementAt: where the element starts within the line.
+QByteArray JournalMeasurementLine(const QByteArray &element, const Measurement &m, int samples,
+                                  const std::array<qint64, 3> *traceBytes, int *elementAt);
 // How the run ended, once the instruments were back in free run.
 QByteArray JournalEndLine(const RunRecord &run);
 

@@ -1,6 +1,8 @@
 #include "measurement/runjson.h"
 
 #include "instruments/osctype.h"
+#include "measurement/calibration.h"
+#include "measurement/precisionjson.h"
 #include "measurement/resultsfile.h"
 #include "shared/typednumber.h"
 #include "shared/version.h"
@@ -187,7 +189,7 @@ bool RetakeFromJson(const QJsonObject &o, Retake *retake)
     return true;
 }
 
-QByteArray MeasurementElement(const Measurement &m, const QStringList &traceFiles)
+QByteArray MeasurementElement(const Measurement &m, const QStringList &traceFiles, const Calibration &calibration)
 {
     QJsonObject o;
     o[QStringLiteral("index")] = m.index;
@@ -207,6 +209,7 @@ QByteArray MeasurementElement(const Measurement &m, const QStringList &traceFile
     edges[QStringLiteral("trfS")] = Number(m.trf);
     edges[QStringLiteral("tsnkS")] = Number(m.tsnk);
     o[QStringLiteral("edges")] = edges;
+    AddMeasurementPrecision(o, m, calibration);
     if (m.hdGap == DelayGap::NotMeasured) {
         o[QStringLiteral("videoAnalyzer")] = QJsonValue(QJsonValue::Null);
     } else {
@@ -322,6 +325,7 @@ QJsonObject RunHeadJson(const RunRecord &run, const QString &stamp)
     QJsonObject instruments;
     instruments[QStringLiteral("spectrumAnalyzer")] = QJsonObject{{QStringLiteral("identity"), Text(run.saIdentity)}};
     root[QStringLiteral("instruments")] = instruments;
+    root[QStringLiteral("calibration")] = CalibrationRecord(run.calibration);
     return root;
 }
 
@@ -355,6 +359,14 @@ bool RunHeadFromJson(const QJsonObject &head, RunRecord *run)
     b.saveData = settings.value(QStringLiteral("saveData")).toBool();
     run->saIdentity = head.value(QStringLiteral("instruments")).toObject().value(QStringLiteral("spectrumAnalyzer"))
                           .toObject().value(QStringLiteral("identity")).toString();
+    // The calibration the run took off its corrected delays, as it was.
+    const QJsonValue calibration = head.value(QStringLiteral("calibration"));
+    run->calibration = Calibration();
+    if (calibration.isObject()) {
+        QString why;
+        if (!ParseCalibration(QJsonDocument(calibration.toObject()).toJson(QJsonDocument::Compact), &run->calibration, &why))
+            return false;
+    }
     return true;
 }
 
@@ -363,7 +375,8 @@ QByteArray RunRecordJson(const RunRecord &run, const RunStats &stats, const QStr
     QBuffer out;
     out.open(QIODevice::WriteOnly);
     WriteRunRecordJson(&out, run, stats, stamp, files, [&run, &files](int i) {
-        return MeasurementElement(run.measurements[i], i < files.traces.size() ? files.traces[i] : QStringList());
+        return MeasurementElement(run.measurements[i], i < files.traces.size() ? files.traces[i] : QStringList(),
+                                  run.calibration);
     });
     return out.data();
 }
@@ -401,8 +414,12 @@ bool WriteRunRecordJson(QIODevice *out, const RunRecord &run, const RunStats &st
     QJsonObject statistics{
         {QStringLiteral("percentileRule"),
          QStringLiteral("linear interpolation between the closest ranks: value at index p/100*(n-1) of the sorted values")}};
-    for (const DelayPathInfo &p : DelayPaths)
-        statistics[QLatin1String(p.key)] = Stats(stats.of(p.path));
+    const RunUncertainty uncertainty = ComputeRunUncertainty(run);
+    for (const DelayPathInfo &p : DelayPaths) {
+        QJsonObject path = Stats(stats.of(p.path));
+        AddPathPrecision(path, uncertainty.of(p.path));
+        statistics[QLatin1String(p.key)] = path;
+    }
     root[QStringLiteral("statistics")] = statistics;
 
     const QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Indented);

@@ -16,7 +16,9 @@
 
 #include <functional>
 
-constexpr int RunRecordSchemaVersion = 1;
+// 2 adds the fine and corrected delays, their uncertainties and the
+// calibration; version 1 records still read.
+constexpr int RunRecordSchemaVersion = 2;
 
 // The names of the files a run wrote, for its record; empty where a file
 // was not written.
@@ -47,8 +49,9 @@ bool WriteRunRecordJson(QIODevice *out, const RunRecord &run, const RunStats &st
 
 // One element of "measurements", compact, on one line; traceFiles holds
 // the source, RF and sink file names (empty where a file was not written),
-// or nothing when the run wrote no trace files.
-QByteArray MeasurementElement(const Measurement &m, const QStringList &traceFiles);
+// or nothing when the run wrote no trace files; the corrected delays take
+// the run's calibration off.
+QByteArray MeasurementElement(const Measurement &m, const QStringList &traceFiles, const Calibration &calibration);
 
 // The names of a measurement's trace files that are on disk (its
 // traceFiles flags), without the folder; empty where a file is not.

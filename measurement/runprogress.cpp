@@ -37,7 +37,7 @@ double RunTally::mean(DelayPath path) const
     return n > 0 ? sum_[int(path)] / n : std::numeric_limits<double>::quiet_NaN();
 }
 
-RunProgress ProgressOf(int index, int count, const RunTally &tally, qint64 elapsedMs)
+RunProgress ProgressOf(int index, int count, const RunTally &tally, const RunRecord &sofar, qint64 elapsedMs)
 {
     RunProgress p;
     p.index = index;
@@ -48,9 +48,19 @@ RunProgress ProgressOf(int index, int count, const RunTally &tally, qint64 elaps
     p.meanHd = tally.mean(DelayPath::Src2Hd);
     p.meanSnk = tally.mean(DelayPath::Src2Snk);
     p.hdMeasured = tally.hdMeasured();
+    // The retakes for the measurement under way: at most MaxRejectedInARow.
+    for (int i = qMin(p.retaken, sofar.retakes.size()) - 1; i >= 0 && sofar.retakes[i].forMeasurement == index; --i)
+        p.notTriggering = p.notTriggering || sofar.retakes[i].timedOut;
     p.secondsLeft = p.kept > 0 ? elapsedMs / 1000.0 / p.kept * (count - p.kept)
                                : std::numeric_limits<double>::quiet_NaN();
     return p;
+}
+
+RunProgress ProgressOf(int index, int count, const RunRecord &sofar, qint64 elapsedMs)
+{
+    RunTally tally;
+    tally.catchUp(sofar);
+    return ProgressOf(index, count, tally, sofar, elapsedMs);
 }
 
 QString RunningMeansText(const RunProgress &p)
@@ -61,7 +71,7 @@ QString RunningMeansText(const RunProgress &p)
     auto label = [](DelayPath path) { return QLatin1String(PathInfo(path).label); };
     QStringList parts{QStringLiteral("%1 %2").arg(label(DelayPath::Src2Rf), ms(p.meanRf))};
     if (p.hdMeasured)
-        parts << QStringLiteral("%1 %2").arg(label(DelayPath::Src2Hd), std::isfinite(p.meanHd) ? QString::number(p.meanHd, 'g', 4) : QStringLiteral("nan"));
+        parts << QStringLiteral("%1 %2").arg(label(DelayPath::Src2Hd), ms(p.meanHd));
     parts << QStringLiteral("%1 %2").arg(label(DelayPath::Src2Snk), ms(p.meanSnk));
     return parts.join(QStringLiteral(", "));
 }
@@ -76,4 +86,11 @@ QString TimeLeftText(const RunProgress &p)
     if (s < 90 * 60)
         return QStringLiteral("about %1 min left").arg(qRound(s / 60));
     return QStringLiteral("about %1 h left").arg(s / 3600, 0, 'f', 1);
+}
+
+QString TriggerHintText(const RunProgress &p)
+{
+    if (!p.notTriggering)
+        return QString();
+    return QStringLiteral("no acquisition is triggering: check the trigger level and the source signal");
 }

@@ -16,6 +16,9 @@ struct RunProgress
     double meanRf, meanHd, meanSnk;
     bool hdMeasured = false;
     double secondsLeft; // NaN until a measurement has been kept
+    // An acquisition for the measurement under way got no answer in time:
+    // most likely nothing triggers.
+    bool notTriggering = false;
 };
 
 // The running sums behind the progress figures, brought up to date with
@@ -43,8 +46,13 @@ private:
     bool hdMeasured_ = false;
 };
 
-// elapsedMs: time since the run started.
-RunProgress ProgressOf(int index, int count, const RunTally &tally, qint64 elapsedMs);
+// elapsedMs: time since the run started. The tally gives the means and
+// counts; sofar (the record it has caught up with) the retakes of the
+// measurement under way.
+RunProgress ProgressOf(int index, int count, const RunTally &tally, const RunRecord &sofar, qint64 elapsedMs);
+// The same from the record alone: it goes over every measurement, so a
+// display that follows a run keeps a RunTally instead.
+RunProgress ProgressOf(int index, int count, const RunRecord &sofar, qint64 elapsedMs);
 
 // "Source->RF 40.1 ms, Source->Sink 120 ms" (the HDMI reading too when it is
 // measured); "no value yet" before the first.
@@ -52,3 +60,6 @@ QString RunningMeansText(const RunProgress &p);
 
 // "about 12 s left", "about 3 min left"; empty while unknown.
 QString TimeLeftText(const RunProgress &p);
+
+// What to check when acquisitions time out; empty while they do not.
+QString TriggerHintText(const RunProgress &p);

@@ -1,5 +1,8 @@
 #include "measurement/runrecord.h"
 
+#include <cmath>
+#include <limits>
+
 double Measurement::delay(DelayPath path) const
 {
     switch (path) {
@@ -24,6 +27,16 @@ DelayGap Measurement::gap(DelayPath path) const
         break;
     }
     return snkGap;
+}
+
+double Measurement::fineDelay(DelayPath path) const
+{
+    // The RF edge is searched only after a source edge, so a found RF edge
+    // always has its source edge.
+    if (path == DelayPath::Src2Hd || !std::isfinite(delay(path)))
+        return std::numeric_limits<double>::quiet_NaN();
+    const FineEdge &edge = path == DelayPath::Src2Rf ? fine.rf : fine.snk;
+    return (edge.time - fine.src.time) * 1000.0;
 }
 
 QVector<double> RunRecord::DelayArr(DelayPath path) const

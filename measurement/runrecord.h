@@ -4,12 +4,15 @@
 // read by the results files, the statistics, the window and the command line.
 #pragma once
 
+#include "measurement/calibration.h"
 #include "measurement/delaypaths.h"
+#include "measurement/fineedges.h"
 #include "shared/benchsettings.h"
 #include "shared/visatypes.h"
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // One acquisition's three traces as the block reads and the RF scaling left
@@ -63,9 +66,15 @@ struct Measurement
     // (measurement/resultsfile.h) per file; their names follow from the
     // run's filesAt and the index.
     quint8 traceFiles = 0;
+    // The same edges finer than a sample, with what each can be off by
+    // (fineedges.h); NaN where not found or not read.
+    FineEdges fine;
 
     double delay(DelayPath path) const; // src2Rf, src2Hd or src2Snk
     DelayGap gap(DelayPath path) const;
+    // From the fine edges, ms: NaN where delay() has no value, and for the
+    // HDMI path, which the video analyzer measures by itself.
+    double fineDelay(DelayPath path) const;
 };
 
 enum class RetakeReason {
@@ -78,6 +87,7 @@ struct Retake
     int forMeasurement = 0; // the measurement (1-based) it was taken for
     RetakeReason reason = RetakeReason::NoNewTrace;
     QString detail; // the failing exchange, or the first sample's value
+    bool timedOut = false; // that exchange got no answer in time (no trigger, most likely)
 };
 
 enum class RunEnd {
@@ -102,6 +112,14 @@ struct RunRecord
     QVector<Retake> retakes;
     RunEnd end = RunEnd::Completed;
     QString endReason; // in words, for every end but Completed and Canceled
+
+    // Taken off the fine delays to give the corrected ones; not loaded: none.
+    Calibration calibration;
+
+    // Per kept measurement, the trace files written for it: source, RF and
+    // sink, full paths, empty where one was not written. Empty when the run
+    // wrote none. Set by whoever writes them (WriteRunFiles' report).
+    QVector<QStringList> traceFiles;
 
     // Time axis of the trace files: samples, time of the first, interval (s).
     int recordLength = 0;

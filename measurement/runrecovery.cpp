@@ -184,7 +184,7 @@ RecoveredRun RecoverRun(const QString &journalPath)
     const RunStats stats = ComputeRunStats(run);
     auto element = [&run, withTraces](int i) {
         const Measurement &m = run.measurements[i];
-        return MeasurementElement(m, withTraces ? TraceFileNames(run.filesAt, m) : QStringList());
+        return MeasurementElement(m, withTraces ? TraceFileNames(run.filesAt, m) : QStringList(), run.calibration);
     };
     if (!WriteAtomically(
             files.recordFile,

@@ -139,6 +139,7 @@ bool RunWriter::beginAt(const QString &dataDir, const QString &stamp, const RunR
             return false;
         }
     }
+    calibration_ = head.calibration;
     journal(JournalHeadLine(head, stamp_));
     if (!journalError_.isEmpty()) {
         error_ = QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(journalFile()), journalError_);
@@ -192,11 +193,12 @@ void RunWriter::kept(Measurement &m, const KeptTraces &traces)
             sync_.written(path);
         }
     }
-    WriteAll(csv_, DelaysCsvRow(m), &csvError_);
+    WriteAll(csv_, DelaysCsvRow(m, calibration_), &csvError_);
     const QByteArray element =
-        MeasurementElement(m, withTraces_ ? TraceFileNames(filesAt(), m) : QStringList());
+        MeasurementElement(m, withTraces_ ? TraceFileNames(filesAt(), m) : QStringList(), calibration_);
     int elementAt = 0;
-    const QByteArray line = JournalMeasurementLine(element, traces.count, withTraces_ ? &bytes : nullptr, &elementAt);
+    const QByteArray line =
+        JournalMeasurementLine(element, m, traces.count, withTraces_ ? &bytes : nullptr, &elementAt);
     const qint64 lineAt = journalSize_;
     journal(line);
     elements_.emplace_back(lineAt + elementAt, element.size());
@@ -256,7 +258,7 @@ RunFilesReport RunWriter::finish(const RunOutcome &outcome)
     const MeasurementElements elements = [&](int i) {
         if (!fromJournal) {
             const Measurement &m = run.measurements[i];
-            return MeasurementElement(m, withTraces_ ? TraceFileNames(filesAt(), m) : QStringList());
+            return MeasurementElement(m, withTraces_ ? TraceFileNames(filesAt(), m) : QStringList(), calibration_);
         }
         const qint64 at = elements_[size_t(i)].first;
         const int length = elements_[size_t(i)].second;

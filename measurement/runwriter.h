@@ -64,6 +64,7 @@ private:
     void release();
 
     QString dataDir_, stamp_, error_;
+    Calibration calibration_; // the run's, for the corrected delays in its rows and lines
     bool begun_ = false;
     bool withTraces_ = false;
     QFile journal_, csv_;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds what the transfer benchmark needs and prints its table: our VISA
-# library, pyvisa-py and liblxi side by side on loopback (about two minutes).
+# library, pyvisa-py and liblxi side by side on loopback, and our HiSLIP
+# transport beside our raw socket (about three minutes).
 # A timed program, not a test; extra options go to bench/transfer_table.py
 # (--quick, --rounds N, --all-peers).
 #
@@ -15,7 +16,7 @@ scripts/install-deps.sh --bench
 
 build=$root/build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUENVIA_BUILD_TESTS=ON >/dev/null
-targets=(benchsim transfer_minserver transfer_recvloop transfer_ours)
+targets=(quenvia-benchsim transfer_minserver transfer_recvloop transfer_ours)
 if cmake --build "$build" --target help | grep 'transfer_lxi' >/dev/null; then
   targets+=(transfer_lxi)
 fi
@@ -43,8 +44,19 @@ else
   echo "Note: $ref_missing" >&2
 fi
 
+# The independent HiSLIP server runs from where it lies (Python, standard
+# library only): ../shared/perf/hislip-ref next to the checkout or its
+# worktree folder, or $QUENVIA_HISLIP_REF.
+hislip_ref=""
+for dir in "${QUENVIA_HISLIP_REF:-}" "$root/../shared/perf/hislip-ref" "$root/../../shared/perf/hislip-ref"; do
+  if [ -n "$dir" ] && [ -f "$dir/hislip_server.py" ]; then
+    hislip_ref=$dir/hislip_server.py
+    break
+  fi
+done
+
 table=(/usr/bin/python3 "$root/bench/transfer_table.py" --bin "$build" --work "$build/out"
-       --vxi11-ref "$ref_bin" --vxi11-ref-missing "$ref_missing" "$@")
+       --vxi11-ref "$ref_bin" --vxi11-ref-missing "$ref_missing" --hislip-ref "$hislip_ref" "$@")
 # In a private network namespace the servers may take port 111, where
 # liblxi and pyvisa-py look for the portmapper; nothing is seen outside.
 if unshare -rn sh -c 'ip link set lo up' >/dev/null 2>&1; then

@@ -1,6 +1,6 @@
 # Sourced by the scripts that run the application against the simulated bench.
 #
-# start_benchsim <benchsim program> [options...]
+# start_benchsim <simulator program (quenvia-benchsim)> [options...]
 #   Starts the simulator, waits for its ready line and sets sim_pid and the
 #   resource strings sim_osc, sim_sa and sim_va. Returns 1 (with a message)
 #   when the simulator does not come up within 20 s.

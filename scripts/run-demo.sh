@@ -19,7 +19,7 @@ fi
 
 scripts/install-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j"$(nproc)" --target QuenviaCodecTiming benchsim
+cmake --build build/release -j"$(nproc)" --target QuenviaCodecTiming quenvia-benchsim
 
 demo=$root/out/demo
 mkdir -p "$demo"
@@ -32,7 +32,7 @@ mkdir -p "$datadir"
 . scripts/benchsim.sh
 trap stop_benchsim EXIT
 trap "exit 130" INT TERM
-start_benchsim build/release/sim/benchsim --scenario sim/scenarios/demo.json --log "$demo/commands.jsonl"
+start_benchsim build/release/sim/quenvia-benchsim --scenario sim/scenarios/demo.json --log "$demo/commands.jsonl"
 osc=$sim_osc; sa=$sim_sa; va=$sim_va
 
 # Point the settings file at the simulated instruments, keeping everything

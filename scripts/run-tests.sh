@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds with warnings as errors, and runs the whole
-# suite twice: a normal build and an AddressSanitizer/UBSan build. Then every
-# fuzz target runs for 30 s (scripts/run-fuzz.sh).
+# suite twice: a normal build and an AddressSanitizer/UBSan build. Then the
+# Debian package is built, installed, run and purged (scripts/check-package.sh),
+# and every fuzz target runs for 30 s (scripts/run-fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +22,9 @@ LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/asan -DQUENVIA_SANITIZE=ON
 
-# A third build (clang, libFuzzer): each target for a fixed 30 s on its
+# The package as a user gets it: apt install, run, man, apt purge.
+scripts/check-package.sh
+
+# A fourth build (clang, libFuzzer): each target for a fixed 30 s on its
 # seeds; any crash, leak, time-out or failed check fails the run.
 scripts/run-fuzz.sh 30

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Makes docs/main-window.png, docs/graph.png and docs/statistics.png: starts
+# Makes docs/main-window.png, docs/graph.png, docs/statistics.png and
+# docs/traces.png: starts
 # the bench simulator with the demo scenario, points a private settings file
 # at it, and runs the application's screenshot build under a virtual X
-# server. It initialises the instruments, takes a run of 40 measurements and
-# saves the main window, the graph dialog and the Statistics window.
+# server. It initialises the instruments, takes a run of 40 measurements
+# (saving its files in the private data folder) and saves the main window,
+# the graph dialog and the Statistics window, also on its Traces page.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD_DIR:-$root/build/screenshots}
 
-if [ ! -x "$build/tests/e2e/grabscreens/QuenviaCodecTiming" ] || [ ! -x "$build/sim/benchsim" ]; then
+if [ ! -x "$build/tests/e2e/grabscreens/QuenviaCodecTiming" ] || [ ! -x "$build/sim/quenvia-benchsim" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j2 --target grabscreens benchsim
+  cmake --build "$build" -j2 --target grabscreens quenvia-benchsim
 fi
 
 work=$(mktemp -d)
@@ -22,7 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_benchsim "$build/sim/benchsim" --scenario sim/scenarios/demo.json
+start_benchsim "$build/sim/quenvia-benchsim" --scenario sim/scenarios/demo.json
 
 export XDG_DATA_HOME=$work/data
 datadir=$XDG_DATA_HOME/Velmarsk/QuenviaCodecTiming
@@ -43,7 +45,7 @@ HDMI%20Delay=true
 Threshold=35
 
 [%General]
-Save%20Data=0
+Save%20Data=2
 CFG
 
 mkdir -p docs
@@ -51,5 +53,5 @@ mkdir -p docs
 cp app/vk.ico "$work/"
 (cd "$work" && xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/tests/e2e/grabscreens/QuenviaCodecTiming" "$root/docs/main-window.png" "$root/docs/graph.png" \
-  "$root/docs/statistics.png")
-echo "docs/main-window.png, docs/graph.png and docs/statistics.png written"
+  "$root/docs/statistics.png" "$root/docs/traces.png")
+echo "docs/main-window.png, docs/graph.png, docs/statistics.png and docs/traces.png written"

@@ -1,5 +1,6 @@
 #include "sim/bench.h"
 
+#include "sim/hislipserver.h"
 #include "sim/oscilloscope.h"
 #include "sim/socketserver.h"
 #include "sim/rfanalyzer.h"
@@ -42,6 +43,18 @@ struct Bench::Private {
     mutable VideoAnalyzer va;
     std::unique_ptr<SocketServer> servers[3];
     std::unique_ptr<Vxi11Server> vxi11;
+    std::vector<std::unique_ptr<HislipServer>> hislip; // one, or one per instrument's address
+
+    // 0, 1, 2 for "osc", "sa", "va"; -1 otherwise.
+    int indexOf(const QString &name) const
+    {
+        const Instrument *wanted = instrument(name);
+        const Instrument *all[3] = {&osc, &sa, &va};
+        for (int i = 0; i < 3; ++i)
+            if (wanted && all[i] == wanted)
+                return i;
+        return -1;
+    }
 };
 
 Bench::Bench(const Scenario &scenario) : d(std::make_unique<Private>(scenario))
@@ -57,7 +70,7 @@ Bench::~Bench()
 
 bool Bench::start(QString *error)
 {
-    // Restarts the raw-socket servers only; a VXI-11 server keeps running.
+    // Restarts the raw-socket servers only; VXI-11 and HiSLIP servers keep running.
     for (auto &server : d->servers)
         server.reset();
     Instrument *instruments[3] = {&d->osc, &d->sa, &d->va};
@@ -78,6 +91,7 @@ bool Bench::start(QString *error)
 
 void Bench::stop()
 {
+    d->hislip.clear();
     d->vxi11.reset();
     for (auto &server : d->servers)
         server.reset();
@@ -179,6 +193,37 @@ QString Bench::vxi11Resource(const QString &instrument) const
             return d->vxi11->resource(i);
     }
     return QString();
+}
+
+bool Bench::startHislip(QString *error, quint16 port, bool perAddress)
+{
+    d->hislip.clear();
+    if (!perAddress) {
+        auto server = std::make_unique<HislipServer>(QVector<Endpoint *>{&d->osc, &d->sa, &d->va});
+        if (!server->start(port, error))
+            return false;
+        d->hislip.push_back(std::move(server));
+        return true;
+    }
+    Endpoint *const all[3] = {&d->osc, &d->sa, &d->va};
+    for (int i = 0; i < 3; ++i) {
+        auto server = std::make_unique<HislipServer>(QVector<Endpoint *>{all[i]});
+        // The first picks the port when asked to; the others take the same.
+        if (!server->start(i == 0 ? port : d->hislip.front()->port(), error, QStringLiteral("127.0.0.%1").arg(i + 1))) {
+            d->hislip.clear();
+            return false;
+        }
+        d->hislip.push_back(std::move(server));
+    }
+    return true;
+}
+
+QString Bench::hislipResource(const QString &instrument) const
+{
+    const int i = d->indexOf(instrument);
+    if (i < 0 || d->hislip.empty())
+        return QString();
+    return d->hislip.size() == 1 ? d->hislip.front()->resource(i) : d->hislip[size_t(i)]->resource(0);
 }
 
 Endpoint *Bench::endpoint(const QString &instrument)

@@ -1,5 +1,6 @@
 // The simulated bench: an oscilloscope, a spectrum analyzer and a video
-// analyzer with known delays, served over raw SCPI sockets on 127.0.0.1.
+// analyzer with known delays, served over raw SCPI sockets on 127.0.0.1,
+// and on request over VXI-11 and HiSLIP as well.
 //
 // Thread-safe: the servers run on their own threads while the code under
 // test runs on the caller's thread. Logs, truths and faults may be used at
@@ -15,6 +16,7 @@
 #include <QVector>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 namespace benchsim {
@@ -70,6 +72,16 @@ struct Truth {
     int saPoints = 0;
     double saTimePerSample = 0;
     int saRfIndex = -1;
+    // Noise-free times (s from the trigger) at which the traces cross the
+    // levels of the application's edge rules as it applies them to this
+    // acquisition's samples: the source 35 mV above its first sample, the RF
+    // envelope 0.05 on its 0 .. 0.2 scale (from the trace's own minimum and
+    // maximum), the sink 60 mV. With ideal steps, the edge times themselves.
+    // NaN until known: the RF ones once that trace has been read.
+    double srcCrossS = std::numeric_limits<double>::quiet_NaN();
+    double rfCrossS = std::numeric_limits<double>::quiet_NaN();
+    double snkCrossS = std::numeric_limits<double>::quiet_NaN();
+    double saRfCrossS = std::numeric_limits<double>::quiet_NaN();
 };
 
 class Bench {
@@ -92,6 +104,17 @@ public:
     // "TCPIP::127.0.0.2::INSTR" or "TCPIP::127.0.0.1,<port>::inst1::INSTR";
     // empty when VXI-11 is not served.
     QString vxi11Resource(const QString &instrument) const;
+
+    // Also serves the three instruments over HiSLIP (after start()): one
+    // port on 127.0.0.1 (0: a free port), osc, sa, va behind hislip0, 1, 2.
+    // perAddress: each instrument as hislip0 on an address of its own,
+    // 127.0.0.1, .2 and .3 (as VXI-11 with its portmapper serves them),
+    // the same port on each, so that one mDNS record per address names it.
+    bool startHislip(QString *error = nullptr, quint16 port = 0, bool perAddress = false);
+    // "TCPIP::127.0.0.1::hislip1,<port>::INSTR" (per address
+    // "TCPIP::127.0.0.2::hislip0,<port>::INSTR"); empty when HiSLIP is not
+    // served.
+    QString hislipResource(const QString &instrument) const;
 
     // "TCPIP::127.0.0.1::<port>::SOCKET" for "osc", "sa" or "va"; empty
     // before start() or for an unknown name.
@@ -116,7 +139,7 @@ public:
     void clearFaults();
 
     // The transport-independent instrument models, for other transports
-    // (VXI-11) serving the same instruments. Null for an unknown name.
+    // (VXI-11, HiSLIP) serving the same instruments. Null for an unknown name.
     Endpoint *endpoint(const QString &instrument);
 
     const Scenario &scenario() const;

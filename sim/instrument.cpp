@@ -10,10 +10,10 @@ namespace benchsim {
 namespace {
 // A real instrument's queue holds a handful of entries; the last slot then
 // reports the overflow.
-constexpr int kErrorQueueSize = 10;
-const char kGarbage[] = "?garbage?\n";
+constexpr int ErrorQueueSize = 10;
+const char GarbageReply[] = "?garbage?\n";
 // Count that announces about 1 GB of data.
-const char kHugeCount[] = "999999999";
+const char HugeCount[] = "999999999";
 // Shared by every instrument: a client waits for each answer before it sends
 // the next message, so this orders the exchanges across instruments.
 std::atomic<quint64> nextSequence{1};
@@ -79,9 +79,9 @@ int Instrument::addDelay(int delayMs, int moreMs)
 
 void Instrument::pushError(int code, const char *text)
 {
-    if (int(errors_.size()) >= kErrorQueueSize)
+    if (int(errors_.size()) >= ErrorQueueSize)
         return;
-    if (int(errors_.size()) == kErrorQueueSize - 1) {
+    if (int(errors_.size()) == ErrorQueueSize - 1) {
         errors_.push_back("-350,\"Queue overflow\"");
         return;
     }
@@ -228,7 +228,7 @@ void Instrument::applyFault(const Fault &fault, Response &response)
         response.delayMs = addDelay(response.delayMs, fault.delayMs);
         break;
     case Fault::Kind::Garbage:
-        reply(kGarbage);
+        reply(GarbageReply);
         break;
     case Fault::Kind::BlockDigit0:
         reply("#0" + payload() + '\n');
@@ -251,7 +251,7 @@ void Instrument::applyFault(const Fault &fault, Response &response)
         break;
     }
     case Fault::Kind::BlockHugeCount:
-        reply(QByteArray("#9") + kHugeCount + payload() + '\n');
+        reply(QByteArray("#9") + HugeCount + payload() + '\n');
         break;
     case Fault::Kind::DeviceIoTimeout:
     case Fault::Kind::DeviceIoError:

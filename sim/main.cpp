@@ -1,5 +1,8 @@
-// benchsim: serves the simulated bench until SIGINT/SIGTERM (or the end of
-// stdin with --stdin-eof), announcing its resources on one ready line.
+// quenvia-benchsim: serves the simulated bench until SIGINT/SIGTERM (or the
+// end of stdin with --stdin-eof), announcing its resources on one ready line
+// ("benchsim ready ...", which scripts and tests wait for).
+// Its --help and --version are also the text of its man page.
+#include "sim/announcements.h"
 #include "sim/bench.h"
 #include "sim/logline.h"
 
@@ -33,7 +36,7 @@ void onSignal(int)
 
 int fail(const QString &message)
 {
-    fprintf(stderr, "benchsim: %s\n", qPrintable(message));
+    fprintf(stderr, "quenvia-benchsim: %s\n", qPrintable(message));
     return 2;
 }
 
@@ -66,7 +69,8 @@ bool applyOptions(const QCommandLineParser &p, Scenario *s, QString *error)
     const double big = 2147483647.0;
     const bool numbersOk = number("points", &s->benloPoints, 2, 1e7) && number("src2rf", &s->src2RfMs, -1000, 1000)
         && number("src2snk", &s->src2SnkMs, -1000, 1000) && number("jitter", &s->jitterMs, 0, 100)
-        && number("noise", &s->noiseV, 0, 0.005) && number("seed", &s->seed, 0, 4294967295.0)
+        && number("noise", &s->noiseV, 0, 0.005) && number("rise-ms", &s->riseMs, 0, 100)
+        && number("seed", &s->seed, 0, 4294967295.0)
         && number("reject-first", &s->rejectFirst, 0, 1e6) && number("va-stat", &s->vaStat, -big, big)
         && number("va-count", &s->vaCount, -big, big) && number("va-value", &s->vaValue, -1e300, 1e300)
         && number("acquisition-ms", &s->acquisitionMs, 0, 3600000) && number("latency-ms", &s->latencyMs, 0, 3600000)
@@ -100,11 +104,13 @@ bool applyOptions(const QCommandLineParser &p, Scenario *s, QString *error)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("benchsim"));
+    QCoreApplication::setApplicationName(QStringLiteral("quenvia-benchsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUENVIA_VERSION));
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
         "Simulated oscilloscope, spectrum analyzer and video analyzer on raw SCPI sockets (127.0.0.1)."));
     p.addHelpOption();
+    p.addVersionOption();
     const QList<QCommandLineOption> options = {
         {QStringLiteral("scenario"), QStringLiteral("Scenario JSON file."), QStringLiteral("file")},
         {QStringLiteral("osc-type"), QStringLiteral("Oscilloscope command set: Orvix or Benlo."), QStringLiteral("type")},
@@ -113,6 +119,8 @@ int main(int argc, char **argv)
         {QStringLiteral("src2snk"), QStringLiteral("True Source->Sink delay, ms."), QStringLiteral("ms")},
         {QStringLiteral("jitter"), QStringLiteral("Delay jitter, +- ms per acquisition."), QStringLiteral("ms")},
         {QStringLiteral("noise"), QStringLiteral("Noise on the oscilloscope channels, V rms."), QStringLiteral("V")},
+        {QStringLiteral("rise-ms"), QStringLiteral("10-90 % rise time of every edge, ms (0: ideal steps)."),
+         QStringLiteral("ms")},
         {QStringLiteral("seed"), QStringLiteral("Seed of noise and jitter."), QStringLiteral("n")},
         {QStringLiteral("reject-first"), QStringLiteral("First K acquisitions start outside the window."), QStringLiteral("k")},
         {QStringLiteral("front-panel-channels"),
@@ -139,6 +147,15 @@ int main(int argc, char **argv)
                         "e.g. inside unshare -rn).")},
         {QStringLiteral("vxi11-direct"),
          QStringLiteral("Also serve VXI-11 on 127.0.0.1 without a portmapper (TCPIP::127.0.0.1,<port>::instN::INSTR).")},
+        {QStringLiteral("hislip"),
+         QStringLiteral("Also serve HiSLIP on 127.0.0.1, osc/sa/va as hislip0/1/2 "
+                        "(TCPIP::127.0.0.1::hislipN,<port>::INSTR); with --vxi11 each as hislip0 on "
+                        "127.0.0.1/2/3, the same port on each.")},
+        {QStringLiteral("hislip-port"), QStringLiteral("HiSLIP port (0: a free port, the default); implies --hislip."),
+         QStringLiteral("port")},
+        {QStringLiteral("mdns"),
+         QStringLiteral("Announce the instruments by mDNS on UDP port 5353, on interfaces with a 127.x address only "
+                        "(needs privileges and multicast, e.g. inside unshare -rn).")},
     };
     p.addOptions(options);
     p.process(app);
@@ -178,17 +195,40 @@ int main(int argc, char **argv)
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    quint16 hislipPort = 0;
+    const bool hislip = p.isSet(QStringLiteral("hislip")) || p.isSet(QStringLiteral("hislip-port"));
+    if (p.isSet(QStringLiteral("hislip-port"))) {
+        bool ok = false;
+        const uint v = p.value(QStringLiteral("hislip-port")).toUInt(&ok);
+        if (!ok || v > 65535)
+            return fail(QStringLiteral("--hislip-port needs a number from 0 to 65535"));
+        hislipPort = quint16(v);
+    }
+
     if (!bench.start(&error))
         return fail(error);
     const bool vxi11 = p.isSet(QStringLiteral("vxi11")) || p.isSet(QStringLiteral("vxi11-direct"));
     if (vxi11 && !bench.startVxi11(&error, !p.isSet(QStringLiteral("vxi11-direct"))))
         return fail(QStringLiteral("VXI-11: %1").arg(error));
+    // Beside VXI-11's portmapper, each instrument gets its own address on
+    // HiSLIP too, where mDNS can name it.
+    const bool perAddress = p.isSet(QStringLiteral("vxi11")) && !p.isSet(QStringLiteral("vxi11-direct"));
+    if (hislip && !bench.startHislip(&error, hislipPort, perAddress))
+        return fail(QStringLiteral("HiSLIP: %1").arg(error));
+    benchsim::MdnsResponder mdns(benchsim::mdnsHosts(benchsim::benchAnnouncements(bench)));
+    std::string mdnsError;
+    if (p.isSet(QStringLiteral("mdns")) && !mdns.start(&mdnsError))
+        return fail(QStringLiteral("mDNS: %1").arg(QString::fromStdString(mdnsError)));
     printf("benchsim ready osc=%s sa=%s va=%s\n", qPrintable(bench.resource(QStringLiteral("osc"))),
            qPrintable(bench.resource(QStringLiteral("sa"))), qPrintable(bench.resource(QStringLiteral("va"))));
     if (vxi11)
         printf("benchsim vxi11 osc=%s sa=%s va=%s\n", qPrintable(bench.vxi11Resource(QStringLiteral("osc"))),
                qPrintable(bench.vxi11Resource(QStringLiteral("sa"))),
                qPrintable(bench.vxi11Resource(QStringLiteral("va"))));
+    if (hislip)
+        printf("benchsim hislip osc=%s sa=%s va=%s\n", qPrintable(bench.hislipResource(QStringLiteral("osc"))),
+               qPrintable(bench.hislipResource(QStringLiteral("sa"))),
+               qPrintable(bench.hislipResource(QStringLiteral("va"))));
     fflush(stdout);
 
     const bool watchStdin = p.isSet(QStringLiteral("stdin-eof"));
@@ -205,6 +245,7 @@ int main(int argc, char **argv)
                 break;
         }
     }
+    mdns.stop();
     bench.stop();
     return 0;
 }

@@ -10,14 +10,14 @@ namespace {
 
 // Settings the application sends that change nothing the simulator returns.
 // "CHAN#" stands for CHAN1..CHAN4.
-const char *const kOrvixSettings[] = {
+const char *const OrvixSettings[] = {
     "ACQ:POIN:AUTO", "TIM:RANG",       "EXP:WAV:RAW",     "SYST:DISP:UPD",   "CHAN#:RANG",
     "CHAN#:POS",     "CHAN#:COUP",     "CHAN#:TYPE",      "TIM:SCAL",        "TIM:REF",
     "TRIG3:OFFS:LIM", "CHAN#:SCAL",    "CHAN:DIGF:CUT",   "CHAN#:BAND",      "TRIG1:MODE",
     "TRIG1:ANED:NREJ", "TRIG1:HOLD:MODE", "TRIG1:HOLD:TIME", "TRIG1:OUT:STAT", "EXP:WAV:INCX",
 };
 
-const char *const kBenloSettings[] = {
+const char *const BenloSettings[] = {
     "TRIG:B:ENAB",     "TRIG:A:TYPE",          "TRIG:A:SOUR", "TRIG:A:ENAB", "TRIG:A:MODE",
     "TRIG:A:EDGE:SLOP", "TRIG:A:EDGE:COUP",    "TRIG:A:EDGE:FILT:LPAS", "ACQ:WRAT", "TIM:SCAL",
     "TIM:POS",         "TIM:REF",              "CHAN#:SCAL",  "CHAN#:POS",   "CHAN#:COUP",
@@ -34,7 +34,7 @@ bool inTable(const char *const (&table)[N], const QByteArray &pattern)
 }
 
 // Longest record this simulator keeps in memory: 4 channels of float.
-constexpr int kMaxRecordLength = 10000000;
+constexpr int MaxRecordLength = 10000000;
 
 } // namespace
 
@@ -86,6 +86,8 @@ const QByteArray &Oscilloscope::realReply(int index)
     if (!hasSamples_[index]) {
         makeSamples(scenario_, index, &last_);
         hasSamples_[index] = true;
+        if (index == 2)
+            truths_->setRfCrossing(last_.truth.index, last_.truth.rfCrossS);
     }
     return last_.block[index];
 }
@@ -134,7 +136,7 @@ void Oscilloscope::trigger(Context &ctx)
 {
     // Edge trigger on the source step: a level the step never crosses never
     // triggers, so the acquisition and its "*OPC?" never complete.
-    if (triggerLevel_ >= kSourceStepV) {
+    if (triggerLevel_ >= SourceStepV) {
         ctx.stalled = true;
         return;
     }
@@ -249,13 +251,13 @@ bool Oscilloscope::executeOrvix(const QByteArray &pattern, int channel, const Co
         const int n = cmd.args.toInt(&ok);
         if (cmd.query)
             ctx.add(QByteArray::number(recordLength_));
-        else if (ok && n >= 2 && n <= kMaxRecordLength)
+        else if (ok && n >= 2 && n <= MaxRecordLength)
             recordLength_ = n;
         else
             pushError(-222, "Data out of range");
         return true;
     }
-    if (inTable(kOrvixSettings, base)) {
+    if (inTable(OrvixSettings, base)) {
         storeOrRecall(cmd, ctx);
         return true;
     }
@@ -275,7 +277,7 @@ bool Oscilloscope::executeBenlo(const QByteArray &pattern, int channel, const Co
         ctx.add(QByteArray::number(recordLength_));
         return true;
     }
-    if (inTable(kBenloSettings, base)) {
+    if (inTable(BenloSettings, base)) {
         storeOrRecall(cmd, ctx);
         return true;
     }

@@ -2,6 +2,10 @@
 
 #include "visa/vxi11proto.h"
 
+#include <algorithm>
+
+#include <arpa/inet.h>
+
 namespace benchsim {
 
 using oncrpc::Bytes;
@@ -28,21 +32,27 @@ const PortMapping *find(const std::vector<PortMapping> &table, uint32_t prog, ui
 
 class PortmapSession : public RecordSession {
 public:
-    PortmapSession(const std::vector<PortMapping> &table, std::string localIp)
-        : table_(table), localIp_(std::move(localIp))
+    PortmapSession(const Portmapper &portmapper, std::string localIp)
+        : portmapper_(portmapper), localIp_(std::move(localIp))
     {
     }
     RecordOutcome onRecord(const Bytes &record, Bytes *reply) override
     {
         RecordOutcome out;
-        out.reply = answerPortmapperCall(record, table_, localIp_, reply);
+        out.reply = answerPortmapperCall(record, portmapper_.table(), localIp_, reply);
         return out;
     }
 
 private:
-    const std::vector<PortMapping> &table_;
+    const Portmapper &portmapper_;
     std::string localIp_;
 };
+
+uint32_t fromDotted(const std::string &ip)
+{
+    in_addr a{};
+    return ::inet_pton(AF_INET, ip.c_str(), &a) == 1 ? ntohl(a.s_addr) : 0;
+}
 
 } // namespace
 
@@ -121,26 +131,72 @@ Portmapper::Portmapper(std::vector<PortMapping> table) : table_(std::move(table)
 
 Portmapper::~Portmapper() { stop(); }
 
+std::vector<PortMapping> Portmapper::table() const
+{
+    std::vector<PortMapping> all = table_;
+    if (const uint16_t port = ownPort_.load()) {
+        for (uint32_t vers : {portmap::Version4, portmap::Version3, portmap::Version2}) {
+            for (uint32_t prot : {portmap::ProtoTcp, portmap::ProtoUdp})
+                all.push_back({portmap::Program, vers, prot, port});
+        }
+    }
+    return all;
+}
+
 bool Portmapper::listen(const std::string &ip, uint16_t port, std::string *error)
 {
     auto tcp = std::make_unique<TcpRecordServer>();
-    auto factory = [this](const std::string &local) { return std::make_unique<PortmapSession>(table_, local); };
+    auto factory = [this](const std::string &local) { return std::make_unique<PortmapSession>(*this, local); };
     if (!tcp->listen(ip, port, 64 * 1024, factory, error))
         return false;
     auto udp = std::make_unique<UdpRecordServer>();
     auto handler = [this](const Bytes &in, const std::string &local, Bytes *out) {
-        return answerPortmapperCall(in, table_, local, out);
+        return answerPortmapperCall(in, table(), local, out);
     };
     // UDP on the same port number the TCP side got.
     if (!udp->listen(ip, tcp->port(), handler, error))
         return false;
+    if (tcp_.empty())
+        ownPort_ = tcp->port();
     tcp_.push_back(std::move(tcp));
     udp_.push_back(std::move(udp));
+    addresses_.push_back(ip);
+    return true;
+}
+
+bool Portmapper::answerBroadcasts(std::string *error)
+{
+    if (tcp_.empty()) {
+        *error = "no address served";
+        return false;
+    }
+    const std::vector<uint32_t> broadcasts = broadcastAddresses();
+    auto responder = std::make_unique<DatagramResponder>();
+    auto answer = [this, broadcasts](const Datagram &d) {
+        std::vector<DatagramReply> replies;
+        if (std::find(broadcasts.begin(), broadcasts.end(), d.to) == broadcasts.end())
+            return replies; // sent to an address of its own: its socket answers
+        for (const std::string &ip : addresses_) {
+            DatagramReply r;
+            if (!answerPortmapperCall(d.bytes, table(), ip, &r.bytes))
+                break;
+            r.source = fromDotted(ip);
+            r.to = d.from;
+            r.toPort = d.fromPort;
+            replies.push_back(std::move(r));
+        }
+        return replies;
+    };
+    if (!responder->listen(ownPort_.load(), answer, error))
+        return false;
+    broadcast_ = std::move(responder);
     return true;
 }
 
 void Portmapper::stop()
 {
+    if (broadcast_)
+        broadcast_->stop();
     for (auto &s : tcp_)
         s->stop();
     for (auto &s : udp_)

@@ -12,10 +12,10 @@ namespace benchsim {
 
 namespace {
 // Small records (every call but a long device_write) come in one recv.
-constexpr size_t kReadAhead = 64 * 1024;
+constexpr size_t ReadAhead = 64 * 1024;
 } // namespace
 
-RecordReader::RecordReader(int fd, size_t maxRecord) : fd_(fd), max_(maxRecord), in_(kReadAhead) {}
+RecordReader::RecordReader(int fd, size_t maxRecord) : fd_(fd), max_(maxRecord), in_(ReadAhead) {}
 
 bool RecordReader::waitReadable()
 {

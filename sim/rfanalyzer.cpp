@@ -7,12 +7,12 @@ namespace benchsim {
 
 namespace {
 
-const char *const kSettings[] = {
+const char *const Settings[] = {
     "FREQ:MODE", "DISP:TRAC:Y:RLEV", "INP1:ATT", "FREQ:CENT", "FREQ:SPAN", "TRIG1:SOUR", "SWE:TYPE", "SWE:OPT",
     "BWID:FFT",  "BWID",             "BWID:VID", "TRIG1:HOLD", "TRIG1:SLOP", "OUTP:IF", "OUTP:IF:IFFR", "SYST:DISP:UPD",
 };
 
-constexpr int kMaxSweepPoints = 1000001;
+constexpr int MaxSweepPoints = 1000001;
 
 } // namespace
 
@@ -38,7 +38,7 @@ void SpectrumAnalyzer::answerTrace(const Command &cmd, Context &ctx)
     bool ok = args.value(0).trimmed().toUpper() == "TRACE1";
     if (ok && args.size() > 1)
         n = args.at(1).trimmed().toInt(&ok);
-    if (!ok || args.size() > 2 || n < 2 || n > kMaxSweepPoints) {
+    if (!ok || args.size() > 2 || n < 2 || n > MaxSweepPoints) {
         pushError(-222, "Data out of range");
         return;
     }
@@ -50,12 +50,13 @@ void SpectrumAnalyzer::answerTrace(const Command &cmd, Context &ctx)
     const TraceKey key{hasBurst ? index : -1, n, sweepTime_, ascii_};
     if (traceReply_.isNull() || !(key == traceKey_)) {
         traceReply_.clear();
-        const QVector<float> trace = analyzerTrace(scenario_, index, hasBurst, rfTime, n, sweepTime_, &traceRfIndex_);
+        const QVector<float> trace =
+            analyzerTrace(scenario_, index, hasBurst, rfTime, n, sweepTime_, &traceRfIndex_, &traceRfCross_);
         traceReply_ = (ascii_ ? asciiList(trace) : floatBlock(trace)) + '\n';
         traceKey_ = key;
     }
     if (ctx.addTerminated(traceReply_) && hasBurst)
-        truths_->setAnalyzerTrace(index, n, sweepTime_ / (n - 1), traceRfIndex_);
+        truths_->setAnalyzerTrace(index, n, sweepTime_ / (n - 1), traceRfIndex_, traceRfCross_);
 }
 
 bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)
@@ -68,7 +69,7 @@ bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)
         const int n = cmd.args.toInt(&ok);
         if (cmd.query)
             ctx.add(QByteArray::number(sweepPoints_));
-        else if (ok && n >= 2 && n <= kMaxSweepPoints)
+        else if (ok && n >= 2 && n <= MaxSweepPoints)
             sweepPoints_ = n;
         else
             pushError(-222, "Data out of range");
@@ -93,7 +94,7 @@ bool SpectrumAnalyzer::execute(const Command &cmd, Context &ctx)
         else if (!parseDataFormat(cmd.args, &ascii_))
             pushError(-224, "Illegal parameter value");
     } else {
-        for (const char *entry : kSettings) {
+        for (const char *entry : Settings) {
             if (base == entry) {
                 storeOrRecall(cmd, ctx);
                 return true;

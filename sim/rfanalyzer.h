@@ -42,6 +42,7 @@ private:
     TraceKey traceKey_;
     QByteArray traceReply_;
     int traceRfIndex_ = -1;
+    double traceRfCross_ = 0; // the cached trace's RF crossing (Truth::saRfCrossS)
 };
 
 } // namespace benchsim

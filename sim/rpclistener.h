@@ -4,16 +4,14 @@
 // servers run without any event loop in the process.
 #pragma once
 
+#include "sim/connectionserver.h"
 #include "visa/oncrpc.h"
 
 #include <QByteArray>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -60,30 +58,16 @@ public:
 
     // port 0 picks a free port. maxRecord bounds one incoming record.
     bool listen(const std::string &ip, uint16_t port, size_t maxRecord, SessionFactory factory, std::string *error);
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return server_.port(); }
     // Closes the listener and every connection, and joins all threads.
     void stop();
 
 private:
-    struct Conn {
-        int fd = -1;
-        std::thread thread;
-        std::atomic<bool> done{false};
-    };
-    void acceptLoop();
-    void admit(int fd);
-    void serve(Conn *conn, std::string localIp);
-    void serveRecords(Conn *conn, const std::string &localIp);
+    void serveRecords(int fd);
 
-    int listenFd_ = -1;
-    int wakePipe_[2] = {-1, -1};
-    uint16_t port_ = 0;
     size_t maxRecord_ = 0;
     SessionFactory factory_;
-    std::thread acceptThread_;
-    std::mutex mutex_;
-    std::list<std::unique_ptr<Conn>> conns_;
-    std::atomic<bool> stopping_{false};
+    ConnectionServer server_;
 };
 
 // handler gets one datagram and the local address; returns false to send nothing.

@@ -16,7 +16,7 @@ struct KindName {
     const char *name;
 };
 
-const KindName kKinds[] = {
+const KindName Kinds[] = {
     {Fault::Kind::NoReply, "NoReply"},
     {Fault::Kind::Close, "Close"},
     {Fault::Kind::Late, "Late"},
@@ -132,7 +132,7 @@ bool readFault(const QJsonValue &value, int i, Fault *fault, QString *error)
 
 bool Fault::kindFromName(const QString &name, Kind *kind)
 {
-    for (const KindName &k : kKinds) {
+    for (const KindName &k : Kinds) {
         if (name.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0) {
             *kind = k.kind;
             return true;
@@ -143,7 +143,7 @@ bool Fault::kindFromName(const QString &name, Kind *kind)
 
 QString Fault::kindName(Kind kind)
 {
-    for (const KindName &k : kKinds)
+    for (const KindName &k : Kinds)
         if (k.kind == kind)
             return QLatin1String(k.name);
     return QString();
@@ -197,6 +197,9 @@ bool Scenario::validate(QString *error) const
     // Noise is clipped at 3 sigma; beyond 5 mV it could fake a source edge (35 mV).
     else if (!(noiseV >= 0 && noiseV <= 0.005))
         e = QStringLiteral("noiseV must be from 0 to 0.005");
+    // Longer ramps would reach past the record's ends from the default delays.
+    else if (!(riseMs >= 0 && riseMs <= 100))
+        e = QStringLiteral("riseMs must be from 0 to 100");
     else if (rejectFirst < 0)
         e = QStringLiteral("rejectFirst must not be negative");
     else if (std::any_of(frontPanelChannels.begin(), frontPanelChannels.end(), [](int c) { return c < 1 || c > 4; }))
@@ -240,6 +243,7 @@ Scenario Scenario::fromJson(const QByteArray &json, QString *error)
         r.real("src2SnkMs", &s.src2SnkMs);
         r.real("jitterMs", &s.jitterMs);
         r.real("noiseV", &s.noiseV);
+        r.real("riseMs", &s.riseMs);
         r.integer("seed", &s.seed, 0, 4294967295LL);
         r.integer("rejectFirst", &s.rejectFirst, 0, 1000000);
         r.bytes("oscIdn", &s.oscIdn);

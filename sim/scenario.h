@@ -49,6 +49,9 @@ struct Scenario {
     double src2SnkMs = 120.0;                  // true Source->Sink delay
     double jitterMs = 0.0;                     // each delay varies uniformly within +-jitterMs per acquisition
     double noiseV = 0.002;                     // rms noise on the oscilloscope channels, volts (at most 0.005)
+    // 10-90 % rise time of every edge, ms: each becomes a linear ramp of
+    // riseMs / 0.8 centred on the edge's time. 0 plays ideal steps.
+    double riseMs = 0.0;
     quint32 seed = 1;
     int rejectFirst = 0; // the first K acquisitions start outside the -0.05..0.3 V window
     // Oscilloscope channels (1..4) the operator switched on at the front panel

@@ -43,7 +43,7 @@ public:
         *rfTime = truths_.back().rfTime;
         return true;
     }
-    void setAnalyzerTrace(int index, int points, double timePerSample, int rfIndex)
+    void setAnalyzerTrace(int index, int points, double timePerSample, int rfIndex, double rfCrossS)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (index < first_ || index - first_ >= int(truths_.size()))
@@ -52,6 +52,14 @@ public:
         t.saPoints = points;
         t.saTimePerSample = timePerSample;
         t.saRfIndex = rfIndex;
+        t.saRfCrossS = rfCrossS;
+    }
+    // The RF channel's crossing, known once its samples are made.
+    void setRfCrossing(int index, double rfCrossS)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (index >= first_ && index - first_ < int(truths_.size()))
+            truths_[size_t(index - first_)].truth.rfCrossS = rfCrossS;
     }
     // The kept acquisitions, oldest first; Truth::index numbers them all.
     QVector<Truth> all() const

@@ -13,7 +13,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 // How soon a waiting read notices that its client hung up.
-constexpr auto kHangUpCheck = std::chrono::milliseconds(200);
+constexpr auto HangUpCheck = std::chrono::milliseconds(200);
 } // namespace
 
 Vxi11Link::WriteResult Vxi11Link::write(const uint8_t *data, size_t len, bool end)
@@ -81,7 +81,7 @@ Vxi11Link::ReadResult Vxi11Link::read(uint32_t requestSize, uint32_t ioTimeoutMs
         // the wait, so a read nobody waits for does not hold its thread and
         // socket until its io_timeout.
         while (!wakeUp() && Clock::now() < until) {
-            waker_->cv.wait_until(lock, std::min(until, Clock::now() + kHangUpCheck), wakeUp);
+            waker_->cv.wait_until(lock, std::min(until, Clock::now() + HangUpCheck), wakeUp);
             if (peerFd >= 0 && !wakeUp()) {
                 lock.unlock();
                 pollfd p{peerFd, POLLRDHUP, 0};

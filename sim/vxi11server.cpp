@@ -69,6 +69,28 @@ namespace {
 
 uint32_t lidOf(XdrReader &r) { return r.u32(); }
 
+// Reads a call's header, the one place either channel does: true when the
+// call is for prog version vers and its arguments follow in r. Otherwise
+// *reply holds the RPC-level refusal, or out says to answer nothing when
+// the record is no call at all.
+bool acceptCall(XdrReader &r, uint32_t prog, uint32_t vers, oncrpc::CallHeader *h, Bytes *reply,
+                RecordOutcome *out)
+{
+    if (!oncrpc::decodeCall(r, h)) {
+        out->reply = false;
+        return false;
+    }
+    if (h->rpcVersion != oncrpc::RpcVersion)
+        *reply = oncrpc::encodeRpcMismatch(h->xid);
+    else if (h->prog != prog)
+        *reply = oncrpc::encodeReply(h->xid, oncrpc::ProgUnavail);
+    else if (h->vers != vers)
+        *reply = oncrpc::encodeProgMismatch(h->xid, vers, vers);
+    else
+        return true;
+    return false;
+}
+
 class CoreSession : public RecordSession {
 public:
     CoreSession(Vxi11Server::Private *d, std::string localIp) : d_(d), localIp_(std::move(localIp)) {}
@@ -84,17 +106,7 @@ public:
         RecordOutcome out;
         XdrReader r(record);
         oncrpc::CallHeader h;
-        if (!oncrpc::decodeCall(r, &h)) {
-            out.reply = false;
-            return out;
-        }
-        if (h.rpcVersion != oncrpc::RpcVersion)
-            *reply = oncrpc::encodeRpcMismatch(h.xid);
-        else if (h.prog != vxi11::CoreProgram)
-            *reply = oncrpc::encodeReply(h.xid, oncrpc::ProgUnavail);
-        else if (h.vers != vxi11::CoreVersion)
-            *reply = oncrpc::encodeProgMismatch(h.xid, vxi11::CoreVersion, vxi11::CoreVersion);
-        else
+        if (acceptCall(r, vxi11::CoreProgram, vxi11::CoreVersion, &h, reply, &out))
             dispatch(h, r, reply, &out);
         return out;
     }
@@ -279,29 +291,25 @@ public:
         RecordOutcome out;
         XdrReader r(record);
         oncrpc::CallHeader h;
-        if (!oncrpc::decodeCall(r, &h)) {
-            out.reply = false;
+        if (!acceptCall(r, vxi11::AbortProgram, vxi11::AbortVersion, &h, reply, &out))
+            return out;
+        if (h.proc != vxi11::DeviceAbort) {
+            *reply = oncrpc::encodeReply(h.xid, oncrpc::ProcUnavail);
             return out;
         }
-        if (h.prog != vxi11::AbortProgram) {
-            *reply = oncrpc::encodeReply(h.xid, oncrpc::ProgUnavail);
-        } else if (h.proc != vxi11::DeviceAbort) {
-            *reply = oncrpc::encodeReply(h.xid, oncrpc::ProcUnavail);
-        } else {
-            const uint32_t lid = r.u32();
-            uint32_t error = vxi11::ErrInvalidLink;
-            {
-                std::lock_guard<std::mutex> lock(d_->registryMutex);
-                auto it = d_->registry.find(lid);
-                if (it != d_->registry.end()) {
-                    it->second->abort();
-                    error = vxi11::ErrNone;
-                }
+        const uint32_t lid = r.u32();
+        uint32_t error = vxi11::ErrInvalidLink;
+        {
+            std::lock_guard<std::mutex> lock(d_->registryMutex);
+            auto it = d_->registry.find(lid);
+            if (it != d_->registry.end()) {
+                it->second->abort();
+                error = vxi11::ErrNone;
             }
-            XdrWriter w;
-            w.u32(error);
-            *reply = oncrpc::encodeReply(h.xid, oncrpc::Success, w.bytes());
         }
+        XdrWriter w;
+        w.u32(error);
+        *reply = oncrpc::encodeReply(h.xid, oncrpc::Success, w.bytes());
         return out;
     }
 
@@ -371,6 +379,9 @@ bool Vxi11Server::start(QString *error)
                 return fail();
             d->pmPort = d->portmapper->tcpPort(0);
         }
+        // On port 111 the bench is found by broadcast, as LAN instruments are.
+        if (d->pmPort == portmap::Port && !d->portmapper->answerBroadcasts(&err))
+            return fail();
     }
     return true;
 }

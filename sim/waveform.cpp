@@ -4,9 +4,12 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <limits>
 
 namespace benchsim {
 
@@ -77,19 +80,19 @@ double normalQuantile(double p)
 // reaches a detection threshold by chance. 12 random bits pick a level, so
 // a sample costs a look-up in a table that stays in the first-level cache,
 // not a logarithm, a root and a cosine.
-constexpr int kLevelBits = 12;
-constexpr int kLevels = 1 << kLevelBits;
-constexpr int kDrawsPerWord = 64 / kLevelBits;
-using NormalTable = std::array<double, kLevels>;
+constexpr int LevelBits = 12;
+constexpr int Levels = 1 << LevelBits;
+constexpr int DrawsPerWord = 64 / LevelBits;
+using NormalTable = std::array<double, Levels>;
 
 const NormalTable &clippedNormal()
 {
     static const NormalTable table = [] {
         NormalTable t{};
-        for (int i = 0; i < kLevels / 2; ++i) {
-            const double z = std::fmax(-3.0, normalQuantile((i + 0.5) / kLevels));
+        for (int i = 0; i < Levels / 2; ++i) {
+            const double z = std::fmax(-3.0, normalQuantile((i + 0.5) / Levels));
             t[size_t(i)] = z;
-            t[size_t(kLevels - 1 - i)] = -z; // exactly symmetric: the noise has no offset
+            t[size_t(Levels - 1 - i)] = -z; // exactly symmetric: the noise has no offset
         }
         return t;
     }();
@@ -100,33 +103,110 @@ const NormalTable &clippedNormal()
 // equals the same sample drawn in its record.
 float noisySample(double level, double sigma, quint64 bits)
 {
-    return float(level + sigma * clippedNormal()[size_t(bits & (kLevels - 1))]);
+    return float(level + sigma * clippedNormal()[size_t(bits & (Levels - 1))]);
 }
 
-// points samples of level before, then after from edgeIndex on (never when
-// it is -1), each with noise of sigma, as little-endian float32 at out.
-void writeSamples(char *out, int points, int edgeIndex, double before, double after, double sigma, Random &random)
+// The samples of one trace: level before up to rampFirst, level after from
+// rampEnd on (either may be points: never), and in between the ramp's own
+// level at each sample (rampLevel); each with noise of sigma, as
+// little-endian float32 at out. An ideal step has rampFirst == rampEnd.
+using RampLevel = std::function<double(int j)>;
+
+void writeSamples(char *out, int points, int rampFirst, int rampEnd, double before, double after, double sigma,
+                  Random &random, const RampLevel &rampLevel)
 {
-    float low[kLevels], high[kLevels];
-    for (int i = 0; i < kLevels; ++i) {
+    float low[Levels], high[Levels];
+    for (int i = 0; i < Levels; ++i) {
         low[i] = noisySample(before, sigma, quint64(i));
         high[i] = noisySample(after, sigma, quint64(i));
     }
-    const int edge = edgeIndex < 0 ? points : edgeIndex;
-    // Sample j takes the (j % kDrawsPerWord)-th 12 bits of word j / kDrawsPerWord.
-    for (int j = 0; j < points; j += kDrawsPerWord) {
+    // Sample j takes the (j % DrawsPerWord)-th 12 bits of word j / DrawsPerWord.
+    for (int j = 0; j < points; j += DrawsPerWord) {
         quint64 bits = random.next();
         char *at = out + 4 * qint64(j);
-        if (j + kDrawsPerWord <= points && (j + kDrawsPerWord <= edge || j >= edge)) {
+        if (j + DrawsPerWord <= points && (j + DrawsPerWord <= rampFirst || j >= rampEnd)) {
             // A whole word on one side of the edge: no test per sample.
-            const float *table = j >= edge ? high : low;
-            for (int k = 0; k < kDrawsPerWord; ++k, bits >>= kLevelBits)
-                qToLittleEndian(table[bits & (kLevels - 1)], at + 4 * k);
+            const float *table = j >= rampEnd ? high : low;
+            for (int k = 0; k < DrawsPerWord; ++k, bits >>= LevelBits)
+                qToLittleEndian(table[bits & (Levels - 1)], at + 4 * k);
         } else {
-            for (int k = 0; k < kDrawsPerWord && j + k < points; ++k, bits >>= kLevelBits)
-                qToLittleEndian((j + k < edge ? low : high)[bits & (kLevels - 1)], at + 4 * k);
+            for (int k = 0; k < DrawsPerWord && j + k < points; ++k, bits >>= LevelBits) {
+                const int n = j + k;
+                const quint64 draw = bits & (Levels - 1);
+                const float v = n < rampFirst ? low[draw]
+                                : n >= rampEnd ? high[draw]
+                                               : noisySample(rampLevel(n), sigma, draw);
+                qToLittleEndian(v, at + 4 * k);
+            }
         }
     }
+}
+
+// Where a trace's edge ramp lies in its samples, for a trace whose sample j
+// lies at time(j) (rising with j): the ramp rises linearly from low at
+// edge - duration/2 to high at edge + duration/2. Without a duration it is
+// the ideal step at the first sample at or after the edge.
+struct RampSpan {
+    int first = 0; // first sample past the ramp's start
+    int end = 0;   // first sample at or past its end
+};
+
+template <typename Time>
+int firstAtOrAfter(int points, double when, Time time)
+{
+    int lo = 0, hi = points; // the answer lies in [lo, hi]; hi == points: none
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (time(mid) >= when)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+template <typename Time>
+RampSpan rampSpan(int points, double edge, double duration, Time time)
+{
+    RampSpan r;
+    if (duration <= 0) {
+        r.first = r.end = firstAtOrAfter(points, edge, time);
+        return r;
+    }
+    // At the ramp's start the level is still low; the table gives it too.
+    r.first = firstAtOrAfter(points, edge - duration / 2, time);
+    r.end = firstAtOrAfter(points, edge + duration / 2, time);
+    return r;
+}
+
+// Noise-free level of the ramp at time t.
+double rampLevelAt(double t, double edge, double duration, double low, double high)
+{
+    const double f = std::clamp((t - (edge - duration / 2)) / duration, 0.0, 1.0);
+    return low + (high - low) * f;
+}
+
+// When the noise-free ramp crosses level; the edge itself for an ideal step.
+double crossingTime(double level, double edge, double duration, double low, double high)
+{
+    if (duration <= 0)
+        return edge;
+    return edge - duration / 2 + duration * (level - low) / (high - low);
+}
+
+// The level the application's RF rule uses on a trace: 0.05 on its scale of
+// 0 .. 0.2 from the trace's own minimum to its maximum.
+double rfRuleLevel(const float *samples, int count, bool littleEndian)
+{
+    float lo = 0, hi = 0;
+    for (int i = 0; i < count; ++i) {
+        const float v = littleEndian ? qFromLittleEndian<float>(samples + i) : samples[i];
+        if (i == 0 || v < lo)
+            lo = v;
+        if (i == 0 || v > hi)
+            hi = v;
+    }
+    return double(lo) + (double(hi) - double(lo)) * (ToolRfLevel / ToolRfScale);
 }
 
 enum Stream { Jitter, Channel1, Channel2, Channel3, Analyzer };
@@ -145,15 +225,8 @@ double sampleTime(int j, int points, bool benlo)
 
 int firstSampleAtOrAfter(int points, bool benlo, double edge)
 {
-    int lo = 0, hi = points; // the answer lies in [lo, hi]; hi == points: none
-    while (lo < hi) {
-        const int mid = lo + (hi - lo) / 2;
-        if (sampleTime(mid, points, benlo) >= edge)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return lo < points ? lo : -1;
+    const int j = firstAtOrAfter(points, edge, [&](int i) { return sampleTime(i, points, benlo); });
+    return j < points ? j : -1;
 }
 
 double sweepTime(int i, int points, double span)
@@ -161,21 +234,34 @@ double sweepTime(int i, int points, double span)
     return (i * span) / (points - 1) - span / 2;
 }
 
+double rampDuration(const Scenario &s)
+{
+    return s.riseMs / 1000.0 / 0.8;
+}
+
 namespace {
 
-// How the three channels are drawn: channel c steps from low to high at edge.
+// How the three channels are drawn: channel c rises from low to high
+// around edgeTime (seconds after the trigger).
 struct ChannelPlan {
     Stream stream;
-    int edge;
+    double edgeTime;
     double low, high;
 };
 
-void channelPlans(const Scenario &s, const Truth &tr, ChannelPlan out[3])
+void channelPlans(const Scenario &s, const Truth &tr, double rfTime, ChannelPlan out[3])
 {
-    const double offset = tr.index < s.rejectFirst ? kRejectOffsetV : 0.0;
-    out[0] = {Channel1, tr.srcIndex, offset, offset + kSourceStepV};
-    out[1] = {Channel2, tr.snkIndex, 0.0, kSinkHighV};
-    out[2] = {Channel3, tr.rfIndex, 0.0, kRfHighV};
+    const double offset = tr.index < s.rejectFirst ? RejectOffsetV : 0.0;
+    out[0] = {Channel1, 0.0, offset, offset + SourceStepV};
+    out[1] = {Channel2, tr.src2SnkMs / 1000.0, 0.0, SinkHighV};
+    out[2] = {Channel3, rfTime, 0.0, RfHighV};
+}
+
+RampSpan channelRamp(const Scenario &s, const Truth &tr, const ChannelPlan &plan)
+{
+    const bool benlo = s.isBenlo();
+    return rampSpan(tr.points, plan.edgeTime, rampDuration(s),
+                    [&](int j) { return sampleTime(j, tr.points, benlo); });
 }
 
 } // namespace
@@ -200,19 +286,31 @@ void planAcquisition(const Scenario &s, int index, int points, Acquisition *a)
     // The first channel-1 sample, drawn as makeSamples() will draw it, and
     // compared as the application does, after widening it to double.
     ChannelPlan plans[3];
-    channelPlans(s, tr, plans);
+    channelPlans(s, tr, a->rfTime, plans);
+    const RampSpan srcRamp = channelRamp(s, tr, plans[0]);
     Random noise(s.seed, index, plans[0].stream);
-    const double first = noisySample(plans[0].edge == 0 ? plans[0].high : plans[0].low, s.noiseV, noise.next());
+    const quint64 draw = noise.next() & (Levels - 1);
+    const double first = srcRamp.end == 0   ? noisySample(plans[0].high, s.noiseV, draw)
+                         : srcRamp.first == 0 ? noisySample(rampLevelAt(sampleTime(0, points, benlo), 0.0,
+                                                                         rampDuration(s), plans[0].low, plans[0].high),
+                                                             s.noiseV, draw)
+                                              : noisySample(plans[0].low, s.noiseV, draw);
     tr.accepted = first > -0.05 && first < 0.3;
+
+    // The source level follows the noisy first sample, as the rule does; the
+    // sink's is absolute; the RF one needs the whole trace (makeSamples).
+    const double duration = rampDuration(s);
+    tr.srcCrossS = crossingTime(first + ToolSourceRiseV, plans[0].edgeTime, duration, plans[0].low, plans[0].high);
+    tr.snkCrossS = crossingTime(ToolSinkLevelV, plans[1].edgeTime, duration, plans[1].low, plans[1].high);
 }
 
 void makeSamples(const Scenario &s, int channel, Acquisition *a)
 {
-    const Truth &tr = a->truth;
+    Truth &tr = a->truth;
     const QByteArray header = blockHeader(qint64(tr.points) * 4);
     const int size = header.size() + tr.points * 4 + 1;
     ChannelPlan plans[3];
-    channelPlans(s, tr, plans);
+    channelPlans(s, tr, a->rfTime, plans);
     const ChannelPlan &plan = plans[channel];
     QByteArray &block = a->block[channel];
     // A block still being sent to a client keeps its bytes; otherwise its pages are reused.
@@ -222,11 +320,24 @@ void makeSamples(const Scenario &s, int channel, Acquisition *a)
     memcpy(data, header.constData(), size_t(header.size()));
     data[size - 1] = '\n';
     Random noise(s.seed, tr.index, plan.stream);
-    writeSamples(data + a->dataOffset, tr.points, plan.edge, plan.low, plan.high, s.noiseV, noise);
+    const bool benlo = s.isBenlo();
+    const double duration = rampDuration(s);
+    const RampSpan ramp = channelRamp(s, tr, plan);
+    writeSamples(data + a->dataOffset, tr.points, ramp.first, ramp.end, plan.low, plan.high, s.noiseV, noise,
+                 [&](int j) {
+                     return rampLevelAt(sampleTime(j, tr.points, benlo), plan.edgeTime, duration, plan.low, plan.high);
+                 });
+    if (channel == 2) {
+        // Any level strictly between the two lies on an ideal step's edge.
+        const double level = duration > 0
+                                 ? rfRuleLevel(reinterpret_cast<const float *>(data + a->dataOffset), tr.points, true)
+                                 : (plan.low + plan.high) / 2;
+        tr.rfCrossS = crossingTime(level, plan.edgeTime, duration, plan.low, plan.high);
+    }
 }
 
 QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double rfTime, int n, double span,
-                             int *rfIndex)
+                             int *rfIndex, double *rfCross)
 {
     *rfIndex = -1;
     if (hasBurst) {
@@ -237,12 +348,27 @@ QVector<float> analyzerTrace(const Scenario &s, int index, bool hasBurst, double
             }
         }
     }
+    const double duration = rampDuration(s);
+    RampSpan ramp;
+    ramp.first = ramp.end = *rfIndex < 0 ? n : *rfIndex;
+    if (hasBurst && duration > 0)
+        ramp = rampSpan(n, rfTime, duration, [&](int i) { return sweepTime(i, n, span); });
     Random noise(s.seed, index, Analyzer);
     QVector<float> trace(n);
-    writeSamples(reinterpret_cast<char *>(trace.data()), n, *rfIndex, kFloorDbm, kBurstDbm, kAnalyzerNoiseDb, noise);
+    writeSamples(reinterpret_cast<char *>(trace.data()), n, ramp.first, ramp.end, FloorDbm, BurstDbm,
+                 AnalyzerNoiseDb, noise, [&](int i) {
+                     return rampLevelAt(sweepTime(i, n, span), rfTime, duration, FloorDbm, BurstDbm);
+                 });
     // Written little-endian; the trace is handed on in host order.
     for (float &v : trace)
         v = qFromLittleEndian<float>(&v);
+    if (rfCross) {
+        *rfCross = std::numeric_limits<double>::quiet_NaN();
+        if (hasBurst) {
+            const double level = duration > 0 ? rfRuleLevel(trace.constData(), n, false) : (FloorDbm + BurstDbm) / 2;
+            *rfCross = crossingTime(level, rfTime, duration, FloorDbm, BurstDbm);
+        }
+    }
     return trace;
 }
 

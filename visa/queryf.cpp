@@ -15,7 +15,7 @@ using namespace visa;
 namespace {
 
 // The longest numeric reply we accept; anything longer is not one number.
-constexpr ViUInt32 kMaxNumberReply = 256;
+constexpr ViUInt32 MaxNumberReply = 256;
 
 // "%%" is a literal '%'; any other conversion is not supported.
 bool commandFromFormat(const char *fmt, std::string *cmd)
@@ -136,7 +136,7 @@ extern "C" ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString
     if (rf.kind == ReadFormat::Chars)
         return readMessage(t, static_cast<ViByte *>(target), rf.width, &got, deadline);
 
-    char text[kMaxNumberReply];
+    char text[MaxNumberReply];
     status = readMessage(t, reinterpret_cast<ViByte *>(text), sizeof text, &got, deadline);
     if (status == VI_SUCCESS_MAX_CNT)
         return VI_ERROR_INV_FMT;

@@ -16,7 +16,7 @@ namespace visa {
 class ReceiveBuffer {
 public:
     explicit ReceiveBuffer(size_t size)
-        : base_(static_cast<ViByte *>(std::aligned_alloc(kPage, (size + kPage / 2 + kPage - 1) / kPage * kPage)))
+        : base_(static_cast<ViByte *>(std::aligned_alloc(Page, (size + Page / 2 + Page - 1) / Page * Page)))
     {
     }
     ~ReceiveBuffer() { std::free(base_); }
@@ -24,10 +24,10 @@ public:
     ReceiveBuffer &operator=(const ReceiveBuffer &) = delete;
 
     // Null if the memory could not be had.
-    ViByte *data() const { return base_ ? base_ + kPage / 2 : nullptr; }
+    ViByte *data() const { return base_ ? base_ + Page / 2 : nullptr; }
 
 private:
-    static constexpr size_t kPage = 4096;
+    static constexpr size_t Page = 4096;
     ViByte *base_;
 };
 

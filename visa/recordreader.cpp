@@ -66,7 +66,7 @@ IoResult RecordReader::receive(int fd, iovec *iov, int iovCount, size_t *got, co
 IoResult RecordReader::fillAhead(int fd, const Deadline &deadline)
 {
     aheadPos_ = aheadEnd_ = 0;
-    iovec v{ahead_, kAhead};
+    iovec v{ahead_, Ahead};
     size_t n = 0;
     const IoResult io = receive(fd, &v, 1, &n, deadline);
     if (io == IoResult::Ok)
@@ -125,7 +125,7 @@ IoResult RecordReader::take(int fd, uint8_t *dst, size_t n, size_t *took, const 
         if (dst)
             std::memcpy(dst, ahead_ + aheadPos_, got);
         aheadPos_ += got;
-    } else if (want >= kDirectMin && dst) {
+    } else if (want >= DirectMin && dst) {
         // Straight into the caller's memory. When this finishes a fragment
         // of a record that goes on, the next fragment's header comes along
         // in the same receive.
@@ -137,7 +137,7 @@ IoResult RecordReader::take(int fd, uint8_t *dst, size_t n, size_t *took, const 
             return io;
         got = std::min(r, want);
         headerGot = r - got;
-    } else if (want >= kDirectMin) {
+    } else if (want >= DirectMin) {
         uint8_t scratch[16 * 1024];
         iovec v{scratch, std::min(want, sizeof scratch)};
         const IoResult io = receive(fd, &v, 1, &got, deadline);
@@ -162,7 +162,7 @@ IoResult RecordReader::read(int fd, uint8_t *dst, size_t n, const Deadline &dead
         if (fragLeft_ == 0) {
             if (state_ == State::Ended)
                 return IoResult::Protocol; // the record is shorter than its contents say
-            const bool bulk = dst && n - done >= kDirectMin && aheadPos_ == aheadEnd_;
+            const bool bulk = dst && n - done >= DirectMin && aheadPos_ == aheadEnd_;
             const IoResult io = nextFragment(fd, bulk, deadline);
             if (io != IoResult::Ok)
                 return io;

@@ -33,8 +33,13 @@ public:
 
     // Takes fd over for receiving (see timedreceive.h).
     void attach(int fd) { receiver_.attach(fd); }
-    // A call has gone out: the next wait is its reply's first.
-    void expectReply() { firstWait_ = true; }
+    // A call has gone out: the next wait is its reply's first, and the
+    // reply cannot be there yet, so the receive waits at once.
+    void expectReply()
+    {
+        firstWait_ = true;
+        pollFirst_ = true;
+    }
     // Forget the stream (after the connection was closed).
     void reset();
 
@@ -52,9 +57,9 @@ private:
     void headerBytes(size_t n);
 
     // Small replies and headers come through this; bulk data bypasses it.
-    static constexpr size_t kAhead = 4096;
+    static constexpr size_t Ahead = 4096;
     // Below this a piece is not worth its own receive.
-    static constexpr size_t kDirectMin = 512;
+    static constexpr size_t DirectMin = 512;
 
     State state_ = State::Idle;
     uint32_t fragLeft_ = 0;
@@ -64,7 +69,7 @@ private:
     bool pollFirst_ = true; // the socket was found drained: wait before receiving
     bool firstWait_ = false;
     visa::TimedReceiver receiver_;
-    uint8_t ahead_[kAhead];
+    uint8_t ahead_[Ahead];
     size_t aheadPos_ = 0;
     size_t aheadEnd_ = 0;
 };

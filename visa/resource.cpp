@@ -1,5 +1,7 @@
 #include "visa/resource.h"
 
+#include "visa/hislipproto.h"
+
 #include <cctype>
 #include <vector>
 
@@ -129,6 +131,21 @@ bool validHost(std::string *host)
     return validHostName(*host);
 }
 
+// "hislipN" or "hislipN,port" (the keyword in any case): a HiSLIP
+// sub-address, with the server's port when it is not the usual one.
+// Takes a copy: the caller passes r->device, which is rewritten here.
+bool parseHislipDevice(std::string device, Resource *r)
+{
+    const size_t comma = device.find(',');
+    const std::string sub = device.substr(0, comma);
+    if (sub.size() < 7 || !equalsNoCase(sub.substr(0, 6), "hislip") || !allDigits(sub.substr(6)))
+        return false;
+    r->kind = Resource::Kind::Hislip;
+    r->device = sub;
+    r->port = hislip::DefaultPort;
+    return comma == std::string::npos || parsePort(device.substr(comma + 1), &r->port);
+}
+
 std::string trimmed(const std::string &s)
 {
     size_t b = 0, e = s.size();
@@ -179,9 +196,15 @@ bool parseResource(const std::string &text, Resource *out)
             if (r.device.empty() || hasBlank(r.device) || r.device.find(':') != std::string::npos)
                 return false;
         }
-        // "host,port" names the core-channel port and skips the portmapper.
         const size_t comma = r.host.rfind(',');
-        if (comma != std::string::npos && r.host.find(']', comma) == std::string::npos) {
+        const bool hostPort = comma != std::string::npos && r.host.find(']', comma) == std::string::npos;
+        if (n == 3 && equalsNoCase(r.device.substr(0, 6), "hislip")) {
+            // A HiSLIP port goes with the sub-address; one on the host
+            // would say which of the two protocols to speak there.
+            if (hostPort || !parseHislipDevice(r.device, &r))
+                return false;
+        } else if (hostPort) {
+            // "host,port" names the core-channel port and skips the portmapper.
             if (!parsePort(r.host.substr(comma + 1), &r.port))
                 return false;
             r.host.erase(comma);

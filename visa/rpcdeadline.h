@@ -11,6 +11,8 @@ class Deadline {
 public:
     static Deadline after(int64_t ms);
     static Deadline never() { return Deadline(); }
+    // The same point in time ms later (never stays never).
+    Deadline plus(int64_t ms) const;
     // Milliseconds left, rounded up, for poll(); -1 when there is no deadline.
     int pollMs() const;
     bool expired() const;

@@ -25,6 +25,14 @@ Deadline Deadline::after(int64_t ms)
     return d;
 }
 
+Deadline Deadline::plus(int64_t ms) const
+{
+    Deadline d = *this;
+    if (!infinite_)
+        d.at_ += std::chrono::milliseconds(ms);
+    return d;
+}
+
 int Deadline::pollMs() const
 {
     if (infinite_)
@@ -108,13 +116,19 @@ bool resolveHost(const std::string &host, uint16_t port, Deadline deadline, Addr
     return lookup->found;
 }
 
-int connectTcp(const Address &to, Deadline deadline)
+int connectTcp(const Address &to, Deadline deadline, int *error)
 {
+    int unused = 0;
+    int &why = error ? *error : unused;
+    why = 0;
     int fd = ::socket(to.addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        why = errno;
         return -1;
+    }
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&to.addr), to.len) != 0) {
         if (errno != EINPROGRESS) {
+            why = errno;
             ::close(fd);
             return -1;
         }
@@ -126,6 +140,7 @@ int connectTcp(const Address &to, Deadline deadline)
         int err = 0;
         socklen_t len = sizeof err;
         if (n <= 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+            why = n == 0 ? ETIMEDOUT : err != 0 ? err : errno;
             ::close(fd);
             return -1;
         }

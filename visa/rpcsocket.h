@@ -22,8 +22,9 @@ struct Address {
 // Resolves host (name or numeric) to its first TCP address with the given
 // port. Name look-ups that hang are abandoned at the deadline.
 bool resolveHost(const std::string &host, uint16_t port, Deadline deadline, Address *out);
-// Returns a connected non-blocking socket, or -1.
-int connectTcp(const Address &to, Deadline deadline);
+// Returns a connected non-blocking socket, or -1 with the system's reason
+// in *error when given (ECONNREFUSED: nothing listens there; ETIMEDOUT).
+int connectTcp(const Address &to, Deadline deadline, int *error = nullptr);
 
 // *sent (if given) tells how far a send that failed got.
 IoResult sendAll(int fd, const uint8_t *data, size_t len, Deadline deadline, size_t *sent = nullptr);

@@ -1,5 +1,8 @@
 #include "visa/session.h"
 
+#include "visa/findtargets.h"
+
+#include <cstring>
 #include <map>
 #include <new>
 #include <vector>
@@ -37,13 +40,6 @@ Table &table()
     return t;
 }
 
-std::shared_ptr<Session> findSession(ViSession vi)
-{
-    Table &t = table();
-    std::lock_guard<std::mutex> guard(t.mutex);
-    return t.find(vi);
-}
-
 void closeTransport(Session &s)
 {
     std::lock_guard<std::mutex> io(s.io);
@@ -53,7 +49,35 @@ void closeTransport(Session &s)
     }
 }
 
+// VI_ATTR_FIND_HOSTS: the text is checked now, so that a mistake shows
+// where it was made; names are looked up at the search.
+ViStatus setFindHosts(Session &s, ViAttrState value)
+{
+    const char *text = reinterpret_cast<const char *>(static_cast<uintptr_t>(value));
+    const size_t len = text ? strnlen(text, VI_FIND_BUFLEN) : 0;
+    FindTargets targets;
+    if (len == VI_FIND_BUFLEN || (text && !parseFindTargets(std::string(text, len), &targets)))
+        return VI_ERROR_NSUP_ATTR_STATE;
+    std::lock_guard<std::mutex> io(s.io);
+    s.findHosts.assign(text ? text : "", len);
+    return VI_SUCCESS;
+}
+
 } // namespace
+
+std::shared_ptr<Session> findSession(ViSession vi)
+{
+    Table &t = table();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    return t.find(vi);
+}
+
+ViSession addSession(const std::shared_ptr<Session> &s)
+{
+    Table &t = table();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    return t.find(s->rm) ? t.add(s) : 0;
+}
 
 InstrLock::InstrLock(ViSession vi)
     : session_(findSession(vi))
@@ -72,7 +96,7 @@ InstrLock::InstrLock(ViSession vi)
 ViByte *InstrLock::fileBuffer()
 {
     if (!session_->fileBuffer || !session_->fileBuffer->data())
-        session_->fileBuffer.reset(new (std::nothrow) ReceiveBuffer(kFileBufferSize));
+        session_->fileBuffer.reset(new (std::nothrow) ReceiveBuffer(FileBufferSize));
     return session_->fileBuffer ? session_->fileBuffer->data() : nullptr;
 }
 
@@ -107,9 +131,18 @@ extern "C" ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode, ViUIn
 
     // Connecting can take up to the open time-out: no table lock meanwhile.
     ViStatus status = VI_ERROR_RSRC_NFOUND;
-    std::unique_ptr<Transport> transport = rsrc.kind == Resource::Kind::Socket
-        ? openSocketTransport(rsrc, timeout, &status)
-        : openVxi11Transport(rsrc, timeout, &status);
+    std::unique_ptr<Transport> transport;
+    switch (rsrc.kind) {
+    case Resource::Kind::Socket:
+        transport = openSocketTransport(rsrc, timeout, &status);
+        break;
+    case Resource::Kind::Instr:
+        transport = openVxi11Transport(rsrc, timeout, &status);
+        break;
+    case Resource::Kind::Hislip:
+        transport = openHislipTransport(rsrc, timeout, &status);
+        break;
+    }
     if (!transport)
         return status < 0 ? status : VI_ERROR_RSRC_NFOUND;
 
@@ -161,6 +194,8 @@ extern "C" ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState att
     const std::shared_ptr<Session> s = findSession(vi);
     if (!s)
         return VI_ERROR_INV_OBJECT;
+    if (attrName == VI_ATTR_FIND_HOSTS && s->isRm())
+        return setFindHosts(*s, attrValue);
     if (attrName != VI_ATTR_TMO_VALUE)
         return VI_ERROR_NSUP_ATTR;
     s->timeoutMs = attrValue > VI_TMO_INFINITE ? ViUInt32(VI_TMO_INFINITE) : ViUInt32(attrValue);
@@ -172,10 +207,16 @@ extern "C" ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue
     const std::shared_ptr<Session> s = findSession(vi);
     if (!s)
         return VI_ERROR_INV_OBJECT;
-    if (attrName != VI_ATTR_TMO_VALUE)
+    const bool hosts = attrName == VI_ATTR_FIND_HOSTS && s->isRm();
+    if (attrName != VI_ATTR_TMO_VALUE && !hosts)
         return VI_ERROR_NSUP_ATTR;
     if (!attrValue)
         return VI_ERROR_USER_BUF;
+    if (hosts) {
+        std::lock_guard<std::mutex> io(s->io);
+        std::memcpy(attrValue, s->findHosts.c_str(), s->findHosts.size() + 1);
+        return VI_SUCCESS;
+    }
     *static_cast<ViUInt32 *>(attrValue) = s->timeoutMs.load();
     return VI_SUCCESS;
 }

@@ -24,12 +24,12 @@ namespace {
 // Read-ahead for text, where the end of a message is only known once its
 // line feed is seen: a short reply or a block header arrives in the first
 // piece, longer text in full-size ones.
-constexpr size_t kRxCapacity = 64 * 1024;
-constexpr size_t kFirstPiece = 4 * 1024;
+constexpr size_t RxCapacity = 64 * 1024;
+constexpr size_t FirstPiece = 4 * 1024;
 
 class SocketTransport : public Transport {
 public:
-    explicit SocketTransport(int fd) : fd_(fd), rxBuffer_(kRxCapacity), rx_(rxBuffer_.data())
+    explicit SocketTransport(int fd) : fd_(fd), rxBuffer_(RxCapacity), rx_(rxBuffer_.data())
     {
         receiver_.attach(fd);
     }
@@ -145,7 +145,7 @@ ViStatus SocketTransport::discardStaleInput(const Deadline &deadline)
     delimiter_.reset();
     pollFirst_ = true; // the reply to what is sent next cannot be there yet
     while (true) {
-        const ssize_t n = ::recv(fd_, rx_, kRxCapacity, MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd_, rx_, RxCapacity, MSG_DONTWAIT);
         if (n > 0) {
             if (deadline.expired())
                 return VI_ERROR_TMO;
@@ -230,7 +230,7 @@ ViStatus SocketTransport::read(ReadTarget &to, ViUInt32 cnt, ViUInt32 *ret, ViUI
         const uint64_t block = delimiter_.blockDataLeft();
         if (block == 0) {
             rxPos_ = rxEnd_ = 0;
-            const size_t want = delimiter_.atMessageStart() ? kFirstPiece : kRxCapacity;
+            const size_t want = delimiter_.atMessageStart() ? FirstPiece : RxCapacity;
             const ViStatus status = receive(rx_, want, deadline, firstWait, &rxEnd_);
             if (status != VI_SUCCESS)
                 return status;

@@ -1,5 +1,5 @@
 // One open instrument connection, whatever carries it. Each transport
-// (raw socket, VXI-11) fills this interface; the session table in
+// (raw socket, VXI-11, HiSLIP) fills this interface; the session table in
 // session.cpp owns one per instrument session and maps VISA calls onto it.
 #pragma once
 
@@ -7,7 +7,9 @@
 #include "visa/visa.h"
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
+#include <string>
 
 namespace visa {
 
@@ -22,7 +24,26 @@ public:
     // The first n bytes of the last room() belong to the read. VI_SUCCESS,
     // or the status that ends the read (a file that cannot be written).
     virtual ViStatus commit(size_t n) = 0;
+    // Bytes a transport already holds, all n of them, or as far as it went
+    // (*taken) when the status is not VI_SUCCESS. Through room() and commit()
+    // unless the target can take them as they lie.
+    virtual ViStatus put(const ViByte *data, size_t n, size_t *taken);
 };
+
+inline ViStatus ReadTarget::put(const ViByte *data, size_t n, size_t *taken)
+{
+    *taken = 0;
+    while (*taken < n) {
+        size_t len = 0;
+        ViByte *dst = room(n - *taken, &len);
+        std::memcpy(dst, data + *taken, len);
+        *taken += len;
+        const ViStatus st = commit(len);
+        if (st != VI_SUCCESS)
+            return st;
+    }
+    return VI_SUCCESS;
+}
 
 // The caller's buffer.
 class MemoryTarget : public ReadTarget {
@@ -69,6 +90,31 @@ public:
     // Go to local (viGpibControlREN mode VI_GPIB_REN_ADDRESS_GTL).
     virtual ViStatus gotoLocal(ViUInt32 timeoutMs) = 0;
 
+    // Device clear (viClear): the instrument drops its input and output
+    // and the connection is back in step. VI_ERROR_NSUP_OPER where the
+    // transport has none.
+    virtual ViStatus clear(ViUInt32 timeoutMs)
+    {
+        (void)timeoutMs;
+        return VI_ERROR_NSUP_OPER;
+    }
+
+    // The instrument's status byte (viReadSTB).
+    virtual ViStatus readStb(ViUInt16 *stb, ViUInt32 timeoutMs)
+    {
+        (void)stb;
+        (void)timeoutMs;
+        return VI_ERROR_NSUP_OPER;
+    }
+
+    // What the instrument itself said about the failure of the last call,
+    // when that call returned status because of it; empty otherwise.
+    virtual std::string failureText(ViStatus status) const
+    {
+        (void)status;
+        return std::string();
+    }
+
     // Orderly end of the connection (destroy_link for VXI-11). The object is
     // destroyed right after.
     virtual ViStatus close() = 0;
@@ -77,9 +123,13 @@ public:
 // Opens a transport for a parsed resource. openTimeoutMs bounds name
 // resolution, connect and any link set-up. On failure returns nullptr and
 // sets *status: VI_ERROR_RSRC_NFOUND for a host that cannot be reached or
-// has no such device, VI_ERROR_TMO for one that took the connection but did
-// not answer in time.
+// has no such device, VI_ERROR_MACHINE_NAVAIL for a host that refused the
+// port the resource string implies (the socket's port; for VXI-11 an
+// explicit core-channel port, else the portmapper's 111), VI_ERROR_TMO for
+// one that took the connection but did not answer in time.
 std::unique_ptr<Transport> openSocketTransport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
 std::unique_ptr<Transport> openVxi11Transport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
+// Also VI_ERROR_RSRC_BUSY: the server takes no more clients.
+std::unique_ptr<Transport> openHislipTransport(const Resource &rsrc, ViUInt32 openTimeoutMs, ViStatus *status);
 
 } // namespace visa

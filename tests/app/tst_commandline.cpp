@@ -1,12 +1,14 @@
 // What the command line accepts and refuses, how limits are read and judged,
 // how a label enters the file names, and the histogram bins two runs share.
 #include "app/commandline.h"
+#include "app/progresslines.h"
 #include "app/runlimits.h"
 #include "measurement/histbins.h"
 
 #include <QtTest>
 
 #include <cmath>
+#include <cstdio>
 
 Q_DECLARE_METATYPE(CommandLine::Mode)
 
@@ -19,9 +21,15 @@ private slots:
     void parse();
     void limits_data();
     void limits();
+    void guardedLimits_data();
+    void guardedLimits();
     void labeledStamp_data();
     void labeledStamp();
     void bins();
+    void windowNeedsADisplay();
+    void progressBarFitsTheTerminal_data();
+    void progressBarFitsTheTerminal();
+    void triggerHint();
 };
 
 void TestCommandLine::parse_data()
@@ -33,11 +41,50 @@ void TestCommandLine::parse_data()
 
     using M = CommandLine::Mode;
     QTest::newRow("no arguments") << QStringList{} << false << M::Window << "nothing to do";
-    QTest::newRow("qt's own option") << QStringList{"-platform", "xcb"} << false << M::Window << "unexpected argument";
+    // Qt's own options are the window's; anything else is ours, and refused
+    // unless we know it.
+    QTest::newRow("qt's own options") << QStringList{"-platform", "xcb", "-style=fusion", "-reverse"} << false
+                                      << M::Window << "-platform is for the window";
+    QTest::newRow("qt option without its value") << QStringList{"-style"} << true << M::Window << "-style needs a value";
+    QTest::newRow("single-dash unknown") << QStringList{"-v"} << true << M::Window << "unknown option -v";
+    QTest::newRow("a file name") << QStringList{"run.json"} << true << M::Window << "unexpected argument \"run.json\"";
+    QTest::newRow("qt option among ours") << QStringList{"--measure", "3", "-platform", "offscreen"} << true
+                                          << M::Window << "-platform is for the window";
+    QTest::newRow("plot as SVG")
+        << QStringList{"--compare", "a.json", "b.json", "--plot", "p.SVG"} << true << M::Compare << "a.json b.json p.SVG";
+    QTest::newRow("plot in an unknown format")
+        << QStringList{"--compare", "a.json", "b.json", "--plot", "p.gif"} << true << M::Window
+        << "--plot writes PNG, JPEG, SVG or PDF";
     QTest::newRow("measure, all options")
         << QStringList{"--measure", "20", "--settings", "b.cfg", "--out=runs", "--label", "x y", "--no-traces",
                        "--limit", "src2snk<=150", "--limit=p95:src2rf<=60"}
-        << true << M::Measure << "20 b.cfg runs x y 1 2";
+        << true << M::Measure << "20 b.cfg runs x y 1 2 0 ";
+    QTest::newRow("measure, guarded with a calibration")
+        << QStringList{"--measure", "5", "--guarded", "--calibration=c.json", "--limit", "src2snk<=150"} << true
+        << M::Measure << "5    0 1 1 c.json";
+    QTest::newRow("calibrate")
+        << QStringList{"--calibrate", "20", "--path", "SRC2SNK", "--calibration", "c.json", "--reference-ms", "0,5",
+                       "--out", "runs"}
+        << true << M::Calibrate << "20 src2Snk c.json 0.5 runs";
+    QTest::newRow("calibrate without a path") << QStringList{"--calibrate", "5", "--calibration", "c.json"} << true
+                                              << M::Window << "--calibrate needs --path";
+    QTest::newRow("calibrate without a file") << QStringList{"--calibrate", "5", "--path", "src2rf"} << true
+                                              << M::Window << "needs --calibration FILE";
+    QTest::newRow("calibrate the HDMI path")
+        << QStringList{"--calibrate", "5", "--path", "src2hd", "--calibration", "c.json"} << true << M::Window
+        << "--path is src2Rf or src2Snk";
+    QTest::newRow("reference without calibrating") << QStringList{"--measure", "3", "--reference-ms", "1"} << true
+                                                   << M::Window << "--reference-ms needs --calibrate N";
+    QTest::newRow("reference out of range")
+        << QStringList{"--calibrate", "3", "--path", "src2rf", "--calibration", "c", "--reference-ms", "1e9"} << true
+        << M::Window << "from -1000 to 1000";
+    QTest::newRow("guarded limits while calibrating")
+        << QStringList{"--calibrate", "3", "--path", "src2rf", "--calibration", "c", "--guarded"} << true << M::Window
+        << "--guarded needs --measure N";
+    QTest::newRow("measure and calibrate") << QStringList{"--measure", "3", "--calibrate", "3"} << true << M::Window
+                                           << "do not go together";
+    QTest::newRow("calibration with compare") << QStringList{"--compare", "a", "b", "--calibration", "c"} << true
+                                              << M::Window << "do not go together";
     QTest::newRow("help wins") << QStringList{"--measure", "abc", "-h"} << true << M::Help << "";
     QTest::newRow("version") << QStringList{"--version"} << true << M::Version << "";
     QTest::newRow("compare with plot")
@@ -55,6 +102,20 @@ void TestCommandLine::parse_data()
                                  << "--settings needs a value";
     QTest::newRow("stray word") << QStringList{"--measure", "3", "extra"} << true << M::Window
                                 << "unexpected argument \"extra\"";
+    QTest::newRow("discover") << QStringList{"--discover"} << true << M::Discover << "1000 ";
+    QTest::newRow("discover hosts and time-out")
+        << QStringList{"10.0.0.5", "--discover", "--timeout=2500", "192.168.7.0/24"} << true << M::Discover
+        << "2500 10.0.0.5 192.168.7.0/24";
+    QTest::newRow("discover help wins") << QStringList{"--discover", "--timeout", "x", "--help"} << true << M::Help
+                                        << "";
+    QTest::newRow("discover time-out 0") << QStringList{"--discover", "--timeout", "0"} << true << M::Window
+                                         << "from 1 to 60000, not \"0\"";
+    QTest::newRow("discover time-out missing") << QStringList{"--discover", "--timeout"} << true << M::Window
+                                               << "from 1 to 60000, not \"\"";
+    QTest::newRow("discover time-out twice") << QStringList{"--discover", "--timeout=5", "--timeout=6"} << true
+                                             << M::Window << "--timeout is given twice";
+    QTest::newRow("discover with measure") << QStringList{"--measure", "3", "--discover"} << true << M::Window
+                                           << "--measure does not go with --discover";
 }
 
 void TestCommandLine::parse()
@@ -76,14 +137,25 @@ void TestCommandLine::parse()
     }
     QCOMPARE(cl.mode, mode);
     if (mode == CommandLine::Mode::Measure)
-        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6")
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
                      .arg(cl.count)
                      .arg(cl.settingsFile, cl.outDir, cl.label)
                      .arg(int(cl.noTraces))
-                     .arg(cl.limits.size()),
+                     .arg(cl.limits.size())
+                     .arg(int(cl.guarded))
+                     .arg(cl.calibrationFile),
+                 seen);
+    if (mode == CommandLine::Mode::Calibrate)
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg(cl.count)
+                     .arg(QLatin1String(PathInfo(cl.calibratePath).key), cl.calibrationFile)
+                     .arg(cl.referenceMs)
+                     .arg(cl.outDir),
                  seen);
     if (mode == CommandLine::Mode::Compare)
         QCOMPARE(cl.compareA + ' ' + cl.compareB + ' ' + cl.plotFile, seen);
+    if (mode == CommandLine::Mode::Discover)
+        QCOMPARE(QString::number(cl.discover.timeoutMs) + ' ' + cl.discover.hosts.join(' '), seen);
 }
 
 void TestCommandLine::limits_data()
@@ -137,6 +209,54 @@ void TestCommandLine::limits()
     QCOMPARE(check.exceeded, !verdict.endsWith(": met"));
 }
 
+void TestCommandLine::guardedLimits_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QString>("verdict"); // against the run below
+
+    // Sink 119.9, 120.0, 120.1 ms: mean 120.0 with U = t(0.975, 2) x 0.1 / sqrt(3) = 0.248 ms;
+    // each delay U = 2 x sqrt(2) x 1 us.
+    QTest::newRow("met beyond U") << "src2snk<=120.3"
+                                  << "Source->Sink mean (corrected) 120.000 ms +/- 0.249 ms <= 120.3 ms: met";
+    QTest::newRow("within U: inconclusive")
+        << "src2snk<=120.1" << "Source->Sink mean (corrected) 120.000 ms +/- 0.249 ms: inconclusive against 120.1 ms";
+    QTest::newRow("exceeded beyond U") << "src2snk<=119.7"
+                                       << "Source->Sink mean (corrected) 120.000 ms +/- 0.249 ms exceeds 119.7 ms";
+    QTest::newRow("max with a single delay's U")
+        << "max:src2snk<=120.1" << "Source->Sink max (corrected) 120.100 ms +/- 0.003 ms: inconclusive against 120.1 ms";
+    QTest::newRow("max met") << "max:src2snk<=120.11"
+                             << "Source->Sink max (corrected) 120.100 ms +/- 0.003 ms <= 120.11 ms: met";
+    QTest::newRow("reading without an uncertainty")
+        << "src2hd<=40" << "Source->HDMI mean (corrected) 35.000 ms has no uncertainty: inconclusive against 40 ms";
+    QTest::newRow("no value") << "src2rf<=40" << "Source->RF mean has no value: limit 40 ms not met";
+}
+
+void TestCommandLine::guardedLimits()
+{
+    QFETCH(QString, limit);
+    QFETCH(QString, verdict);
+
+    RunRecord run;
+    run.settings.hdmi = true;
+    run.calibration.timeBasePpm = 0;
+    for (double snk : {0.1199, 0.1200, 0.1201}) {
+        Measurement m;
+        m.src2Snk = snk * 1000;
+        m.src2Rf = std::nan(""); // no RF edge
+        m.src2Hd = 35.0;
+        m.fine.src = FineEdge{0.0, 0.0, 1e-6, 0.0};
+        m.fine.snk = FineEdge{snk, 0.0, 1e-6, 0.0};
+        run.measurements.append(m);
+    }
+    Limit l;
+    QString error;
+    QVERIFY2(ParseLimit(limit, &l, &error), qPrintable(error));
+    const LimitCheck check = CheckGuardedLimit(l, run);
+    QCOMPARE(LimitCheckText(check), verdict);
+    QCOMPARE(check.exceeded, verdict.contains("exceeds") || verdict.contains("not met"));
+    QCOMPARE(check.inconclusive, verdict.contains("inconclusive"));
+}
+
 void TestCommandLine::labeledStamp_data()
 {
     QTest::addColumn<QString>("label");
@@ -177,6 +297,92 @@ void TestCommandLine::bins()
     b = BinTwoRuns({-1e308, 1e308}, {0});
     QCOMPARE(b.countsA, QVector<int>{2});
     QCOMPARE(b.countsB, QVector<int>{1});
+}
+
+// Without a display the window would abort inside Qt; a platform named on
+// the command line or in the environment is trusted.
+void TestCommandLine::windowNeedsADisplay()
+{
+    const QStringList bare{"QuenviaCodecTiming"};
+    QProcessEnvironment none;
+    QVERIFY(WindowCannotOpen(bare, none).contains("no display"));
+    QVERIFY(WindowCannotOpen(bare + QStringList{"-platform", "offscreen"}, none).isEmpty());
+    QVERIFY(WindowCannotOpen(bare + QStringList{"-platformtheme", "gtk3"}, none).contains("no display"));
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        QProcessEnvironment env;
+        env.insert(name, "x");
+        QVERIFY2(WindowCannotOpen(bare, env).isEmpty(), name);
+    }
+}
+
+void TestCommandLine::progressBarFitsTheTerminal_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("wide: everything")
+        << 200
+        << "[##########----------] 6/12 Source->RF 40.1 ms, Source->HDMI 35.2 ms, Source->Sink 120.0 ms | 1 taken "
+           "again | about 14 s left";
+    QTest::newRow("100: short means")
+        << 100 << "[##########----------] 6/12 RF 40.1, HDMI 35.2, Sink 120.0 ms | 1 taken again | about 14 s left";
+    QTest::newRow("80: short means, no retakes")
+        << 80 << "[##########----------] 6/12 RF 40.1, HDMI 35.2, Sink 120.0 ms | about 14 s left";
+    QTest::newRow("60: no means") << 60 << "[##########----------] 6/12 1 taken again | about 14 s left";
+    QTest::newRow("50: a narrower bar") << 50 << "[#####-----] 6/12 1 taken again | about 14 s left";
+    QTest::newRow("20: cut") << 20 << "[#####-----] 6/12 1";
+}
+
+// On a terminal the bar never wraps: it gives up the means' long names, the
+// count of retakes, the means, then width, in that order.
+void TestCommandLine::progressBarFitsTheTerminal()
+{
+    QFETCH(int, columns);
+    QFETCH(QString, line);
+    RunProgress p;
+    p.index = 6;
+    p.count = 12;
+    p.kept = 6;
+    p.retaken = 1;
+    p.meanRf = 40.12;
+    p.meanHd = 35.2;
+    p.meanSnk = 120.04;
+    p.hdMeasured = true;
+    p.secondsLeft = 14.2;
+    const QString bar = FittedProgressBar(p, columns);
+    QCOMPARE(bar, line);
+    QVERIFY(bar.size() < columns);
+}
+
+// After an acquisition of the measurement under way timed out, the running
+// figures say what to check; retakes of earlier measurements do not count.
+void TestCommandLine::triggerHint()
+{
+    RunRecord sofar;
+    sofar.retakes << Retake{1, RetakeReason::NoNewTrace, "*TRG (oscilloscope): no answer in time", true};
+    QVERIFY(!ProgressOf(2, 5, sofar, 100).notTriggering);
+    QVERIFY(TriggerHintText(ProgressOf(2, 5, sofar, 100)).isEmpty());
+    sofar.retakes << Retake{2, RetakeReason::OutsideWindow, "first sample 0.5 V", false};
+    QVERIFY(!ProgressOf(2, 5, sofar, 100).notTriggering);
+    sofar.retakes << Retake{2, RetakeReason::NoNewTrace, "*TRG (oscilloscope): no answer in time", true};
+    QCOMPARE(TriggerHintText(ProgressOf(2, 5, sofar, 100)),
+             QStringLiteral("no acquisition is triggering: check the trigger level and the source signal"));
+
+    // In a log: once per measurement, after the first retake that timed out.
+    std::FILE *log = std::tmpfile();
+    QVERIFY(log);
+    ProgressLines lines(log, false, 5);
+    sofar.retakes << Retake{2, RetakeReason::NoNewTrace, "*TRG (oscilloscope): no answer in time", true};
+    lines.acquiring(2, sofar);
+    lines.finish(sofar);
+    std::rewind(log);
+    QByteArray text(4096, '\0');
+    text.truncate(int(std::fread(text.data(), 1, size_t(text.size()), log)));
+    std::fclose(log);
+    QCOMPARE(text.count("no acquisition is triggering"), 2); // for measurements 1 and 2
+    QVERIFY2(text.contains("again for 2/5: no new trace (*TRG (oscilloscope): no answer in time)\n"
+                           "no acquisition is triggering"),
+             text.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

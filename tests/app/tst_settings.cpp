@@ -22,6 +22,7 @@ private slots:
     void typeWithoutSelectionIsWrittenBack();
     void foreignKeysSurvive();
     void germanLocale();
+    void handWrittenResourceWithComma();
 
 private:
     QTemporaryDir dataHome;
@@ -221,6 +222,29 @@ void TestSettings::germanLocale()
     QSettings s(file, QSettings::IniFormat);
     QCOMPARE(s.value("Spectrum Analyzer/Center Frequency").toDouble(), 5.2e9);
     QCOMPARE(s.value("Video Analyzer/Threshold").toDouble(), 12.5);
+}
+
+// A resource string typed into the file by hand, unquoted, with the comma
+// of a VXI-11 port or a gateway address: read back whole, as the window
+// shows and writes it.
+void TestSettings::handWrittenResourceWithComma()
+{
+    QDir().mkpath(QFileInfo(file).path());
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[Oscilloscope]\nIP%20Address=TCPIP::10.0.0.5,4000::INSTR\n"
+            "[Spectrum%20Analyzer]\nIP%20Address=TCPIP::127.0.0.1,39757::inst1::INSTR\n"
+            "[Video%20Analyzer]\nIP%20Address=TCPIP::gw::gpib0,12::INSTR\n");
+    f.close();
+    QCOMPARE(w->LoadCfgFile(file), 0);
+    MainWindowForm *form = w->form.get();
+    QCOMPARE(form->OsIp->text(), QStringLiteral("TCPIP::10.0.0.5,4000::INSTR"));
+    QCOMPARE(form->SaIp->text(), QStringLiteral("TCPIP::127.0.0.1,39757::inst1::INSTR"));
+    QCOMPARE(form->VaIp->text(), QStringLiteral("TCPIP::gw::gpib0,12::INSTR"));
+    QCOMPARE(w->SaveCfgFile(file), 0);
+    w.reset(new MainWindow);
+    QCOMPARE(w->LoadCfgFile(file), 0);
+    QCOMPARE(w->form->SaIp->text(), QStringLiteral("TCPIP::127.0.0.1,39757::inst1::INSTR"));
 }
 
 QTEST_MAIN(TestSettings)

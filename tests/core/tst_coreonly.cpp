@@ -7,6 +7,7 @@
 #include "measurement/resultsfile.h"
 #include "measurement/runfiles.h"
 #include "measurement/tracefileformat.h"
+#include "measurement/tracefiles.h"
 #include "sim/bench.h"
 
 #include <QDir>
@@ -106,6 +107,23 @@ void TestCoreOnly::runReturnsWhatItMeasured()
     QVERIFY(sink.open(QIODevice::ReadOnly));
     QCOMPARE(sink.readAll(), EncodeTrace(outcome.last.snk, outcome.last.count));
     QCOMPARE(traced.traceFiles, 9);
+
+    // Read back through the names the report gives, as the Statistics
+    // window does: the same samples, on the run's time axis.
+    RunRecord saved = withTraces.record;
+    saved.settings.osType = 1;
+    saved.traceFiles = traced.tracePaths;
+    QCOMPARE(saved.traceFiles.size(), 3);
+    MeasurementTraces loaded;
+    QVERIFY2(LoadMeasurementTraces(saved, 3, &loaded, &error), qPrintable(error));
+    QCOMPARE(loaded.traces.src, outcome.last.src);
+    QCOMPARE(loaded.traces.snk, outcome.last.snk);
+    QCOMPARE(loaded.t, outcome.t);
+    QVERIFY(!LoadMeasurementTraces(saved, 4, &loaded, &error));
+    saved.traceFiles.clear();
+    QVERIFY(!LoadMeasurementTraces(saved, 3, &loaded, &error));
+    QVERIFY(error.contains("no trace files"));
+    QVERIFY(!outcome.osLost && !outcome.saLost && !outcome.vaLost);
 }
 
 QTEST_GUILESS_MAIN(TestCoreOnly)

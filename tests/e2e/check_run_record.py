@@ -17,7 +17,9 @@ T975 = {1: 12.7062, 2: 4.3027, 3: 3.1824, 4: 2.7764, 5: 2.5706, 6: 2.4469}  # pr
 PATHS = ("src2Rf", "src2Hd", "src2Snk")
 # Documented members this run has no occasion to write.
 OPTIONAL = {"measurements[].missing.src2Hd", "measurements[].missing.src2Snk", "measurements[].videoAnalyzer",
-            "measurements[].traceFiles", "recovered.time", "recovered.unreadableLines", "recovered.traceFilesLost"}
+            "measurements[].traceFiles", "calibration", "recovered.time", "recovered.unreadableLines",
+            "recovered.traceFilesLost"} | {
+            f"calibration.paths.{p}.{m}" for p in ("src2Rf", "src2Hd", "src2Snk") for m in ("offsetMs", "uncertaintyMs", "note")}
 problems = []
 
 
@@ -67,7 +69,7 @@ def main():
     accepted = [t for t in truth["truths"] if t["accepted"]]
     check(len(truth["truths"]) == rejected + count and len(accepted) == count, "the bench's acquisitions")
 
-    check(rec["schemaVersion"] == 1 and rec["tool"]["name"] == "QuenviaCodecTiming", "schemaVersion, tool")
+    check(rec["schemaVersion"] == 2 and rec["tool"]["name"] == "QuenviaCodecTiming", "schemaVersion, tool")
     check(re.fullmatch(r"\d+\.\d+\.\d+", rec["tool"]["version"]), "tool.version")
     prefix = os.path.basename(files["results"])[: -len("Results.txt")]
     check(rec["label"] is None and re.fullmatch(r"\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d_", rec["stamp"])
@@ -134,6 +136,49 @@ def main():
         check(-0.05 < src[0] < 0.3 and src[t["srcIndex"] - 1] < 0.075 < src[t["srcIndex"]], at + "its own traces")
     check(len(ms) == count and started <= times[0] and times == sorted(times) and times[-1] <= ended, "times")
 
+    # Version 2: the fine edges lie within the sample interval before the
+    # edges, the fine delays are their differences, the corrected delays the
+    # fine ones less the calibration, and each uncertainty covers the truth:
+    # with the bench's ideal steps, the edge times played.
+    cal = truth["calibration"]
+    check(rec["calibration"] == cal, f"calibration {rec['calibration']}")
+    offset = {p: cal["paths"].get(p, {}).get("offsetMs", 0.0) for p in PATHS}
+    for k, (m, t) in enumerate(zip(ms, accepted), start=1):
+        at = f"measurement {k}: "
+        e, fe, fine, corr, u = m["edges"], m["fineEdges"], m["fineMs"], m["correctedMs"], m["uncertaintyMs"]
+        for edge in ("tsrcS", "trfS", "tsnkS"):
+            check((e[edge] is None) == (fe[edge] is None)
+                  and (e[edge] is None or e[edge] - interval - 1e-12 <= fe[edge] <= e[edge]), at + f"fineEdges.{edge}")
+        played = {"src2Rf": t["src2RfMs"], "src2Snk": t["src2SnkMs"]}
+        for p, edge in (("src2Rf", "trfS"), ("src2Snk", "tsnkS")):
+            if m[p + "Ms"] is None:
+                check(fine[p] is None and corr[p] is None and u[p] is None, at + f"no {p}, no fine")
+                continue
+            check(near(fine[p], (fe[edge] - fe["tsrcS"]) * 1000, 1e-9), at + f"fineMs.{p}")
+            check(near(corr[p], fine[p] - offset[p], 1e-9), at + f"correctedMs.{p}")
+            check(u[p] is not None and 0 < u[p] < 2 * interval * 1000 and abs(fine[p] - played[p]) <= u[p],
+                  at + f"uncertaintyMs.{p} {u[p]} for {fine[p]} against {played[p]}")
+        check(near(corr["src2Hd"], m["src2Hd"] - offset["src2Hd"], 1e-9), at + "correctedMs.src2Hd")
+        hd = cal["paths"].get("src2Hd")
+        check(near(u["src2Hd"], 2 * hd["uncertaintyMs"], 1e-12) if hd else u["src2Hd"] is None, at + "uncertaintyMs.src2Hd")
+    for p in PATHS:
+        got, unc = rec["statistics"][p], rec["statistics"][p]["uncertaintyMs"]
+        corrected = [m["correctedMs"][p] for m in ms if m["correctedMs"][p] is not None]
+        mean = statistics.fmean(corrected)
+        check(near(got["correctedMean"], mean, 1e-9), f"statistics.{p}.correctedMean")
+        if p != "src2Hd":
+            check(near(got["fineMean"], statistics.fmean(m["fineMs"][p] for m in ms if m["fineMs"][p] is not None), 1e-9),
+                  f"statistics.{p}.fineMean")
+        c = unc["components"]
+        check(near(c["statistical"], statistics.stdev(corrected) / math.sqrt(len(corrected)), 1e-9),
+              f"statistics.{p}.uncertaintyMs.components.statistical")
+        check(near(c["calibration"], cal["paths"].get(p, {}).get("uncertaintyMs", 0.0), 1e-12), f"{p} calibration term")
+        if p != "src2Hd":
+            check(near(c["timeBase"], cal["timeBasePpm"] * 1e-6 * abs(mean) / math.sqrt(3), 1e-12), f"{p} time base term")
+        combined = math.sqrt(sum(x * x for x in c.values()))
+        check(near(unc["combined"], combined, 1e-12) and unc["k"] >= 2 and unc["coverage"] == 0.95
+              and near(unc["expanded"], unc["k"] * combined, 1e-12), f"statistics.{p}.uncertaintyMs {unc}")
+
     # The statistics, worked out again.
     stats = rec["statistics"]
     check(stats["percentileRule"].startswith("linear interpolation"), "statistics.percentileRule")
@@ -155,12 +200,19 @@ def main():
     raw = read(files["csv"], "rb")
     check(raw.count(b"\r\n") == raw.count(b"\n") == count + 1, "CSV lines")
     rows = list(csv.reader(read(files["csv"]).splitlines(keepends=True)))
+    labels = {"src2Rf": "Source->RF", "src2Hd": "Source->HDMI", "src2Snk": "Source->Sink"}
     check(rows[0] == ["Measurement", "Time (ISO 8601)", "Source->RF (ms)", "Source->HDMI (ms)", "Source->Sink (ms)",
-                      "Retaken before"], f"CSV header {rows[0]}")
+                      "Retaken before", "Fine Source->RF (ms)", "Fine Source->Sink (ms)"]
+          + sum(([f"Corrected {labels[p]} (ms)", f"U (k = 2) {labels[p]} (ms)"] for p in PATHS), []),
+          f"CSV header {rows[0]}")
     for m, row in zip(ms, rows[1:]):
         want = [str(m["index"]), m["time"]] + ["" if m[p] is None else m[p] for p in ("src2RfMs", "src2Hd", "src2SnkMs")]
         got = row[:2] + [c and float(c) for c in row[2:5]]
         check(got == want and row[5] == str(m["retakenBefore"]), f"CSV row {row}")
+        want = [m["fineMs"]["src2Rf"], m["fineMs"]["src2Snk"]]
+        for p in PATHS:
+            want += [m["correctedMs"][p], m["uncertaintyMs"][p]]
+        check([float(c) if c else None for c in row[6:]] == want, f"CSV precision columns {row[6:]}")
 
     # The results file, in its old form, agrees with the record.
     g6 = lambda x: "nan" if x is None else "%g" % x

@@ -1,6 +1,6 @@
 // Screenshots for the documentation: the main window with its instruments
 // initialised from the settings file, the graph dialog after a run, and the
-// Statistics window it opens.
+// Statistics window it opens, on its first page and on its Traces page.
 // Built under the application's own name so that it reads the same settings
 // file; scripts/screenshots.sh starts the simulated bench and runs it.
 #include "app/mainwindow.h"
@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
 
@@ -19,13 +21,14 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s <main-window.png> <graph.png> <statistics.png>\n", argv[0]);
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s <main-window.png> <graph.png> <statistics.png> <traces.png>\n", argv[0]);
         return 2;
     }
     const QString mainShot = QString::fromLocal8Bit(argv[1]);
     const QString graphShot = QString::fromLocal8Bit(argv[2]);
     const QString statisticsShot = QString::fromLocal8Bit(argv[3]);
+    const QString tracesShot = QString::fromLocal8Bit(argv[4]);
 
     MainWindow w;
     w.show();
@@ -45,6 +48,7 @@ int main(int argc, char *argv[])
 
     bool graphSaved = false;
     bool statisticsSaved = false;
+    bool tracesSaved = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto *g = qobject_cast<Graph *>(QApplication::activeModalWidget());
@@ -57,6 +61,12 @@ int main(int argc, char *argv[])
         if (s && QTest::qWaitForWindowExposed(s)) {
             QTest::qWait(300);
             statisticsSaved = s->grab().save(statisticsShot);
+            // An earlier measurement, read back from its trace files.
+            s->pages->setCurrentIndex(StatisticsWindow::TracesPage);
+            s->traceIndex->setValue(12);
+            QTest::qWait(300);
+            tracesSaved = s->grab().save(tracesShot);
+            s->pages->setCurrentIndex(StatisticsWindow::FiguresPage);
         }
         g->accept();
     });
@@ -64,7 +74,7 @@ int main(int argc, char *argv[])
     QTest::mouseClick(w.form->Start, Qt::LeftButton);
     poll.stop();
 
-    ok = ok && graphSaved && statisticsSaved;
+    ok = ok && graphSaved && statisticsSaved && tracesSaved;
     std::fprintf(stderr, "%s\n", ok ? "screenshots saved" : "screenshots failed");
     return ok ? 0 : 1;
 }

@@ -23,6 +23,8 @@
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_magnifier.h>
+#include <qwt_picker.h>
 #include <qwt_plot_marker.h>
 
 #include <functional>
@@ -91,6 +93,9 @@ struct GraphSeen
     QList<double> markerXs;
     QString src2Rf, src2Hd, src2Snk;
     bool hdEnabled = false;
+    // Nothing but the three untitled curves and the markers is attached, no
+    // legend, and nothing zooms or picks on the canvas.
+    bool plainPlot = false;
 };
 
 class ModalWatcher : public QObject
@@ -133,6 +138,13 @@ private:
             graph.src2Hd = g->form->Src2Hd->text();
             graph.src2Snk = g->form->Src2Snk->text();
             graph.hdEnabled = g->form->Src2Hd->isEnabled();
+            QwtPlot *plt = g->form->plt;
+            graph.plainPlot = !plt->legend() && plt->itemList(QwtPlotItem::Rtti_PlotCurve).size() == 3
+                              && plt->itemList().size() == 3 + graph.markerLabels.size()
+                              && plt->canvas()->findChildren<QwtPicker *>().isEmpty()
+                              && plt->canvas()->findChildren<QwtMagnifier *>().isEmpty();
+            for (const QwtPlotCurve *c : curves)
+                graph.plainPlot = graph.plainPlot && c->title().isEmpty();
             if (onGraph)
                 onGraph(g);
             g->accept();
@@ -151,21 +163,42 @@ private:
     QTimer timer;
 };
 
+// How the window reaches the simulated instruments.
+enum class RunTransport
+{
+    Socket, // raw SCPI sockets
+    Vxi11,  // "host,port" resources, no portmapper
+    Hislip,
+};
+
 class RunBench
 {
 public:
-    // Raw SCPI sockets, or VXI-11 ("host,port" resources, no portmapper).
-    RunBench(const benchsim::Scenario &scenario, bool ifDemod, bool hdmi, bool vxi11 = false) : bench(scenario)
+    RunBench(const benchsim::Scenario &scenario, bool ifDemod, bool hdmi,
+             RunTransport transport = RunTransport::Socket)
+        : bench(scenario)
     {
         // "Trace.tmp" of every block read goes to the working directory.
         previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        started = bench.start(&error) && (!vxi11 || bench.startVxi11(&error, false));
+        started = bench.start(&error);
+        if (transport == RunTransport::Vxi11)
+            started = started && bench.startVxi11(&error, false);
+        if (transport == RunTransport::Hislip)
+            started = started && bench.startHislip(&error);
         window = std::make_unique<MainWindow>();
         form = window->form.get();
         window->DataDir = dir.filePath("data");
         auto resource = [&](const QString &instrument) {
-            return vxi11 ? bench.vxi11Resource(instrument) : bench.resource(instrument);
+            switch (transport) {
+            case RunTransport::Vxi11:
+                return bench.vxi11Resource(instrument);
+            case RunTransport::Hislip:
+                return bench.hislipResource(instrument);
+            case RunTransport::Socket:
+                break;
+            }
+            return bench.resource(instrument);
         };
         form->OsIp->setText(resource("osc"));
         form->SaIp->setText(resource("sa"));

@@ -1,14 +1,16 @@
 // The real executable without its window, started with no display and no Qt
 // platform set, against the simulated bench: the same run as through the
-// window's buttons, every exit status, Ctrl-C in the middle of a run, and
-// the comparison of two stored runs.
+// window's buttons, every exit status, Ctrl-C in the middle of a run, the
+// comparison of two stored runs, and the SCPI console.
 #include "runbench.h"
 
 #include "app/commandline.h"
 #include "app/settingsfile.h"
+#include "measurement/calibration.h"
 #include "measurement/runjson.h"
 
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -78,16 +80,25 @@ private slots:
     void exitStatuses_data();
     void exitStatuses();
     void interrupted();
+    void interruptedTwice();
+    void notForTheWindow_data();
+    void notForTheWindow();
     void compare();
     void killed_data();
     void killed();
     void runsNeverShareFiles();
+    void calibrateMeasureGuard();
+    void wrongTypeAndBadCalibration();
+    void scpiConsole_data();
+    void scpiConsole();
+    void scpiConsoleFailures_data();
+    void scpiConsoleFailures();
 
 private:
     // Starts the executable in `cwd` with a private home and neither a
     // display nor a platform plug-in named.
     QProcess *start(const QStringList &args, const QString &cwd);
-    Outcome run(const QStringList &args, const QString &cwd);
+    Outcome run(const QStringList &args, const QString &cwd, const QByteArray &input = QByteArray());
 
     QTemporaryDir home;
 };
@@ -117,9 +128,11 @@ QProcess *TestHeadless::start(const QStringList &args, const QString &cwd)
     return p;
 }
 
-Outcome TestHeadless::run(const QStringList &args, const QString &cwd)
+Outcome TestHeadless::run(const QStringList &args, const QString &cwd, const QByteArray &input)
 {
     QProcess *p = start(args, cwd);
+    p->write(input);
+    p->closeWriteChannel();
     Outcome o;
     if (!p->waitForFinished(120000)) {
         p->kill();
@@ -192,7 +205,7 @@ void TestHeadless::sameAsWindow()
     QCOMPARE(o.err.count(QRegularExpression("^again for 1/4: first sample outside the window",
                                             QRegularExpression::MultilineOption)),
              2);
-    QVERIFY2(o.err.contains(QRegularExpression("^4/4 Source->RF [0-9.]+ ms, Source->HDMI 35.500, Source->Sink",
+    QVERIFY2(o.err.contains(QRegularExpression("^4/4 Source->RF [0-9.]+ ms, Source->HDMI 35.500 ms, Source->Sink",
                                                QRegularExpression::MultilineOption)),
              qPrintable(o.err));
 
@@ -233,7 +246,7 @@ void TestHeadless::exitStatuses_data()
         << "Stopped after 0 of 3 measurements: 20 acquisitions in a row were rejected";
     QTest::newRow("no instrument at the address")
         << 0 << true << QStringList{} << int(ExitFailure)
-        << "Oscilloscope: Init failed at open: connection refused";
+        << "\": Init failed at open: connection refused";
     QTest::newRow("settings file missing")
         << 0 << false << QStringList{"--settings", "nowhere.cfg"} << int(ExitUsage)
         << "Cannot read the settings file nowhere.cfg";
@@ -331,6 +344,72 @@ void TestHeadless::interrupted()
     QCOMPARE(Files(dir.filePath("runs"), "*.bin").size(), 3 * n);
 }
 
+// A second Ctrl-C ends the program at once, as the shell's default would,
+// and says what that left undone: here, the measurements kept so far are
+// on disk but the run is not finished.
+void TestHeadless::interruptedTwice()
+{
+    benchsim::Scenario scenario;
+    scenario.acquisitionMs = 1500;
+    QTemporaryDir dir;
+    benchsim::Bench bench(scenario);
+    QVERIFY(bench.start());
+    WriteSettings(dir.filePath("bench.cfg"), bench, false);
+
+    QProcess *p = start({"--measure", "100", "--settings", "bench.cfg", "--out", "runs"}, dir.path());
+    QString err;
+    QElapsedTimer clock;
+    clock.start();
+    while (err.count("/100 Source->RF") < 2 && clock.elapsed() < 60000) {
+        p->waitForReadyRead(1000);
+        err += QString::fromLocal8Bit(p->readAllStandardError());
+    }
+    QVERIFY2(err.count("/100 Source->RF") >= 2, qPrintable(err));
+    // The first waits for the acquisition under way (1.5 s); the second does not.
+    ::kill(pid_t(p->processId()), SIGINT);
+    QTest::qWait(200);
+    ::kill(pid_t(p->processId()), SIGINT);
+    QVERIFY(p->waitForFinished(10000));
+    err += QString::fromLocal8Bit(p->readAllStandardError());
+    QCOMPARE(p->exitStatus(), QProcess::CrashExit); // ended by the signal, as the shell reports it (130)
+    delete p;
+    bench.stop();
+
+    QVERIFY2(QRegularExpression("Second interrupt: ended at once\\. The \\d+ measurements kept so far are on disk "
+                                "in .*runs, but not the results file and run record, and the instruments were not "
+                                "put back into free run; \"QuenviaCodecTiming --recover .*runs\" finishes the run\\.\n$")
+                 .match(err)
+                 .hasMatch(),
+             qPrintable(err));
+    // What was kept is on disk, waiting for --recover.
+    QCOMPARE(Files(dir.filePath("runs"), "*Journal.jsonl").size(), 1);
+    QCOMPARE(Files(dir.filePath("runs"), "*Results.txt").size(), 0);
+    QVERIFY(Files(dir.filePath("runs"), "*_src.bin").size() >= 2);
+}
+
+void TestHeadless::notForTheWindow_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("-v") << QStringList{"-v"} << "unknown option -v";
+    QTest::newRow("a file") << QStringList{"run.json"} << "unexpected argument \"run.json\"";
+    QTest::newRow("a typo") << QStringList{"--mesure", "3"} << "unknown option --mesure";
+    QTest::newRow("no display") << QStringList{} << "no display";
+}
+
+// Whatever the window does not take is a usage error, and so is asking for
+// the window where there is no display: status 1 and a line saying why,
+// never Qt's abort.
+void TestHeadless::notForTheWindow()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, says);
+    const Outcome o = run(args, home.path());
+    QCOMPARE(o.status, int(ExitUsage));
+    QVERIFY2(o.err.contains(says) && o.err.contains("--help"), qPrintable(o.err));
+    QVERIFY(o.out.isEmpty());
+}
+
 // Two runs with different true delays differ significantly on that path; two
 // with the same delays (another seed) do not. The plot holds both.
 void TestHeadless::compare()
@@ -383,6 +462,19 @@ void TestHeadless::compare()
             orange = orange || (px.red() > 200 && px.blue() < 150 && px.green() > 120);
         }
     QVERIFY(blue && orange);
+
+    // The other formats, by the name's suffix; an unknown one is refused
+    // before anything is read.
+    const QList<QPair<QString, QByteArray>> formats = {{"ab.svg", "<?xml"}, {"ab.pdf", "%PDF"}, {"ab.jpg", "\xff\xd8"}};
+    for (const auto &f : formats) {
+        const Outcome o = run({"--compare", a, b, "--plot", home.filePath(f.first)}, home.path());
+        QVERIFY2(o.status == ExitDone, qPrintable(o.err));
+        QCOMPARE(Contents(home.filePath(f.first)).left(f.second.size()), f.second);
+    }
+    const Outcome gif = run({"--compare", a, b, "--plot", home.filePath("ab.gif")}, home.path());
+    QCOMPARE(gif.status, int(ExitUsage));
+    QVERIFY2(gif.err.contains("--plot writes PNG, JPEG, SVG or PDF"), qPrintable(gif.err));
+    QVERIFY(gif.out.isEmpty() && !QFile::exists(home.filePath("ab.gif")));
 
     const Outcome ac = run({"--compare", a, c}, home.path());
     QVERIFY2(ac.status == ExitDone, qPrintable(ac.err + ac.out));
@@ -474,7 +566,7 @@ void TestHeadless::killed()
         const QList<QByteArray> lines = csv.size() == 1 ? Contents(csv.first()).split('\n') : QList<QByteArray>();
         for (int i = 1; i < lines.size(); ++i) {
             const QList<QByteArray> cells = lines[i].trimmed().split(',');
-            if (cells.size() == 6 && lines[i].endsWith('\r')) {
+            if (cells.size() >= 6 && lines[i].endsWith('\r')) {
                 const int index = cells[0].toInt();
                 if (rows.contains(index))
                     rows[-1] << cells[0]; // there twice
@@ -593,6 +685,282 @@ void TestHeadless::runsNeverShareFiles()
     QCOMPARE(Files(dir.filePath("both"), "*Results.txt").size(), 2);
     QCOMPARE(Files(dir.filePath("both"), "*.bin").size(), 2 * 3 * 8);
     QCOMPARE(QDir(dir.path()).entryList({"*.tmp"}, QDir::Files), QStringList());
+}
+
+// A calibration measured on a reference set-up, then applied: the corrected
+// delays are the chain's own, the record keeps the calibration, and guarded
+// limits judge with U. The reference bench plays 0.3 ms on Source->Sink and
+// 0.25 ms on Source->RF (with a reference of 0.1 ms); with its ramps of
+// 0.375 ms, the rules' levels add 0.1375 ms and about 0.0 ms to them (the
+// source crosses 35 mV at 23 % of its ramp, the sink 60 mV at 60 %, the RF
+// level at about 22.5 %: the analyzer's noise widens its trace's scale):
+// offsets of 0.4375 and about 0.147 ms.
+void TestHeadless::calibrateMeasureGuard()
+{
+    QTemporaryDir dir;
+    auto bench = [&](double src2RfMs, double src2SnkMs) {
+        benchsim::Scenario s;
+        s.oscType = "Benlo";
+        s.riseMs = 0.3;
+        s.noiseV = 0.0005;
+        s.src2RfMs = src2RfMs;
+        s.src2SnkMs = src2SnkMs;
+        s.seed = 3;
+        return s;
+    };
+    auto runOn = [&](const benchsim::Scenario &s, const QStringList &args) {
+        benchsim::Bench b(s);
+        b.start();
+        WriteSettings(dir.filePath("bench.cfg"), b, false);
+        const Outcome o = run(QStringList{"--settings", "bench.cfg", "--out", "runs", "--no-traces"} + args, dir.path());
+        b.stop();
+        return o;
+    };
+    const QString cal = dir.filePath("cal.json");
+    Outcome o = runOn(bench(0.25, 0.3), {"--calibrate", "10", "--path", "src2Snk", "--calibration", cal});
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    QVERIFY2(o.out.contains("Calibration: Source->Sink offset 0.43"), qPrintable(o.out));
+    o = runOn(bench(0.25, 0.3),
+              {"--calibrate", "10", "--path", "src2rf", "--reference-ms", "0.1", "--calibration", cal, "--label", "rf"});
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    Calibration c;
+    QString error;
+    QVERIFY2(ReadCalibrationFile(cal, &c, &error), qPrintable(error));
+    // Both entries, each within a few us of the bench's own delay.
+    QVERIFY2(std::fabs(c.of(DelayPath::Src2Snk).offsetMs - 0.4375) < 0.003, qPrintable(QString(CalibrationJson(c))));
+    QVERIFY2(std::fabs(c.of(DelayPath::Src2Rf).offsetMs - 0.147) < 0.006, qPrintable(QString(CalibrationJson(c))));
+    QVERIFY(c.of(DelayPath::Src2Snk).uncertaintyMs > 0 && c.of(DelayPath::Src2Snk).uncertaintyMs < 0.003);
+    QVERIFY(c.of(DelayPath::Src2Rf).note.endsWith(", run rf"));
+    QVERIFY(!c.of(DelayPath::Src2Hd).set);
+
+    // Applied: the sink 120 ms and the RF 40.1 ms behind the reference.
+    o = runOn(bench(40.25, 120.3), {"--measure", "10", "--calibration", cal, "--label", "applied", "--guarded",
+                                    "--limit", "src2snk<=120.05", "--limit", "max:src2rf<=40.15"});
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    QVERIFY(o.err.contains("\nCalibration: Reference set-up, "));
+    QVERIFY2(o.out.contains(QRegularExpression("^Source->Sink: 1(19\\.99|20\\.00)[0-9] ms \\+/- 0\\.00[1-9] ms "
+                                               "\\(k = 2[.0-9]*\\), corrected mean of 10$",
+                                               QRegularExpression::MultilineOption)),
+             qPrintable(o.out));
+    QVERIFY2(o.out.contains(QRegularExpression("^Limit: Source->Sink mean \\(corrected\\) 1(19\\.99|20\\.00)[0-9] ms "
+                                               "\\+/- 0\\.00[1-9] ms <= 120.05 ms: met$",
+                                               QRegularExpression::MultilineOption)),
+             qPrintable(o.out));
+    const QStringList records = Files(dir.filePath("runs"), "*_applied_Run.json");
+    QCOMPARE(records.size(), 1);
+    QFile f(records.first());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QJsonObject record = QJsonDocument::fromJson(f.readAll()).object();
+    QCOMPARE(record.value("calibration").toObject(), CalibrationObject(c));
+    const QJsonObject snk = record.value("statistics").toObject().value("src2Snk").toObject();
+    QVERIFY(std::fabs(snk.value("correctedMean").toDouble() - 120.0) < 0.003);
+    const double u = snk.value("uncertaintyMs").toObject().value("expanded").toDouble();
+
+    // A limit within the figure's uncertainty is inconclusive; one below it exceeded.
+    const QString limit = QString::number(snk.value("correctedMean").toDouble(), 'f', 6);
+    o = runOn(bench(40.25, 120.3), {"--measure", "10", "--calibration", cal, "--guarded", "--limit", "src2snk<=" + limit});
+    QVERIFY2(o.status == ExitInconclusive, qPrintable(o.err + o.out));
+    QVERIFY2(o.out.contains(QRegularExpression("^Limit: Source->Sink mean \\(corrected\\) .*: inconclusive against 1[12][09]\\.",
+                                               QRegularExpression::MultilineOption)),
+             qPrintable(o.out));
+    o = runOn(bench(40.25, 120.3),
+              {"--measure", "10", "--calibration", cal, "--guarded", "--limit", "src2snk<=" + limit, "--limit",
+               QStringLiteral("src2snk<=%1").arg(120.0 - 3 * u)});
+    QVERIFY2(o.status == ExitLimit, qPrintable(o.err + o.out));
+    // Without --guarded a limit judges the delay as it always has (the
+    // grid's, uncorrected: 120.48 ms).
+    o = runOn(bench(40.25, 120.3), {"--measure", "10", "--calibration", cal, "--limit", "src2snk<=120.5"});
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+}
+
+// The wrong oscilloscope type gives no number; a calibration that is no
+// calibration stops the command before any instrument is touched; a
+// record of version 1 still compares with one of version 2.
+void TestHeadless::wrongTypeAndBadCalibration()
+{
+    QTemporaryDir dir;
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    benchsim::Bench bench(scenario);
+    QVERIFY(bench.start());
+    BenchSettings s;
+    s.osIp = bench.resource("osc");
+    s.saIp = bench.resource("sa");
+    s.osType = 0; // Orvix, on a Benlo oscilloscope
+    QString why;
+    QVERIFY2(WriteBenchSettings(dir.filePath("orvix.cfg"), s, &why), qPrintable(why));
+    Outcome o = run({"--measure", "3", "--settings", "orvix.cfg", "--out", "runs"}, dir.path());
+    QCOMPARE(o.status, int(ExitFailure));
+    QVERIFY2(o.err.startsWith(QStringLiteral("Oscilloscope at \"%1\": Init failed: the instrument refused at least 10 "
+                                             "set-up commands (first: -113,\"Undefined header\"); is the Type right?\n")
+                                  .arg(s.osIp)),
+             qPrintable(o.err));
+    QVERIFY(Files(dir.filePath("runs"), "*").isEmpty());
+
+    WriteSettings(dir.filePath("bench.cfg"), bench, false);
+    QFile bad(dir.filePath("bad.json"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write(R"({"schemaVersion": 1, "paths": {"src2Snk": {"offsetMs": "0.3", "uncertaintyMs": 0}}})");
+    bad.close();
+    bench.clearLog();
+    o = run({"--measure", "3", "--settings", "bench.cfg", "--calibration", "bad.json"}, dir.path());
+    QCOMPARE(o.status, int(ExitUsage));
+    QVERIFY2(o.err.contains("bad.json: paths.src2Snk.offsetMs must be a number from -1000 to 1000"), qPrintable(o.err));
+    QVERIFY(bench.log().isEmpty());
+
+    // A version-2 record, and the same run as version 1 wrote it.
+    o = run({"--measure", "4", "--settings", "bench.cfg", "--out", "runs", "--label", "v2", "--no-traces"}, dir.path());
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    bench.stop();
+    const QString v2 = Files(dir.filePath("runs"), "*_v2_Run.json").value(0);
+    QFile f(v2);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QJsonObject root = QJsonDocument::fromJson(f.readAll()).object();
+    root["schemaVersion"] = 1;
+    root.remove("calibration");
+    QJsonArray measurements;
+    for (const QJsonValue &m : root.value("measurements").toArray()) {
+        QJsonObject one = m.toObject();
+        for (const char *key : {"fineEdges", "fineMs", "correctedMs", "uncertaintyMs"})
+            one.remove(key);
+        measurements.append(one);
+    }
+    root["measurements"] = measurements;
+    QFile v1(dir.filePath("v1.json"));
+    QVERIFY(v1.open(QIODevice::WriteOnly));
+    v1.write(QJsonDocument(root).toJson());
+    v1.close();
+    o = run({"--compare", v1.fileName(), v2}, dir.path());
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    QVERIFY2(o.out.contains(QRegularExpression("B - A: 0.000 ms, .*: not significant")), qPrintable(o.out));
+}
+
+// The console against the simulated oscilloscope over both transports: the
+// commands reach it as typed, in order, from the command line or from
+// standard input alike; replies print as text, a block as its size and first
+// values, and --raw gets the block's data whole.
+void TestHeadless::scpiConsole_data()
+{
+    QTest::addColumn<bool>("vxi11");
+    QTest::newRow("raw socket") << false;
+    QTest::newRow("VXI-11") << true;
+}
+
+void TestHeadless::scpiConsole()
+{
+    QFETCH(bool, vxi11);
+    QTemporaryDir dir;
+    benchsim::Bench bench{benchsim::Scenario()};
+    QString error;
+    QVERIFY2(bench.start(&error) && (!vxi11 || bench.startVxi11(&error, false)), qPrintable(error));
+    const QString rsrc = vxi11 ? bench.vxi11Resource("osc") : bench.resource("osc");
+    const QStringList commands{"FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "CHAN1:SCAL 0.05", "*IDN?"};
+
+    const Outcome o = run(QStringList{"--scpi", rsrc, "--raw", "trace.bin"} + commands, dir.path());
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    QCOMPARE(o.err, QString());
+    const QStringList lines = o.out.split('\n');
+    QCOMPARE(lines.size(), 4); // three replies and the last line's end
+    QCOMPARE(lines[0], QStringLiteral("1"));
+    const QRegularExpression block("^block of (\\d+) bytes, written to trace.bin, float32:( [-+0-9.e]+){8} \\.\\.\\.$");
+    const QRegularExpressionMatch m = block.match(lines[1]);
+    QVERIFY2(m.hasMatch(), qPrintable(lines[1]));
+    QCOMPARE(lines[2], QStringLiteral("Orvix,SIMSCOPE-4,O000301,1.0"));
+
+    // What the instrument sent, as its log kept it: the file holds the
+    // block's data and nothing of its header or terminator.
+    const QVector<benchsim::LogEntry> log = bench.log("osc");
+    QStringList sent;
+    for (const benchsim::LogEntry &e : log)
+        sent << QString::fromLatin1(e.command);
+    QCOMPARE(sent, commands);
+    const QByteArray header = "#5" + m.captured(1).toLatin1();
+    QVERIFY(log[1].reply.startsWith(header));
+    QCOMPARE(qint64(log[1].replySize), header.size() + m.captured(1).toLongLong() + 1);
+    const QByteArray data = Contents(QDir(dir.path()).filePath("trace.bin"));
+    QCOMPARE(data.size(), m.captured(1).toInt());
+    QCOMPARE(data.left(log[1].reply.size() - header.size()), log[1].reply.mid(header.size()));
+
+    // The same commands typed on standard input, one a line (blank lines
+    // skipped), give the same replies and exchanges.
+    bench.clearLog();
+    const Outcome typed = run({"--scpi", rsrc, "--raw", "trace.bin"}, dir.path(), commands.join("\n\n").toLatin1() + "\n");
+    QVERIFY2(typed.status == ExitDone, qPrintable(typed.err + typed.out));
+    QCOMPARE(typed.out.split('\n').size(), 4);
+    QCOMPARE(typed.out.split('\n')[2], lines[2]);
+    QCOMPARE(bench.commands("osc").size(), commands.size());
+    bench.stop();
+}
+
+// What fails says so on standard error, names the command, and makes the
+// status 2; the commands after it are still sent and answered.
+void TestHeadless::scpiConsoleFailures_data()
+{
+    QTest::addColumn<int>("transport"); // 0 raw socket, 1 VXI-11, 2 HiSLIP
+    QTest::addColumn<QString>("fault"); // benchsim's --fault form, on the oscilloscope
+    QTest::addColumn<QStringList>("args"); // after "--scpi RESOURCE"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("out");
+
+    const QStringList block{"--timeout", "300", "FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "*OPC?"};
+    QTest::newRow("query never answered") << 0 << "osc:NoReply:*IDN?" << QStringList{"--timeout", "300", "*IDN?", "*OPC?"}
+                                          << int(ExitFailure) << "*IDN?: no reply: no answer within 0.3 s" << "1\n";
+    QTest::newRow("query never answered, VXI-11")
+        << 1 << "osc:NoReply:*IDN?" << QStringList{"--timeout", "300", "*IDN?", "*OPC?"} << int(ExitFailure)
+        << "*IDN?: no reply: no answer within 0.3 s" << "1\n";
+    // An instrument's own words reach the operator: a HiSLIP server's Error.
+    QTest::newRow("error message, HiSLIP")
+        << 2 << "osc:DeviceIoError:*IDN?" << QStringList{"*IDN?", "*OPC?"} << int(ExitFailure)
+        << "*IDN?: no reply: I/O error (the instrument: error from the server: unidentified error (Instrument I/O error))" << "1\n";
+    QTest::newRow("block shorter than its count")
+        << 0 << "osc:BlockShortData:CHAN1:DATA?" << block << int(ExitFailure)
+        << "CHAN1:DATA?: block of 40000 bytes cut short after" << "1\n1\n";
+    QTest::newRow("block of a billion bytes")
+        << 1 << "osc:BlockHugeCount:CHAN1:DATA?" << block << int(ExitFailure)
+        << "CHAN1:DATA?: block of 999999999 bytes declared, more than the 40000000 read at most" << "1\n1\n";
+    QTest::newRow("raw file not writable")
+        << 0 << "" << QStringList{"--raw", "none/trace.bin", "FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?", "*OPC?"}
+        << int(ExitFailure) << "CHAN1:DATA?: block of 40000 bytes not written to none/trace.bin: file could not be opened"
+        << "1\n1\n";
+    QTest::newRow("no instrument at the address") << 0 << "closed" << QStringList{"*IDN?"} << int(ExitFailure)
+                                                  << "Cannot open TCPIP::127.0.0.1::" << "";
+    QTest::newRow("option of another mode") << 0 << "" << QStringList{"*IDN?", "--measure", "3"} << int(ExitUsage)
+                                            << "--measure does not go with --scpi" << "";
+    QTest::newRow("time-out of no time") << 0 << "" << QStringList{"--timeout", "0", "*IDN?"} << int(ExitUsage)
+                                         << "--timeout takes whole milliseconds from 1 to 3600000, not \"0\"" << "";
+}
+
+void TestHeadless::scpiConsoleFailures()
+{
+    QFETCH(int, transport);
+    QFETCH(QString, fault);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    QFETCH(QString, out);
+    QTemporaryDir dir;
+    benchsim::Bench bench{benchsim::Scenario()};
+    QString error;
+    QVERIFY2(bench.start(&error) && (transport != 1 || bench.startVxi11(&error, false))
+                 && (transport != 2 || bench.startHislip(&error)),
+             qPrintable(error));
+    if (fault.contains(':')) {
+        benchsim::Fault f;
+        QVERIFY2(benchsim::Fault::fromOption(fault, &f, &error), qPrintable(error));
+        bench.addFault(f);
+    }
+    const QString rsrc = transport == 1   ? bench.vxi11Resource("osc")
+                         : transport == 2 ? bench.hislipResource("osc")
+                                          : bench.resource("osc");
+    if (fault == "closed")
+        bench.stop();
+    const Outcome o = run(QStringList{"--scpi", rsrc} + args, dir.path());
+    bench.stop();
+    QVERIFY2(o.status == status, qPrintable(QString::number(o.status) + "\n" + o.err + o.out));
+    QVERIFY2(o.err.contains(says), qPrintable(o.err));
+    QCOMPARE(o.out, out);
+    QVERIFY(!QFileInfo::exists(QDir(dir.path()).filePath("none/trace.bin")));
 }
 
 QTEST_MAIN(TestHeadless)

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QDir>
 #include <QStatusBar>
 
 #include <cmath>
@@ -77,6 +78,7 @@ private slots:
     void oscilloscopeDropsTheConnection();
     void instrumentStopsAnswering_data();
     void instrumentStopsAnswering();
+    void triggerThatNeverFires();
     void videoAnalyzerWithoutReading_data();
     void videoAnalyzerWithoutReading();
     void unwritableResultsFile();
@@ -98,20 +100,33 @@ void TestMeasFaults::initTestCase()
 void TestMeasFaults::twentyRejectionsStopTheRun_data()
 {
     QTest::addColumn<int>("measuredBefore");
-    QTest::newRow("from the start") << 0;
-    QTest::newRow("after one measurement") << 1;
+    QTest::addColumn<bool>("earlierRun"); // a run that kept measurements came first
+    QTest::newRow("from the start") << 0 << false;
+    QTest::newRow("after one measurement") << 1 << false;
+    // Nothing of the earlier run may be shown as this run's.
+    QTest::newRow("after an earlier run") << 0 << true;
 }
 
 void TestMeasFaults::twentyRejectionsStopTheRun()
 {
     QFETCH(int, measuredBefore);
+    QFETCH(bool, earlierRun);
     benchsim::Scenario scenario = Orvix();
-    scenario.rejectFirst = measuredBefore == 0 ? 20 : 0;
+    scenario.rejectFirst = measuredBefore == 0 && !earlierRun ? 20 : 0;
     RunBench b(scenario, false, false);
     QVERIFY2(b.started, qPrintable(b.error));
     QVERIFY(b.initialise());
-    // From the second acquisition on, channel 1 answers with no block.
-    for (int k = 1 + measuredBefore; measuredBefore > 0 && k <= 30; ++k)
+    if (earlierRun) {
+        b.start(2);
+        QVERIFY(b.watcher.graph.shown && b.watcher.graph.points[0] > 0 && !b.watcher.graph.markerLabels.isEmpty());
+        QDir(b.dir.path()).removeRecursively();
+        QDir().mkpath(b.dir.path());
+        b.watcher.graph = GraphSeen();
+        b.bench.clearLog();
+    }
+    // From this run's second acquisition on (from its first after an earlier
+    // run), channel 1 answers with no block; faults count from here.
+    for (int k = 1 + measuredBefore; (measuredBefore > 0 || earlierRun) && k <= 30; ++k)
         b.bench.addFault(MakeFault("osc", "CHAN1:DATA?", Fault::Kind::Garbage, k));
 
     b.start(3);
@@ -120,7 +135,7 @@ void TestMeasFaults::twentyRejectionsStopTheRun()
     QVERIFY2(b.watcher.boxTexts.first().contains(QStringLiteral("after %1 of 3 measurements").arg(measuredBefore)),
              qPrintable(b.watcher.boxTexts.first()));
     QVERIFY(b.watcher.boxTexts.first().contains("20 acquisitions in a row"));
-    QVERIFY(b.watcher.boxTexts.first().contains(measuredBefore == 0 ? "-0.05 V and 0.3 V" : "no new trace"));
+    QVERIFY(b.watcher.boxTexts.first().contains(measuredBefore == 0 && !earlierRun ? "-0.05 V and 0.3 V" : "no new trace"));
     QCOMPARE(b.sent("osc").last(), QStringLiteral("RUNC;*OPC?"));
     QCOMPARE(b.sent("sa").last(), QStringLiteral("INIT:CONT ON;*OPC?"));
     QCOMPARE(b.sent("sa").count("INIT:CONT OFF;*OPC?"), 20 + measuredBefore);
@@ -132,8 +147,14 @@ void TestMeasFaults::twentyRejectionsStopTheRun()
     if (measuredBefore == 0)
         QVERIFY(results.endsWith("Source2Snk Mean: nan"));
     QVERIFY(b.watcher.graph.shown);
-    // No edge marks from an earlier run over this run's traces.
+    // No traces or edge marks from an earlier run: empty curves, and boxes
+    // without a value.
     QCOMPARE(b.watcher.graph.markerLabels.isEmpty(), measuredBefore == 0);
+    if (measuredBefore == 0) {
+        QCOMPARE(b.watcher.graph.points[0] + b.watcher.graph.points[1] + b.watcher.graph.points[2], 0);
+        QCOMPARE(b.watcher.graph.src2Snk, QStringLiteral("nan"));
+        QVERIFY(d1.isEmpty() && d2.isEmpty() && d3.isEmpty() && t.isEmpty());
+    }
 }
 
 void TestMeasFaults::cancelEndsAfterTheCurrentExchange()
@@ -225,6 +246,19 @@ void TestMeasFaults::oscilloscopeDropsTheConnection()
     QCOMPARE(Lines(ResultsOf(b), "Source2Snk Delay:"), 1);
     QVERIFY(b.watcher.graph.shown);
     QCOMPARE(b.watcher.graph.points[0], b.bench.truths().first().points);
+
+    // Its session is gone: the button asks for a new set-up, and says why;
+    // the analyzer, still connected, stays ready.
+    QCOMPARE(b.form->OsInit->text(), QStringLiteral("Init"));
+    QCOMPARE(b.window->OsHdl, ViSession(0));
+    QCOMPARE(b.form->SaInit->text(), QStringLiteral("Ready"));
+    QVERIFY(!b.form->Start->isEnabled());
+    QVERIFY2(b.window->statusBar()->currentMessage().endsWith(" — Oscilloscope: connection closed, Init again"),
+             qPrintable(b.window->statusBar()->currentMessage()));
+    b.bench.clearFaults();
+    QTest::mouseClick(b.form->OsInit, Qt::LeftButton);
+    QCOMPARE(b.form->OsInit->text(), QStringLiteral("Ready"));
+    QVERIFY(b.form->Start->isEnabled());
 }
 
 void TestMeasFaults::instrumentStopsAnswering_data()
@@ -289,8 +323,36 @@ void TestMeasFaults::instrumentStopsAnswering()
         }
     } else {
         QCOMPARE(b.watcher.boxTexts.size(), 1);
+        // Once an acquisition timed out, the progress says what to check.
+        const QString hint = QStringLiteral("No acquisition is triggering: check the trigger level and the source signal");
+        QVERIFY(!b.watcher.progressLabels.first().contains(hint));
+        QVERIFY(b.watcher.progressLabels.last().endsWith("\n" + hint));
     }
     QVERIFY(b.watcher.graph.shown);
+}
+
+// A new user's trigger level above the source step: nothing ever triggers.
+// From the first time-out on the progress dialog says what to check, long
+// before the twenty retries are up; Cancel then ends the run.
+void TestMeasFaults::triggerThatNeverFires()
+{
+    RunBench b(Orvix(), false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.form->OsTrgLvl->setText("0.5");
+    QVERIFY(b.initialise());
+    QCOMPARE(VisaSetAttribute(b.window->OsHdl, VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+    int acquisitionsWhenSaid = -1;
+    b.watcher.onProgress = [&](QProgressDialog *progress) {
+        if (progress->labelText().contains("check the trigger level") && !progress->wasCanceled()) {
+            acquisitionsWhenSaid = b.sent("osc").count("*TRG;*OPC?");
+            progress->cancel();
+        }
+    };
+
+    b.start(2);
+
+    QCOMPARE(acquisitionsWhenSaid, 1);
+    QVERIFY(b.window->statusBar()->currentMessage().startsWith("Canceled after 0 of 2 measurements"));
 }
 
 void TestMeasFaults::videoAnalyzerWithoutReading_data()

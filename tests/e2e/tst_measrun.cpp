@@ -5,14 +5,16 @@
 // Statistics window during and after the graph.
 #include "runbench.h"
 
+#include "app/calibrationstore.h"
 #include "graph/delaytablemodel.h"
 #include "app/datapaths.h"
 #include "graph/statisticswindow.h"
 #include "measurement/delaycalc.h"
-#include "measurement/loadtraces.h"
+#include "measurement/tracefiles.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runjson.h"
 #include "measurement/runwriter.h"
+#include "measurement/uncertaintytext.h"
 #include "measurement/tracefileformat.h"
 #include "shared/measstate.h"
 
@@ -21,8 +23,12 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStatusBar>
+#include <QLabel>
+#include <QSpinBox>
 #include <QTableView>
+#include <QTableWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -68,6 +74,7 @@ QStringList ExpectedWire(bool benlo, bool ifDemod, bool hdmi, int pts, int rejec
 // modal dialog does not get it.
 void ClickCell(StatisticsWindow *w, int row, int column)
 {
+    w->table->scrollTo(w->model->index(row, column)); // a narrow window shows part of the table
     const QRect cell = w->table->visualRect(w->model->index(row, column));
     QTest::mouseClick(w->windowHandle(), Qt::LeftButton, Qt::NoModifier, w->table->viewport()->mapTo(w, cell.center()));
 }
@@ -91,6 +98,7 @@ private slots:
     void recordTableAndStatistics();
     void filesAsTheRunGoes();
     void interruptedRunFinishedAtStart();
+    void startRefusedAfterTypeChange();
 
 private:
     QTemporaryDir home;
@@ -110,29 +118,32 @@ void TestMeasRun::run_data()
     QTest::addColumn<bool>("ifDemod");
     QTest::addColumn<bool>("hdmi");
     QTest::addColumn<int>("rejectFirst");
-    QTest::addColumn<bool>("vxi11");
+    QTest::addColumn<int>("transport");
     // Channel 3 switched on by hand before the set-up: the Benlo set-up
     // never switches it on itself, the Orvix set-up must do it alone.
     QTest::addColumn<bool>("panelChan3");
+    const int socket = int(RunTransport::Socket);
 
     for (const char *type : {"Orvix", "Benlo"}) {
         const bool benlo = QByteArray(type) == "Benlo";
         for (bool ifDemod : {false, true}) {
             for (bool hdmi : {false, true}) {
                 QTest::addRow("%s, IF demod %s, HDMI %s", type, ifDemod ? "on" : "off", hdmi ? "on" : "off")
-                    << QString(type) << ifDemod << hdmi << 0 << false << benlo;
+                    << QString(type) << ifDemod << hdmi << 0 << socket << benlo;
             }
         }
     }
     // Rejected acquisitions are taken again and leave no trace in the results.
-    QTest::newRow("Orvix, 4 rejected first") << "Orvix" << false << true << 4 << false << false;
-    QTest::newRow("Benlo, 19 rejected first") << "Benlo" << false << false << 19 << false << true;
-    // The same run over VXI-11 links instead of raw sockets.
-    QTest::newRow("Orvix over VXI-11") << "Orvix" << true << true << 1 << true << false;
-    QTest::newRow("Benlo over VXI-11") << "Benlo" << false << true << 0 << true << true;
+    QTest::newRow("Orvix, 4 rejected first") << "Orvix" << false << true << 4 << socket << false;
+    QTest::newRow("Benlo, 19 rejected first") << "Benlo" << false << false << 19 << socket << true;
+    // The same run over VXI-11 links and HiSLIP sessions instead of raw sockets.
+    QTest::newRow("Orvix over VXI-11") << "Orvix" << true << true << 1 << int(RunTransport::Vxi11) << false;
+    QTest::newRow("Benlo over VXI-11") << "Benlo" << false << true << 0 << int(RunTransport::Vxi11) << true;
+    QTest::newRow("Orvix over HiSLIP") << "Orvix" << true << true << 1 << int(RunTransport::Hislip) << false;
+    QTest::newRow("Benlo over HiSLIP") << "Benlo" << false << true << 0 << int(RunTransport::Hislip) << true;
     // Nobody switched channel 3 on: no RF envelope, no Source->RF delay, and
     // the run still ends with its files and graph.
-    QTest::newRow("Benlo, IF demod on, channel 3 off") << "Benlo" << true << true << 0 << false << false;
+    QTest::newRow("Benlo, IF demod on, channel 3 off") << "Benlo" << true << true << 0 << socket << false;
 }
 
 void TestMeasRun::run()
@@ -141,7 +152,7 @@ void TestMeasRun::run()
     QFETCH(bool, ifDemod);
     QFETCH(bool, hdmi);
     QFETCH(int, rejectFirst);
-    QFETCH(bool, vxi11);
+    QFETCH(int, transport);
     QFETCH(bool, panelChan3);
     const int count = 3;
 
@@ -155,7 +166,7 @@ void TestMeasRun::run()
     scenario.vaValue = 35.5;
     if (panelChan3)
         scenario.frontPanelChannels = {3};
-    RunBench b(scenario, ifDemod, hdmi, vxi11);
+    RunBench b(scenario, ifDemod, hdmi, RunTransport(transport));
     QVERIFY2(b.started, qPrintable(b.error));
     QVERIFY(b.initialise());
 
@@ -234,9 +245,10 @@ void TestMeasRun::run()
         QCOMPARE(AvgSrc2Rf, FiniteMean(rf));
     QCOMPARE(AvgSrc2Snk, FiniteMean(snk));
 
-    // The graph shows the last measurement.
+    // The graph shows the last measurement, on a plot as the dialog is described.
     const GraphSeen &g = b.watcher.graph;
     QVERIFY(g.shown);
+    QVERIFY(g.plainPlot);
     QCOMPARE(g.points[0], pts);
     QCOMPARE(g.points[1], pts);
     QCOMPARE(g.points[2], pts);
@@ -268,6 +280,19 @@ void TestMeasRun::recordTableAndStatistics()
         QVERIFY2(b.started, qPrintable(b.error));
         b.form->SaRst->setChecked(true);
         b.form->VaThres->setText("42.5");
+        // A calibration kept beside the settings file, as the window finds it at start.
+        Calibration calibration;
+        QString why;
+        QVERIFY2(ParseCalibration(R"({"schemaVersion": 1, "name": "Bench 7", "date": "2026-03-01",
+                                      "measuredWith": "photodiode", "timeBasePpm": 10,
+                                      "paths": {"src2Snk": {"offsetMs": 0.25, "uncertaintyMs": 0.002},
+                                                "src2Hd": {"offsetMs": -1.5, "uncertaintyMs": 0.1}}})",
+                                  &calibration, &why),
+                 qPrintable(why));
+        const QString kept = RememberedCalibrationFile(b.window->CfgFile);
+        QVERIFY(RememberCalibration(b.window->CfgFile, calibration).isEmpty());
+        b.window->LoadCalibrationInUse();
+        QCOMPARE(b.form->CalStatus->text(), QStringLiteral("Bench 7, 2026-03-01"));
         QVERIFY(b.initialise());
         QString selectedWhileModal;
         b.watcher.onGraph = [&](Graph *g) {
@@ -284,11 +309,20 @@ void TestMeasRun::recordTableAndStatistics()
         // the two acquisitions taken again.
         const QStringList progress = b.watcher.progressLabels.last().split('\n');
         QCOMPARE(progress.value(0), QStringLiteral("Measurement 5 of 5"));
-        QVERIFY2(QRegularExpression("^Means so far: Source->RF \\d+\\.\\d ms, Source->HDMI 35.5, Source->Sink \\d+\\.\\d ms$")
+        QVERIFY2(QRegularExpression("^Means so far: Source->RF \\d+\\.\\d ms, Source->HDMI 35.5 ms, Source->Sink \\d+\\.\\d ms$")
                      .match(progress.value(1)).hasMatch(), qPrintable(progress.value(1)));
         QVERIFY(progress.value(2).startsWith(QStringLiteral("Retaken so far: 2")));
         QVERIFY(stats);
         QCOMPARE(selectedWhileModal, QString::number(LastRun.measurements[1].src2Snk, 'f', 3));
+        // The corrected means with their uncertainty under the statistics, and
+        // the fine and corrected delays after the table's first columns.
+        const MeanUncertainty snkU = PathUncertainty(LastRun, DelayPath::Src2Snk);
+        QCOMPARE(stats->uncertainty->item(2, int(DelayPath::Src2Snk))->text(), UncertaintyNumber(snkU.correctedMean));
+        QCOMPARE(stats->uncertainty->item(3, int(DelayPath::Src2Snk))->text(), UncertaintyBound(snkU.expanded));
+        QCOMPARE(stats->model->headerData(DelayTableModel::PrecisionColumn + 1, Qt::Horizontal).toString(),
+                 QStringLiteral("Fine\nSource->Sink (ms)"));
+        QCOMPARE(stats->model->index(0, DelayTableModel::PrecisionColumn + 1).data(DelayTableModel::CopyRole).toDouble(),
+                 LastRun.measurements[0].fineDelay(DelayPath::Src2Snk));
 
         const QString results = b.written("data*Results.txt").value(0);
         const QString stamp = QFileInfo(results).fileName().mid(4, 20);
@@ -308,7 +342,8 @@ void TestMeasRun::recordTableAndStatistics()
                                      {"saReset", true}, {"vaReset", false}, {"ifDemod", false}, {"hdmi", true},
                                      {"saveData", true}}},
             {"files", QJsonObject{{"results", results}, {"record", RunRecordFileName(dataDir, stamp)},
-                                  {"csv", DelaysCsvFileName(dataDir, stamp)}}}};
+                                  {"csv", DelaysCsvFileName(dataDir, stamp)}}},
+            {"calibration", CalibrationObject(calibration)}};
         QFile truthFile(b.dir.filePath("truth.json"));
         QVERIFY(truthFile.open(QIODevice::WriteOnly) && truthFile.write(QJsonDocument(truth).toJson()) > 0);
         truthFile.close();
@@ -320,7 +355,6 @@ void TestMeasRun::recordTableAndStatistics()
                  checker.readAll().constData());
         // The command line's reader gets the same delays.
         StoredRun stored;
-        QString why;
         QVERIFY2(ReadRunRecord(RunRecordFileName(dataDir, stamp), &stored, &why), qPrintable(why));
         QCOMPARE(stored.src2Snk, LastRun.Src2SnkArr());
 
@@ -329,11 +363,34 @@ void TestMeasRun::recordTableAndStatistics()
         QVERIFY(stats->isVisible());
         ClickCell(stats, 4, DelayTableModel::IndexColumn);
         QCOMPARE(stats->table->currentIndex().row(), 4);
+        // Its Traces page: the last measurement from memory, an earlier one
+        // from the trace files the run saved.
+        QCOMPARE(stats->traceIndex->value(), 5);
+        QVERIFY2(stats->traceNote->text().contains("from memory"), qPrintable(stats->traceNote->text()));
+        QCOMPARE(int(stats->traceCurves[0]->dataSize()), d1.size());
+        QCOMPARE(stats->traceCurves[2]->sample(d3.size() / 2).y(), d3[d3.size() / 2]);
+        stats->traceIndex->setValue(2);
+        QVERIFY2(stats->traceNote->text().contains("from its trace files"), qPrintable(stats->traceNote->text()));
+        const QVector<double> sink2 = Load(TraceFileName(dataDir, stamp, 2, TraceKind::Sink));
+        QCOMPARE(int(stats->traceCurves[2]->dataSize()), sink2.size());
+        QCOMPARE(stats->traceCurves[2]->sample(sink2.size() / 2).y(), sink2[sink2.size() / 2]);
+
+        // The next run, slowed down so the window gets its turns: it follows
+        // the run under way, and the run's graph hands it the whole run.
         int rowsWhenNextGraph = -1;
+        int rowsFollowed = 0;
+        b.watcher.onProgress = [&](QProgressDialog *) {
+            if (stats && stats->following())
+                rowsFollowed = std::max(rowsFollowed, stats->model->rowCount());
+        };
         b.watcher.onGraph = [&](Graph *) { rowsWhenNextGraph = stats ? stats->model->rowCount() : -1; };
         b.bench.clearFaults();
-        b.start(2);
-        QCOMPARE(rowsWhenNextGraph, 2);
+        b.bench.addFault(benchsim::Fault{"osc", "*TRG", 0, benchsim::Fault::Kind::Late, 300});
+        b.start(3);
+        QVERIFY(rowsFollowed >= 1);
+        QCOMPARE(rowsWhenNextGraph, 3);
+        QVERIFY(!stats->following());
+        QFile::remove(kept);
     }
     QVERIFY(!stats);
 }
@@ -372,11 +429,11 @@ void TestMeasRun::filesAsTheRunGoes()
     QCOMPARE(QDir(folder).entryList({"prog*.bin"}, QDir::Files).size(), 3 * (4 + 5));
     QCOMPARE(QDir(folder).entryList({"*.jsonl"}, QDir::Files), QStringList());
     // The last run's measurement knows where its traces are.
-    KeptTraces traces;
+    MeasurementTraces traces;
     QString error;
     QVERIFY2(LoadMeasurementTraces(LastRun, 1, &traces, &error), qPrintable(error));
-    QCOMPARE(traces.src, d1);
-    QCOMPARE(traces.snk, d3);
+    QCOMPARE(traces.traces.src, d1);
+    QCOMPARE(traces.traces.snk, d3);
 }
 
 // A run the window never finished (its program died) is finished when the
@@ -418,6 +475,34 @@ void TestMeasRun::interruptedRunFinishedAtStart()
     QVERIFY(file.readAll().contains("Source2Snk Delay: 121 122 123\n"));
     QCOMPARE(QDir(folder).entryList({"*.bin"}, QDir::Files).size(), 9);
     QFile::remove(w.CfgFile);
+}
+
+// Start stays off while the instruments are set up for another type than the
+// Type box shows; should it be clicked all the same, nothing is sent.
+void TestMeasRun::startRefusedAfterTypeChange()
+{
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    scenario.benloPoints = 2000;
+    RunBench b(scenario, false, false);
+    QVERIFY2(b.started, qPrintable(b.error));
+    QVERIFY(b.initialise());
+
+    b.form->OsTyp->setCurrentIndex(0);
+    QVERIFY(!b.form->Start->isEnabled());
+    b.form->Start->setEnabled(true);
+    b.start(2);
+    QCOMPARE(b.watcher.boxTitles, QStringList{"Start"});
+    QVERIFY(b.watcher.boxTexts.value(0).contains("not set up for the Type Orvix"));
+    QVERIFY(!b.watcher.graph.shown);
+    QVERIFY(b.bench.log().isEmpty());
+
+    b.form->OsTyp->setCurrentIndex(1);
+    QVERIFY(b.initialise());
+    b.start(2);
+    QVERIFY(b.watcher.graph.shown);
+    QCOMPARE(LastRun.measurements.size(), 2);
+    QCOMPARE(LastRun.settings.osType, 1); // the type the oscilloscope was set up with
 }
 
 QTEST_MAIN(TestMeasRun)

@@ -7,15 +7,22 @@
 #include "graph/graphform.h"
 #include "measurement/histogram.h"
 #include "graph/resultbox.h"
+#include "graph/statisticsfollow.h"
 #include "graph/statisticswindow.h"
+#include "graph/tracesplot.h"
 #include "measurement/delaycalc.h"
 #include "measurement/delayscsv.h"
+#include "measurement/runfiles.h"
 #include "shared/measstate.h"
 
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QtTest>
@@ -23,7 +30,10 @@
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_histogram.h>
-#include <qwt_plot_legenditem.h>
+#include <qwt_legend.h>
+#include <qwt_magnifier.h>
+#include <qwt_panner.h>
+#include <qwt_picker.h>
 #include <qwt_plot_marker.h>
 #include <qwt_scale_div.h>
 
@@ -94,6 +104,7 @@ class TestGraph : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void timeAxis_data();
     void timeAxis();
     void curves();
@@ -104,11 +115,26 @@ private slots:
     void hdmiBoxFollowsOption();
     void nanBoxStepsToANumber();
     void geometryStays();
-    void legendAndZoom();
+    void plotAsDescribed();
     void histogram_data();
     void histogram();
     void statisticsWindow();
+    void tracesPage();
+    void statisticsLayoutAndPlace();
+    void followsRunUnderWay();
+
+private:
+    QTemporaryDir home;
 };
+
+// The Statistics window keeps its place under the data folder: a private one.
+void TestGraph::initTestCase()
+{
+    QVERIFY(home.isValid());
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath("share").toLocal8Bit());
+    QStandardPaths::setTestModeEnabled(true);
+}
 
 void TestGraph::timeAxis_data()
 {
@@ -295,10 +321,11 @@ void TestGraph::geometryStays()
     QCOMPARE(g.result(), int(QDialog::Accepted));
 }
 
-// The legend names exactly the three curves, inside the canvas; a rubber
-// band with the left button zooms, so does the wheel, and a right click
-// brings back the full record with the y axis autoscaled again.
-void TestGraph::legendAndZoom()
+// The plot holds exactly what the dialog is described with: three untitled
+// curves and a marker per edge, no legend (neither an item in the canvas nor
+// one beside it), no grid, and nothing that zooms or picks: a drag and the
+// wheel leave the axes as they were.
+void TestGraph::plotAsDescribed()
 {
     SetState(0, 1001);
     d1[900] = 1.0;
@@ -307,40 +334,34 @@ void TestGraph::legendAndZoom()
     QVERIFY(QTest::qWaitForWindowExposed(&g));
     QwtPlot *plt = g.form->plt;
     QWidget *canvas = plt->canvas();
-    QCOMPARE(plt->itemList(QwtPlotItem::Rtti_PlotLegend), QList<QwtPlotItem *>{g.legend});
-    QCOMPARE(g.legend->plotItems().size(), 3);
-    const QStringList titles{"Source (channel 1)", "RF envelope", "Sink (channel 2)"};
-    const QwtPlotCurve *curves[] = {g.Crv1, g.Crv2, g.Crv3};
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(curves[i]->title().text(), titles[i]);
-        QVERIFY(canvas->contentsRect().contains(g.legend->legendGeometries(curves[i]).value(0)));
-    }
 
-    auto span = [plt](int axis) { return plt->axisScaleDiv(axis); };
+    QCOMPARE(plt->itemList().size(), 6);
+    QCOMPARE(plt->itemList(QwtPlotItem::Rtti_PlotCurve).size(), 3);
+    QCOMPARE(plt->itemList(QwtPlotItem::Rtti_PlotMarker).size(), 3);
+    QVERIFY(plt->itemList(QwtPlotItem::Rtti_PlotLegend).isEmpty());
+    QVERIFY(plt->itemList(QwtPlotItem::Rtti_PlotGrid).isEmpty());
+    QVERIFY(!plt->legend());
+    for (const QwtPlotCurve *c : {g.Crv1, g.Crv2, g.Crv3})
+        QVERIFY(c->title().isEmpty());
+    QVERIFY(canvas->findChildren<QwtPicker *>().isEmpty());
+    QVERIFY(canvas->findChildren<QwtMagnifier *>().isEmpty());
+    QVERIFY(canvas->findChildren<QwtPanner *>().isEmpty());
+    QVERIFY(plt->findChildren<QwtPicker *>().isEmpty());
+
     auto at = [plt](double x, double y) {
         return QPoint(int(plt->transform(QwtPlot::xBottom, x)), int(plt->transform(QwtPlot::yLeft, y)));
     };
-    auto rightClick = [&] {
-        Mouse(canvas, QEvent::MouseButtonPress, Qt::RightButton, at(0.0, 0.5));
-        Mouse(canvas, QEvent::MouseButtonRelease, Qt::RightButton, at(0.0, 0.5));
-        QCOMPARE(span(QwtPlot::xBottom).lowerBound(), -0.5);
-        QCOMPARE(span(QwtPlot::xBottom).upperBound(), 0.5);
-        QVERIFY(plt->axisAutoScale(QwtPlot::yLeft));
-    };
+    const QwtInterval x = plt->axisInterval(QwtPlot::xBottom);
+    const QwtInterval y = plt->axisInterval(QwtPlot::yLeft);
     Mouse(canvas, QEvent::MouseButtonPress, Qt::LeftButton, at(-0.2, 0.8));
     Mouse(canvas, QEvent::MouseMove, Qt::LeftButton, at(0.1, 0.2));
     Mouse(canvas, QEvent::MouseButtonRelease, Qt::LeftButton, at(0.1, 0.2));
-    QVERIFY(std::fabs(span(QwtPlot::xBottom).lowerBound() + 0.2) < 0.01);
-    QVERIFY(std::fabs(span(QwtPlot::xBottom).upperBound() - 0.1) < 0.01);
-    QVERIFY(std::fabs(span(QwtPlot::yLeft).upperBound() - 0.8) < 0.02);
-    rightClick();
     const QPoint centre = canvas->rect().center();
     QWheelEvent wheel(centre, canvas->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
                       Qt::NoScrollPhase, false);
     QApplication::sendEvent(canvas, &wheel);
-    QVERIFY(span(QwtPlot::xBottom).range() < 0.95);
-    rightClick(); // also after wheel zooming, which no zoom stack saw
-    QCOMPARE(g.form->Src2Rf->text(), QStringLiteral("40.000"));
+    QCOMPARE(plt->axisInterval(QwtPlot::xBottom), x);
+    QCOMPARE(plt->axisInterval(QwtPlot::yLeft), y);
 }
 
 void TestGraph::histogram_data()
@@ -425,6 +446,219 @@ void TestGraph::statisticsWindow()
     QFile f(dir.filePath("x.csv"));
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), DelaysCsv(MakeRun(10, true)));
+}
+
+// Measurement k's traces: the source at 0.1 k V, the RF envelope at 0.01 k,
+// the sink at 0.02 k, over the Orvix window.
+namespace {
+
+MeasurementTraces TracesOf(int k, int pts)
+{
+    MeasurementTraces m;
+    m.t = BuildTimeAxis(pts, OscTypeOf(0));
+    m.traces = KeptTraces{pts, QVector<double>(pts, 0.1 * k), QVector<double>(pts, 0.01 * k),
+                          QVector<double>(pts, 0.02 * k)};
+    return m;
+}
+
+QByteArray Head(const QString &path, int n)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(n) : QByteArray();
+}
+
+} // namespace
+
+// The Traces page shows any measurement by its number: the last from
+// memory, earlier ones from their trace files, saying which; one whose file
+// is gone, or any of a run that saved none, gets a note and empty curves.
+// The channels are named in a legend, each edge is marked in ms, the page
+// zooms, and it saves as PNG, SVG, PDF or JPEG (nothing else).
+void TestGraph::tracesPage()
+{
+    QTemporaryDir dir;
+    RunRecord run = MakeRun(3, false);
+    run.settings.osType = 0;
+    for (Measurement &m : run.measurements) {
+        m.tsrc = 0.0;
+        m.trf = 0.04;
+        m.tsnk = m.index == 1 ? NaN : 0.12;
+    }
+    const int pts = 101;
+    for (int k = 1; k <= 2; ++k) {
+        const MeasurementTraces m = TracesOf(k, pts);
+        QStringList files;
+        const QVector<double> *ys[3] = {&m.traces.src, &m.traces.rf, &m.traces.snk};
+        for (int i = 0; i < 3; ++i) {
+            files << dir.filePath(QStringLiteral("m%1_%2.bin").arg(k).arg(i));
+            QCOMPARE(SaveTraceFile(files.last(), *ys[i], pts), 0);
+        }
+        run.traceFiles << files;
+    }
+    run.traceFiles << QStringList{QString(), QString(), QString()}; // the last: not written
+    QVERIFY(QFile::remove(run.traceFiles[1][2]));
+
+    StatisticsWindow w;
+    w.showRun(run, TracesOf(3, pts));
+    w.pages->setCurrentIndex(StatisticsWindow::TracesPage);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto curveY = [&w](int c) { return w.traceCurves[c]->dataSize() ? w.traceCurves[c]->sample(0).y() : NaN; };
+    auto labels = [&w] {
+        QStringList out;
+        for (QwtPlotItem *item : w.traces->itemList(QwtPlotItem::Rtti_PlotMarker))
+            out << static_cast<QwtPlotMarker *>(item)->label().text();
+        return out;
+    };
+
+    // The last measurement, from memory, with its edges marked in ms.
+    QCOMPARE(w.traceIndex->value(), 3);
+    QCOMPARE(w.traceIndex->maximum(), 3);
+    QVERIFY2(w.traceNote->text().contains("from memory"), qPrintable(w.traceNote->text()));
+    QCOMPARE(int(w.traceCurves[0]->dataSize()), pts);
+    QCOMPARE(curveY(0), 0.3);
+    QCOMPARE(w.traceCurves[2]->sample(pts - 1), QPointF(500.0, 0.06));
+    QCOMPARE(labels(), (QStringList{"tsrc = 0.000 ms", "trf = 40.000 ms", "tsnk = 120.000 ms"}));
+    QVERIFY(qobject_cast<QwtLegend *>(w.traces->legend()));
+    QCOMPARE(w.traceCurves[0]->title().text(), QStringLiteral("Source (channel 1)"));
+    QCOMPARE(w.traceCurves[2]->title().text(), QStringLiteral("Sink (channel 2)"));
+
+    // An earlier one from its files; the edge not found has no mark.
+    w.traceIndex->setValue(1);
+    QVERIFY2(w.traceNote->text().contains("from its trace files (m1_0.bin)"), qPrintable(w.traceNote->text()));
+    QCOMPARE(curveY(0), 0.1);
+    QCOMPARE(curveY(1), 0.01);
+    QCOMPARE(curveY(2), 0.02);
+    QCOMPARE(labels(), (QStringList{"tsrc = 0.000 ms", "trf = 40.000 ms"}));
+
+    // Zoom: a rubber band, then a right click back to the whole record.
+    QWidget *canvas = w.traces->canvas();
+    auto at = [&w](double x, double y) {
+        return QPoint(int(w.traces->transform(QwtPlot::xBottom, x)), int(w.traces->transform(QwtPlot::yLeft, y)));
+    };
+    const QwtInterval full = w.traces->axisInterval(QwtPlot::xBottom);
+    Mouse(canvas, QEvent::MouseButtonPress, Qt::LeftButton, at(-100, 0.09));
+    Mouse(canvas, QEvent::MouseMove, Qt::LeftButton, at(100, 0.02));
+    Mouse(canvas, QEvent::MouseButtonRelease, Qt::LeftButton, at(100, 0.02));
+    QVERIFY(w.traces->axisInterval(QwtPlot::xBottom).width() < 0.5 * full.width());
+    Mouse(canvas, QEvent::MouseButtonPress, Qt::RightButton, at(0, 0.05));
+    Mouse(canvas, QEvent::MouseButtonRelease, Qt::RightButton, at(0, 0.05));
+    QCOMPARE(w.traces->axisInterval(QwtPlot::xBottom), full);
+
+    // Pictures in the format the name asks for.
+    const QList<QPair<QString, QByteArray>> formats = {
+        {"t.png", "\x89PNG"}, {"t.SVG", "<?xml"}, {"t.pdf", "%PDF"}, {"t.jpeg", "\xff\xd8"}};
+    for (const auto &f : formats) {
+        QCOMPARE(w.saveImage(StatisticsWindow::Picture::Traces, dir.filePath(f.first)), QString());
+        QCOMPARE(Head(dir.filePath(f.first), f.second.size()), f.second);
+    }
+    QVERIFY(Head(dir.filePath("t.SVG"), 400).contains("<svg"));
+    QVERIFY(w.saveImage(StatisticsWindow::Picture::Traces, dir.filePath("t.gif")).contains("PNG, JPEG, SVG or PDF"));
+    QVERIFY(!QFile::exists(dir.filePath("t.gif")));
+    QCOMPARE(w.saveImage(StatisticsWindow::Picture::Histograms, dir.filePath("h.png")), QString());
+    QCOMPARE(w.saveImage(StatisticsWindow::Picture::Trend, dir.filePath("trend.pdf")), QString());
+    QVERIFY(w.saveImage(StatisticsWindow::Picture::Trend, dir.filePath("none/x.png")).size() > 0);
+
+    // A file gone: said, and nothing drawn.
+    w.traceIndex->setValue(2);
+    QVERIFY2(w.traceNote->text().contains("cannot be shown") && w.traceNote->text().contains("m2_2.bin"),
+             qPrintable(w.traceNote->text()));
+    QCOMPARE(int(w.traceCurves[0]->dataSize()), 0);
+    QVERIFY(labels().isEmpty());
+
+    // A run that saved no trace files: only its last measurement has traces.
+    run.traceFiles.clear();
+    w.showRun(run, TracesOf(3, pts));
+    w.traceIndex->setValue(1);
+    QVERIFY2(w.traceNote->text().contains("were not saved"), qPrintable(w.traceNote->text()));
+    QCOMPARE(int(w.traceCurves[0]->dataSize()), 0);
+    w.traceIndex->setValue(3);
+    QCOMPARE(curveY(0), 0.3);
+
+    // A double-click in the table opens that measurement's traces.
+    w.pages->setCurrentIndex(StatisticsWindow::FiguresPage);
+    const QRect cell = w.table->visualRect(w.model->index(1, DelayTableModel::IndexColumn));
+    QTest::mouseClick(w.table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    QTest::mouseDClick(w.table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    QCOMPARE(w.pages->currentIndex(), StatisticsWindow::TracesPage);
+    QCOMPARE(w.traceIndex->value(), 2);
+}
+
+// With the HDMI delay off its path has no histogram, only a note; at 800 x
+// 600 nothing lies on top of anything and no header or interval is cut
+// (the page scrolls instead); the window comes back where it was closed.
+void TestGraph::statisticsLayoutAndPlace()
+{
+    {
+        StatisticsWindow w;
+        w.showRun(MakeRun(10, false));
+        w.resize(800, 600);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), QSize(800, 600));
+        QVERIFY(w.histograms[int(DelayPath::Src2Hd)]->isHidden());
+        QVERIFY(w.notMeasured[int(DelayPath::Src2Hd)]->isVisible());
+        QVERIFY(w.notMeasured[int(DelayPath::Src2Hd)]->text().contains("not measured"));
+        QVERIFY(w.histograms[int(DelayPath::Src2Rf)]->isVisible());
+
+        // Siblings in the Figures page never overlap.
+        const QList<QWidget *> figures = {w.stats, w.histograms[0], w.notMeasured[1], w.histograms[2]};
+        for (QWidget *a : figures)
+            for (QWidget *b : figures)
+                if (a != b)
+                    QVERIFY2(!a->geometry().intersects(b->geometry()),
+                             qPrintable(a->objectName() + " / " + b->objectName()));
+        QVERIFY(!w.table->geometry().intersects(w.pages->geometry()));
+        const QFontMetrics fm = w.stats->horizontalHeader()->fontMetrics();
+        for (int c = 0; c < 3; ++c) {
+            const QString head = w.stats->horizontalHeaderItem(c)->text();
+            QVERIFY2(w.stats->horizontalHeader()->sectionSize(c) >= fm.horizontalAdvance(head), qPrintable(head));
+            const QString interval = w.stats->item(9, c)->text();
+            QVERIFY2(w.stats->horizontalHeader()->sectionSize(c) >= w.stats->fontMetrics().horizontalAdvance(interval),
+                     qPrintable(interval));
+        }
+        w.setGeometry(QRect(QPoint(30, 40), QSize(760, 560)));
+        QTest::qWait(50);
+        w.close();
+    }
+    StatisticsWindow again;
+    QCOMPARE(again.size(), QSize(760, 560));
+}
+
+// While a run is under way an open window follows it: its rows and figures
+// so far, the Traces page waiting for the end; the follower redraws at most
+// five times a second and not at all while the window is closed.
+void TestGraph::followsRunUnderWay()
+{
+    QWidget owner;
+    auto *w = new StatisticsWindow(&owner);
+    RunRecord sofar = MakeRun(4, true);
+    sofar.requested = 10;
+    StatisticsFollower follower(&owner);
+    follower.update(sofar);
+    QCOMPARE(follower.redraws(), 0); // not open
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    for (int i = 0; i < 5; ++i)
+        follower.update(sofar);
+    QCOMPARE(follower.redraws(), 1);
+    QVERIFY(w->following());
+    QCOMPARE(w->model->rowCount(), 4);
+    QVERIFY2(w->summary->text().contains("under way") && w->summary->text().contains("4 of 10"),
+             qPrintable(w->summary->text()));
+    QVERIFY(w->traceNote->text().contains("under way"));
+    QCOMPARE(int(w->traceCurves[0]->dataSize()), 0);
+
+    QVERIFY(follower.intervalMs() >= StatisticsFollower::MinIntervalMs);
+    QTest::qWait(int(follower.intervalMs()) + 50);
+    sofar = MakeRun(6, true);
+    follower.update(sofar);
+    QCOMPARE(follower.redraws(), 2);
+    QCOMPARE(w->model->rowCount(), 6);
+
+    w->showRun(sofar, TracesOf(6, 11));
+    QVERIFY(!w->following());
+    QCOMPARE(int(w->traceCurves[0]->dataSize()), 11);
 }
 
 QTEST_MAIN(TestGraph)

@@ -27,7 +27,7 @@ public:
 
 namespace {
 
-const QVector<double> kPrevious{7.0, 8.0};
+const QVector<double> Previous{7.0, 8.0};
 
 // Little-endian float32 samples, as "FORM REAL,32" delivers them.
 QByteArray encode(const QVector<float> &samples)
@@ -133,17 +133,17 @@ void ReadArrayTest::readArray_data()
     QTest::newRow("empty block") << QByteArray("#10\n") << false << true << QVector<double>{};
     QTest::newRow("count not a multiple of 4") << "#211" + encode({2.0f, 3.0f}) + "xyz\n" << false << true
                                                << QVector<double>{2.0, 3.0};
-    QTest::newRow("ascii numbers") << QByteArray("0.1,0.2,0.3\n") << false << false << kPrevious;
-    QTest::newRow("indefinite length") << "#0" + encode({1.0f}) + "\n" << false << false << kPrevious;
-    QTest::newRow("length digit not a digit") << QByteArray("#A1234\n") << false << false << kPrevious;
-    QTest::newRow("fewer length digits") << QByteArray("#412\n") << false << false << kPrevious;
-    QTest::newRow("length field not digits") << QByteArray("#3x12abcd\n") << false << false << kPrevious;
-    QTest::newRow("data cut short, peer gone") << "#216" + encode({1.0f}) << true << false << kPrevious;
-    QTest::newRow("data cut short, time-out") << "#216" + encode({1.0f}) << false << false << kPrevious;
-    QTest::newRow("empty reply") << QByteArray("\n") << false << false << kPrevious;
+    QTest::newRow("ascii numbers") << QByteArray("0.1,0.2,0.3\n") << false << false << Previous;
+    QTest::newRow("indefinite length") << "#0" + encode({1.0f}) + "\n" << false << false << Previous;
+    QTest::newRow("length digit not a digit") << QByteArray("#A1234\n") << false << false << Previous;
+    QTest::newRow("fewer length digits") << QByteArray("#412\n") << false << false << Previous;
+    QTest::newRow("length field not digits") << QByteArray("#3x12abcd\n") << false << false << Previous;
+    QTest::newRow("data cut short, peer gone") << "#216" + encode({1.0f}) << true << false << Previous;
+    QTest::newRow("data cut short, time-out") << "#216" + encode({1.0f}) << false << false << Previous;
+    QTest::newRow("empty reply") << QByteArray("\n") << false << false << Previous;
     // More than any trace can be (40 MB): refused before a byte of data is read.
-    QTest::newRow("declares 1 GB") << "#9999999999" + encode({1.0f}) + "\n" << false << false << kPrevious;
-    QTest::newRow("one byte over the limit") << "#840000001" + encode({1.0f}) + "\n" << false << false << kPrevious;
+    QTest::newRow("declares 1 GB") << "#9999999999" + encode({1.0f}) + "\n" << false << false << Previous;
+    QTest::newRow("one byte over the limit") << "#840000001" + encode({1.0f}) + "\n" << false << false << Previous;
 }
 
 void ReadArrayTest::readArray()
@@ -156,7 +156,7 @@ void ReadArrayTest::readArray()
     ScriptedServer server(answer(reply, hangUp));
     ViSession vi = open(server, 500);
     QVERIFY(vi != 0);
-    QVector<double> arr = kPrevious;
+    QVector<double> arr = Previous;
     QCOMPARE(MainWindowProbe::ReadArray(*window, vi, QStringLiteral("CHAN1:DATA?\n"), &arr), ok);
     QCOMPARE(arr, expected);
     // Never left behind, whatever became of the read.
@@ -174,10 +174,10 @@ void ReadArrayTest::writeFailureMeansNoRead()
     VisaClose(vi);
     QVERIFY(server.waitDone());
 
-    QVector<double> arr = kPrevious;
+    QVector<double> arr = Previous;
     QVERIFY(!MainWindowProbe::ReadArray(*window, 0, QStringLiteral("CHAN1:DATA?\n"), &arr));
     QVERIFY(!MainWindowProbe::ReadArray(*window, vi, QStringLiteral("CHAN1:DATA?\n"), &arr));
-    QCOMPARE(arr, kPrevious);
+    QCOMPARE(arr, Previous);
     QVERIFY(!QFile::exists(QStringLiteral("Trace.tmp")));
 }
 
@@ -187,9 +187,9 @@ void ReadArrayTest::nonBlockReplyStopsAfterHeader()
     ScriptedServer server(answer("1.5,2.5\n"));
     ViSession vi = open(server);
     QVERIFY(vi != 0);
-    QVector<double> arr = kPrevious;
+    QVector<double> arr = Previous;
     QVERIFY(!MainWindowProbe::ReadArray(*window, vi, QStringLiteral("CHAN1:DATA?\n"), &arr));
-    QCOMPARE(arr, kPrevious);
+    QCOMPARE(arr, Previous);
     char rest[32] = {};
     ViUInt32 got = 0;
     QCOMPARE(VisaRead(vi, reinterpret_cast<ViByte *>(rest), sizeof rest - 1, got), VI_SUCCESS);

@@ -1,6 +1,7 @@
 // Edge searches and delays on hand-made traces, the time axis and the RF
 // scaling they rely on, and the means over finite values.
 #include "measurement/delaycalc.h"
+#include "measurement/fineedges.h"
 
 #include <QtTest>
 
@@ -42,6 +43,9 @@ private slots:
     void scaleRf();
     void finiteMean_data();
     void finiteMean();
+    void fineCrossing_data();
+    void fineCrossing();
+    void traceNoise();
 };
 
 void TestDelayCalc::edges_data()
@@ -241,6 +245,85 @@ void TestDelayCalc::finiteMean()
     QFETCH(QVector<double>, values);
     QFETCH(double, mean);
     QVERIFY(Same(FiniteMean(values), mean));
+}
+
+// One edge on a unit time axis (sample j at j s), crossing the level 0.5.
+// What linear interpolation finds, and what it says the time can be off by.
+void TestDelayCalc::fineCrossing_data()
+{
+    QTest::addColumn<QVector<double>>("y");
+    QTest::addColumn<int>("i");
+    QTest::addColumn<double>("time");  // NaN: none
+    QTest::addColumn<double>("bound"); // NaN: unbounded
+    QTest::addColumn<double>("noise"); // s, 0 for none to speak of
+
+    // Twenty quiet samples before each edge, as a record has hundreds.
+    auto after = [](const QVector<double> &edge) { return QVector<double>(20, 0.0) + edge; };
+    // A ramp over many samples, between its corners: exact, nothing to bound.
+    QTest::newRow("straight ramp") << after({0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1, 1}) << 24 << 24.0 << 0.0
+                                   << 0.0;
+    QTest::newRow("between samples") << after({0.15, 0.35, 0.55, 0.75, 0.95, 1, 1}) << 22 << 21.75 << 0.0 << 0.0;
+    // A corner outside the two samples bends only one second difference.
+    QTest::newRow("corner just before") << after({0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1}) << 24
+                                        << 24.0 << 0.0 << 0.0;
+    // An ideal step: anywhere in the interval, the farther end bounds it.
+    QTest::newRow("ideal step") << after({1, 1, 1, 1}) << 20 << 19.5 << 0.5 << 0.0;
+    QTest::newRow("step, level near the bottom") << after({1.25, 1.25, 1.25}) << 20 << 19.4 << 0.6 << 0.0;
+    // A corner between the two samples (at 19.25, slope 0.8): the smaller
+    // bend of the two samples, 0.2 over the rise 0.6, bounds it; the crossing
+    // is at 19.875, 0.042 after the one found.
+    QTest::newRow("corner inside") << after({0.6, 1.4, 2.2, 3}) << 20 << 19 + 0.5 / 0.6 << 0.2 / 0.6 << 0.0;
+    // No sample below the level before the edge: no interpolation.
+    QTest::newRow("already above") << QVector<double>{0.7, 0.8, 0.9, 1} << 2 << 2.0 << 1.0 << 0.0;
+    QTest::newRow("first sample") << QVector<double>{0.7, 0.8, 0.9, 1} << 0 << 0.0 << NaN << 0.0;
+    QTest::newRow("at the record's end") << after({1}) << 20 << 19.5 << 0.5 << 0.0;
+    QTest::newRow("no edge") << after({0}) << -1 << NaN << NaN << 0.0;
+}
+
+void TestDelayCalc::fineCrossing()
+{
+    QFETCH(QVector<double>, y);
+    QFETCH(int, i);
+    QFETCH(double, time);
+    QFETCH(double, bound);
+    QFETCH(double, noise);
+
+    const FineEdge e = FineCrossing(y, i, 0.5, [](int j) { return double(j); }, false);
+    QVERIFY2(Same(e.time, time) || std::fabs(e.time - time) < 1e-12, qPrintable(QString::number(e.time, 'g', 17)));
+    QVERIFY2(Same(e.boundS, bound) || std::fabs(e.boundS - bound) < 1e-6, qPrintable(QString::number(e.boundS)));
+    if (std::isfinite(time))
+        QVERIFY2(e.noiseS <= noise + 1e-6, qPrintable(QString::number(e.noiseS)));
+}
+
+// The noise estimate from the samples before an edge: the standard deviation
+// of normal noise, also where the samples lie on a slope or a spike sits
+// among them; the source edge's level carries one more sample's noise.
+void TestDelayCalc::traceNoise()
+{
+    QVector<double> y;
+    quint32 state = 12345;
+    auto normal = [&state] { // Box-Muller over a small LCG: reproducible
+        auto uniform = [&state] {
+            state = state * 1664525u + 1013904223u;
+            return (state + 0.5) / 4294967296.0;
+        };
+        return std::sqrt(-2 * std::log(uniform())) * std::cos(2 * M_PI * uniform());
+    };
+    for (int j = 0; j < 256; ++j)
+        y.append(0.002 * normal() + 0.0005 * j); // 2 mV on a slope
+    y[100] += 0.5;                              // and a spike
+    QVERIFY2(std::fabs(TraceNoise(y, y.size()) - 0.002) < 0.0003, qPrintable(QString::number(TraceNoise(y, 256))));
+    QVERIFY(std::isnan(TraceNoise(y, 1)));
+
+    // A ramp of 6 samples per 0.15 V with that noise: the fine time's
+    // standard deviation is the noise over the slope, weighted.
+    QVector<double> edge(40, 0.0);
+    for (int j = 0; j < 40; ++j)
+        edge[j] = 0.002 * normal() + std::clamp((j - 20) / 6.0, 0.0, 1.0) * 0.15;
+    const FineEdge src = FineCrossing(edge, 22, 0.035, [](int j) { return double(j); }, true);
+    const FineEdge snk = FineCrossing(edge, 22, 0.035, [](int j) { return double(j); }, false);
+    QVERIFY(src.noiseS > snk.noiseS);
+    QVERIFY2(snk.noiseS > 0.03 && snk.noiseS < 0.12, qPrintable(QString::number(snk.noiseS)));
 }
 
 QTEST_APPLESS_MAIN(TestDelayCalc)

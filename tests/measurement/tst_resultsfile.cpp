@@ -140,11 +140,17 @@ void TestResultsFile::delaysCsv()
     c.src2Snk = NaN;
     run.measurements << b << c;
 
+    // After the first six columns the fine and corrected delays with their
+    // uncertainties: without fine edges only the HDMI reading is corrected
+    // (by no calibration), and it has no uncertainty without one.
     QCOMPARE(DelaysCsv(run),
-             QByteArray("Measurement,Time (ISO 8601),Source->RF (ms),Source->HDMI (ms),Source->Sink (ms),Retaken before\r\n"
-                        "1,2026-03-01T14:05:09.250+01:00,40.0600060006,35.5,1234567,2\r\n"
-                        "2,2026-03-01T14:05:10.750+01:00,,,-0.000125,0\r\n"
-                        "3,,40.0600060006,,,0\r\n"));
+             QByteArray("Measurement,Time (ISO 8601),Source->RF (ms),Source->HDMI (ms),Source->Sink (ms),Retaken before,"
+                        "Fine Source->RF (ms),Fine Source->Sink (ms),Corrected Source->RF (ms),U (k = 2) Source->RF (ms),"
+                        "Corrected Source->HDMI (ms),U (k = 2) Source->HDMI (ms),Corrected Source->Sink (ms),"
+                        "U (k = 2) Source->Sink (ms)\r\n"
+                        "1,2026-03-01T14:05:09.250+01:00,40.0600060006,35.5,1234567,2,,,,,35.5,,,\r\n"
+                        "2,2026-03-01T14:05:10.750+01:00,,,-0.000125,0,,,,,,,,\r\n"
+                        "3,,40.0600060006,,,0,,,,,,,,\r\n"));
     QCOMPARE(CsvField("say \"a,b\"\n"), QByteArray("\"say \"\"a,b\"\"\n\""));
 }
 

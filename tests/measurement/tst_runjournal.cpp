@@ -5,13 +5,13 @@
 // are recovered as far as they are whole; stamps are never shared, also by
 // writers starting at once; a measurement's traces load back from its files.
 #include "measurement/delaycalc.h"
-#include "measurement/loadtraces.h"
 #include "measurement/measrun.h"
 #include "measurement/resultsfile.h"
 #include "measurement/runjournal.h"
 #include "measurement/runjson.h"
 #include "measurement/runrecovery.h"
 #include "measurement/runwriter.h"
+#include "measurement/tracefiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,6 +56,11 @@ RunOutcome MadeUpRun(bool hdmi)
     run.settings.hdmi = hdmi;
     run.settings.vaIp = QStringLiteral("TCPIP::127.0.0.1::5027::SOCKET");
     run.settings.saveData = true;
+    // Taken off the corrected delays: the record's and the table's must survive recovery.
+    run.calibration.loaded = true;
+    run.calibration.name = QStringLiteral("bench A");
+    run.calibration.date = QStringLiteral("2026-03-01");
+    run.calibration.of(DelayPath::Src2Snk) = PathCalibration{true, 0.4375, 0.01, QStringLiteral("photodiode")};
     for (int k = 1; k <= 6; ++k) {
         if (k == 2)
             for (int r = 0; r < 2; ++r)
@@ -77,9 +82,13 @@ RunOutcome MadeUpRun(bool hdmi)
             m.hdmi.count = 10;
             m.hdmi.value = m.src2Hd;
         }
+        m.fine.src = FineEdge{m.tsrc + 2e-6, 3e-5, 1e-6 * k, 0.002};
+        m.fine.rf = FineEdge{m.trf + 1e-6, 2.5e-5, 2e-6, 0.004};
+        m.fine.snk = FineEdge{m.tsnk - 1e-6, 3e-5, 1.5e-6, 0.002};
         m.traces = KeptTraces{50, Ramp(50, k), Ramp(50, -k), Ramp(50, 0.1 * k)};
         if (k == 3) {
             m.src2Rf = m.trf = NaN;
+            m.fine.rf = FineEdge();
             m.rfGap = DelayGap::TraceNotRead;
             m.traces.rf.clear();
         }
@@ -91,6 +100,7 @@ RunOutcome MadeUpRun(bool hdmi)
         }
         if (k == 5) {
             m.src2Snk = m.tsnk = NaN;
+            m.fine.snk = FineEdge();
             m.snkGap = DelayGap::EdgeNotFound;
         }
         run.measurements.append(m);
@@ -415,21 +425,25 @@ void TestRunJournal::tracesLoadFromFiles()
     for (Measurement &m : run.measurements)
         m.traces = KeptTraces(); // as a run keeps them
 
-    KeptTraces t;
+    MeasurementTraces t;
     QString error;
     QVERIFY2(LoadMeasurementTraces(run, 3, &t, &error), qPrintable(error));
-    QCOMPARE(t.count, 50);
-    QCOMPARE(t.src, o.record.measurements[2].traces.src);
-    QVERIFY(t.rf.isEmpty());
-    QCOMPARE(t.snk, o.record.measurements[2].traces.snk);
+    QCOMPARE(t.traces.count, 50);
+    QCOMPARE(t.t, BuildTimeAxis(50, OscTypeOf(1)));
+    QCOMPARE(t.traces.src, o.record.measurements[2].traces.src);
+    QVERIFY(t.traces.rf.isEmpty());
+    QCOMPARE(t.traces.snk, o.record.measurements[2].traces.snk);
 
-    QVERIFY(QFile::remove(MeasurementTraceFile(run, run.measurements[1], TraceKind::Sink)));
+    QVERIFY(QFile::remove(MeasurementTracePaths(run, 2).value(2)));
     QVERIFY(!LoadMeasurementTraces(run, 2, &t, &error));
     QVERIFY2(error.contains("_002_snk.bin"), qPrintable(error));
     QVERIFY(!LoadMeasurementTraces(run, 9, &t, &error));
-    run.measurements[0].traceFiles = 0; // Save Data off
+    run.measurements[0].traceFiles = 0; // none written for it
     QVERIFY(!LoadMeasurementTraces(run, 1, &t, &error));
-    QCOMPARE(error, QStringLiteral("no trace files were written for measurement 1"));
+    QCOMPARE(error, QStringLiteral("the trace files of measurement 1 were not written"));
+    for (Measurement &m : run.measurements)
+        m.traceFiles = 0; // Save Data off
+    QVERIFY(!RunWroteTraceFiles(run));
 }
 
 QTEST_GUILESS_MAIN(TestRunJournal)

@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "sim/bench.h"
+#include "sim/hislipserver.h"
 #include "sim/vxi11server.h"
 
 #include <QCheckBox>
@@ -25,8 +26,8 @@
 // The Init buttons' two outcomes.
 inline const QString Ready = QStringLiteral("Ready");
 inline const QString Init = QStringLiteral("Init");
-// How the simulated instrument logs a go-to-local over VXI-11; a raw socket
-// carries none.
+// How the simulated instrument logs a go-to-local over VXI-11 and HiSLIP; a
+// raw socket carries none.
 inline const QStringList Local = {QString::fromLatin1(benchsim::GoToLocalCommand)};
 
 inline void UsePrivateSettings(const QTemporaryDir &home)
@@ -86,8 +87,9 @@ inline QString RefusedResource()
 
 // Raw sockets answer a failing step with silence, so the client waits out
 // its time-out; VXI-11 fails it at once with a device error (io_timeout)
-// and keeps the link, which is what a step that must "go on" needs.
-enum class Transport { Socket, Vxi11 };
+// and keeps the link, which is what a step that must "go on" needs, and so
+// does HiSLIP with an Error message (an injected DeviceIoError).
+enum class Transport { Socket, Vxi11, Hislip };
 
 class SetupBench
 {
@@ -109,6 +111,15 @@ public:
             started = started && vxi11->start(&error);
             for (int i = 0; i < names.size(); ++i)
                 resources << vxi11->resource(i);
+        } else if (transport == Transport::Hislip) {
+            // One port, hislip0..hislip2.
+            QVector<benchsim::Endpoint *> instruments;
+            for (const QString &name : names)
+                instruments.append(bench.endpoint(name));
+            hislip = std::make_unique<benchsim::HislipServer>(instruments);
+            started = started && hislip->start(0, &error);
+            for (int i = 0; i < names.size(); ++i)
+                resources << hislip->resource(i);
         } else {
             for (const QString &name : names)
                 resources << bench.resource(name);
@@ -138,6 +149,8 @@ public:
         QFile::remove(cfg);
         if (vxi11)
             vxi11->stop();
+        if (hislip)
+            hislip->stop();
         bench.stop();
     }
 
@@ -161,6 +174,7 @@ public:
 
     benchsim::Bench bench;
     std::unique_ptr<benchsim::Vxi11Server> vxi11; // only with Transport::Vxi11
+    std::unique_ptr<benchsim::HislipServer> hislip; // only with Transport::Hislip
     QString error;
     bool started = false;
     std::unique_ptr<MainWindow> window;

@@ -108,27 +108,35 @@ void TstOscSetup::sequences_data()
     QTest::addColumn<bool>("reset");
     QTest::addColumn<QString>("level");
     QTest::addColumn<bool>("german");
-    QTest::addColumn<bool>("vxi11");
+    QTest::addColumn<int>("transport");
     QTest::addColumn<QStringList>("expected");
 
+    // The error queue is read once the table's commands have all succeeded,
+    // before its go-to-local; an empty queue takes one read.
+    const int socket = int(Transport::Socket), vxi11 = int(Transport::Vxi11), hislip = int(Transport::Hislip);
     const QStringList check = {"SYST:ERR?"};
     const QStringList checkReset = {"SYST:ERR?", "*RST;*OPC?"};
+    const QStringList queue = {"SYST:ERR?"};
     QTest::newRow("vxi11: orvix with demod and reset")
-        << false << true << true << "35e-3" << false << true << checkReset + OrvixWire("0.035") + Local;
+        << false << true << true << "35e-3" << false << vxi11 << checkReset + OrvixWire("0.035") + queue + Local;
     QTest::newRow("orvix without demod, empty level")
-        << false << false << false << "" << false << false << check + Steps(OrvixWire("0"), "1-10,14-26");
+        << false << false << false << "" << false << socket << check + Steps(OrvixWire("0"), "1-10,14-26") + queue;
     QTest::newRow("benlo ignores demod, level abc")
-        << true << true << false << "abc" << false << false << check + BenloWire("0");
+        << true << true << false << "abc" << false << socket << check + BenloWire("0") + queue;
     QTest::newRow("vxi11: benlo, reset")
-        << true << false << true << "35e-3" << false << true << checkReset + BenloWire("0.035") + Local;
+        << true << false << true << "35e-3" << false << vxi11 << checkReset + BenloWire("0.035") + queue + Local;
     QTest::newRow("benlo, level inf is no number")
-        << true << false << false << "inf" << false << false << check + BenloWire("0");
+        << true << false << false << "inf" << false << socket << check + BenloWire("0") + queue;
     QTest::newRow("german: benlo 35e-3")
-        << true << false << false << "35e-3" << true << false << check + BenloWire("0.035");
+        << true << false << false << "35e-3" << true << socket << check + BenloWire("0.035") + queue;
     QTest::newRow("german: orvix empty")
-        << false << true << false << "" << true << false << check + OrvixWire("0");
+        << false << true << false << "" << true << socket << check + OrvixWire("0") + queue;
     QTest::newRow("german: benlo abc")
-        << true << false << false << "abc" << true << false << check + BenloWire("0");
+        << true << false << false << "abc" << true << socket << check + BenloWire("0") + queue;
+    QTest::newRow("hislip: orvix with demod and reset")
+        << false << true << true << "35e-3" << false << hislip << checkReset + OrvixWire("0.035") + queue + Local;
+    QTest::newRow("hislip: benlo, level abc")
+        << true << false << false << "abc" << false << hislip << check + BenloWire("0") + queue + Local;
 }
 
 void TstOscSetup::sequences()
@@ -138,11 +146,11 @@ void TstOscSetup::sequences()
     QFETCH(bool, reset);
     QFETCH(QString, level);
     QFETCH(bool, german);
-    QFETCH(bool, vxi11);
+    QFETCH(int, transport);
     QFETCH(QStringList, expected);
 
     const GermanLocale locale(german);
-    SetupBench b(ScopeOfType(benlo), vxi11 ? Transport::Vxi11 : Transport::Socket);
+    SetupBench b(ScopeOfType(benlo), Transport(transport));
     QVERIFY2(b.started, qPrintable(b.error));
     b.form->SaIfDem->setChecked(demod);
     b.form->OsRst->setChecked(reset);
@@ -170,12 +178,15 @@ void TstOscSetup::failures_data()
     // One row waits out the raw socket's 5 s time-out instead.
     const int noReply = int(Fault::Kind::NoReply);
     const int deviceTimeout = int(Fault::Kind::DeviceIoTimeout);
+    const int deviceError = int(Fault::Kind::DeviceIoError); // over HiSLIP: an Error message
     const QStringList check = {"SYST:ERR?"};
+    const QStringList queue = {"SYST:ERR?"};
     const QStringList orvix = OrvixWire("0.035");
     const QStringList benlo = BenloWire("0.035");
+    // An instrument that does not answer the error query is not failed for it.
     QTest::newRow("reset wanted, error query fails: no reset")
         << false << false << true << QByteArray("SYST:ERR?") << deviceTimeout
-        << check + Steps(orvix, "1-10,14-26") + Local << Ready;
+        << check + Steps(orvix, "1-10,14-26") + queue + Local << Ready;
     QTest::newRow("orvix fails in 1: no local")
         << false << false << false << QByteArray("ACQ:POIN:AUTO") << deviceTimeout << check + Steps(orvix, "1")
         << Init;
@@ -184,7 +195,7 @@ void TstOscSetup::failures_data()
         << Init;
     QTest::newRow("orvix fails in 14: goes on after a socket time-out")
         << false << false << false << QByteArray("TIM:SCAL 100e-3") << noReply
-        << check + Steps(orvix, "1-10,14-26") << Ready;
+        << check + Steps(orvix, "1-10,14-26") + queue << Ready;
     QTest::newRow("orvix fails in 16: local")
         << false << true << false << QByteArray("CHAN:DIGF:CUT") << deviceTimeout
         << check + Steps(orvix, "1-16") + Local << Init;
@@ -198,6 +209,14 @@ void TstOscSetup::failures_data()
         << Init;
     QTest::newRow("benlo fails in 25: no local")
         << true << false << false << QByteArray("CHAN1:BAND") << deviceTimeout << check + benlo << Init;
+    QTest::newRow("hislip: reset wanted, error query fails: no reset")
+        << false << false << true << QByteArray("SYST:ERR?") << deviceError
+        << check + Steps(orvix, "1-10,14-26") + queue + Local << Ready;
+    QTest::newRow("hislip: orvix fails in 16: local")
+        << false << true << false << QByteArray("CHAN:DIGF:CUT") << deviceError
+        << check + Steps(orvix, "1-16") + Local << Init;
+    QTest::newRow("hislip: benlo fails in 9: no local")
+        << true << false << false << QByteArray("TRIG:A:LEV1") << deviceError << check + Steps(benlo, "1-9") << Init;
 }
 
 void TstOscSetup::failures()
@@ -210,9 +229,12 @@ void TstOscSetup::failures()
     QFETCH(QStringList, expected);
     QFETCH(QString, button);
 
+    // Each kind where it fails a step: silence on a raw socket, a device
+    // error over VXI-11, an Error message over HiSLIP.
     const Fault::Kind faultKind = Fault::Kind(kind);
-    SetupBench b(ScopeOfType(benlo),
-                 faultKind == Fault::Kind::NoReply ? Transport::Socket : Transport::Vxi11);
+    SetupBench b(ScopeOfType(benlo), faultKind == Fault::Kind::NoReply         ? Transport::Socket
+                                     : faultKind == Fault::Kind::DeviceIoError ? Transport::Hislip
+                                                                               : Transport::Vxi11);
     QVERIFY2(b.started, qPrintable(b.error));
     b.bench.addFault(MakeFault("osc", pattern, faultKind));
     b.form->SaIfDem->setChecked(demod);

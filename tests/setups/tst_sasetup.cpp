@@ -38,6 +38,8 @@ benchsim::Scenario AnalyzerNamed(const QByteArray &identity)
 
 const QString Idn = QStringLiteral("*IDN?");
 const QString SweepMode = QStringLiteral("FREQ:MODE SW;*OPC?");
+// The error queue, read once the sweep block has succeeded, before go-to-local.
+const QStringList Queue = {QStringLiteral("SYST:ERR?")};
 
 } // namespace
 
@@ -73,20 +75,22 @@ void TstSaSetup::sequences_data()
 
     const QStringList benlo = SaWire("5.192e+09", "1.2");
     QTest::newRow("briska in lower case: sweep mode")
-        << QByteArray("Benchsim,briska-x,1,1.0") << 1 << false << "5.192e9" << QStringList{Idn, SweepMode} + benlo;
+        << QByteArray("Benchsim,briska-x,1,1.0") << 1 << false << "5.192e9"
+        << QStringList{Idn, SweepMode} + benlo + Queue;
     QTest::newRow("deskal: no IF output")
-        << QByteArray("BENCHSIM,DESKAL 7,1,1.0") << 1 << false << "5.192e9" << QStringList{Idn} + Steps(benlo, "1-12");
+        << QByteArray("BENCHSIM,DESKAL 7,1,1.0") << 1 << false << "5.192e9"
+        << QStringList{Idn} + Steps(benlo, "1-12") + Queue;
     QTest::newRow("both words")
         << QByteArray("Benchsim,Briska/Deskal,1,1.0") << 1 << false << "5.192e9"
-        << QStringList{Idn, SweepMode} + Steps(benlo, "1-12");
+        << QStringList{Idn, SweepMode} + Steps(benlo, "1-12") + Queue;
     QTest::newRow("neither word, orvix sweep time")
         << QByteArray("Benchsim,SA-ZS1,1,1.0") << 0 << false << "5.192e9"
-        << QStringList{Idn} + SaWire("5.192e+09", "1");
+        << QStringList{Idn} + SaWire("5.192e+09", "1") + Queue;
     QTest::newRow("type outside the list: benlo sweep time")
-        << QByteArray("Benchsim,SA-ZS1,1,1.0") << -1 << false << "5.192e9" << QStringList{Idn} + benlo;
+        << QByteArray("Benchsim,SA-ZS1,1,1.0") << -1 << false << "5.192e9" << QStringList{Idn} + benlo + Queue;
     QTest::newRow("reset before identity, empty frequency")
         << QByteArray("Benchsim,SA-ZS1,1,1.0") << 1 << true << ""
-        << QStringList{"*RST;*OPC?", Idn} + SaWire("0", "1.2");
+        << QStringList{"*RST;*OPC?", Idn} + SaWire("0", "1.2") + Queue;
 }
 
 void TstSaSetup::sequences()
@@ -122,15 +126,15 @@ void TstSaSetup::failures_data()
     const QStringList named = {Idn, SweepMode};
     // The analyzer names both model words: an unanswered identity must count as neither.
     QTest::newRow("identity fails: no sweep mode, IF output sent")
-        << QByteArray("*IDN?") << QStringList{Idn} + wire + Local << Ready;
+        << QByteArray("*IDN?") << QStringList{Idn} + wire + Queue + Local << Ready;
     QTest::newRow("B1 fails: rest of setting block skipped")
-        << QByteArray("DISP:TRAC:Y:RLEV") << named + Steps(wire, "1,6-12") + Local << Ready;
+        << QByteArray("DISP:TRAC:Y:RLEV") << named + Steps(wire, "1,6-12") + Queue + Local << Ready;
     QTest::newRow("W2 fails: ends, no local") << QByteArray("SWE:POIN") << named + Steps(wire, "1-7") << Init;
     QTest::newRow("W5 fails: ends, no local") << QByteArray("BWID:VID") << named + Steps(wire, "1-10") << Init;
     QTest::newRow("T1 fails: IF output skipped, local")
-        << QByteArray("TRIG1:HOLD") << named + Steps(wire, "1-11") + Local << Ready;
+        << QByteArray("TRIG1:HOLD") << named + Steps(wire, "1-11") + Queue + Local << Ready;
     QTest::newRow("go-to-local fails")
-        << QByteArray(benchsim::GoToLocalCommand) << named + Steps(wire, "1-12") + Local << Init;
+        << QByteArray(benchsim::GoToLocalCommand) << named + Steps(wire, "1-12") + Queue + Local << Init;
 }
 
 void TstSaSetup::failures()

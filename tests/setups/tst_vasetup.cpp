@@ -14,7 +14,8 @@ QStringList VaWire(const QString &threshold)
         "CONF:AVDA:TTV:APL:THR " + threshold + ";*OPC?",
         "CONF:AVDA:TTV:APL:HYST 5;*OPC?",
         "INIT:AVDA;*OPC?",
-        QString::fromLatin1(benchsim::GoToLocalCommand), // logged over VXI-11 only
+        "SYST:ERR?", // the error queue, once every command has succeeded
+        QString::fromLatin1(benchsim::GoToLocalCommand), // logged over VXI-11 and HiSLIP only
     };
 }
 
@@ -47,14 +48,16 @@ void TstVaSetup::sequences_data()
     QTest::addColumn<bool>("reset");
     QTest::addColumn<QString>("threshold");
     QTest::addColumn<bool>("german");
-    QTest::addColumn<bool>("vxi11");
+    QTest::addColumn<int>("transport");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("without reset") << false << "35.0" << false << false << Steps(VaWire("35"), "2-5");
-    QTest::newRow("vxi11: with reset") << true << "35.0" << false << true << VaWire("35");
-    QTest::newRow("empty threshold") << false << "" << false << false << Steps(VaWire("0"), "2-5");
-    QTest::newRow("threshold abc") << false << "abc" << false << false << Steps(VaWire("0"), "2-5");
-    QTest::newRow("german: 12.5") << false << "12.5" << true << false << Steps(VaWire("12.5"), "2-5");
+    const int socket = int(Transport::Socket), vxi11 = int(Transport::Vxi11), hislip = int(Transport::Hislip);
+    QTest::newRow("without reset") << false << "35.0" << false << socket << Steps(VaWire("35"), "2-6");
+    QTest::newRow("vxi11: with reset") << true << "35.0" << false << vxi11 << VaWire("35");
+    QTest::newRow("empty threshold") << false << "" << false << socket << Steps(VaWire("0"), "2-6");
+    QTest::newRow("threshold abc") << false << "abc" << false << socket << Steps(VaWire("0"), "2-6");
+    QTest::newRow("german: 12.5") << false << "12.5" << true << socket << Steps(VaWire("12.5"), "2-6");
+    QTest::newRow("hislip: without reset") << false << "35.0" << false << hislip << Steps(VaWire("35"), "2-7");
 }
 
 void TstVaSetup::sequences()
@@ -62,11 +65,11 @@ void TstVaSetup::sequences()
     QFETCH(bool, reset);
     QFETCH(QString, threshold);
     QFETCH(bool, german);
-    QFETCH(bool, vxi11);
+    QFETCH(int, transport);
     QFETCH(QStringList, expected);
 
     const GermanLocale locale(german);
-    SetupBench b(benchsim::Scenario(), vxi11 ? Transport::Vxi11 : Transport::Socket);
+    SetupBench b(benchsim::Scenario(), static_cast<Transport>(transport));
     QVERIFY2(b.started, qPrintable(b.error));
     b.enableVa();
     b.form->VaRst->setChecked(reset);
@@ -86,12 +89,12 @@ void TstVaSetup::failures_data()
 
     // A VXI-11 device error fails a step at once on a link that stays up, so
     // the log shows whatever the set-up sends after it, go-to-local included.
-    QTest::newRow("reset fails: goes on") << QByteArray("*RST") << "1-6" << Ready;
+    QTest::newRow("reset fails: goes on") << QByteArray("*RST") << "1-7" << Ready;
     QTest::newRow("display update fails") << QByteArray("SYST:DISP:UPD") << "1-2" << Init;
     QTest::newRow("threshold fails") << QByteArray("APL:THR") << "1-3" << Init;
     QTest::newRow("hysteresis fails") << QByteArray("APL:HYST") << "1-4" << Init;
     QTest::newRow("start fails: no local") << QByteArray("INIT:AVDA") << "1-5" << Init;
-    QTest::newRow("local fails after all commands") << QByteArray(benchsim::GoToLocalCommand) << "1-6" << Init;
+    QTest::newRow("local fails after all commands") << QByteArray(benchsim::GoToLocalCommand) << "1-7" << Init;
 }
 
 void TstVaSetup::failures()

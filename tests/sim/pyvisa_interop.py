@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """benchsim against an independent client: pyvisa with the pyvisa-py backend.
 
-Usage: pyvisa_interop.py <path to benchsim>
+Usage: pyvisa_interop.py <path to quenvia-benchsim>
 Checks the ready line, *IDN?, *OPC?, a 20000-point CHAN1:DATA? block read
 with query_binary_values (and the same record in ASCII), the analyzer trace,
 a swallowed reply as a time-out, the JSON-lines command log, and that the
@@ -120,7 +120,7 @@ def signals_and_errors(benchsim):
     for args in (["--fault", "osc:Explode:X"], ["--seed", "-1"], ["--osc-port", "70000"], ["--points", "1.5"],
                  ["--scenario", "/nonexistent/scenario.json"]):
         bad = subprocess.run([benchsim, *args], capture_output=True, text=True, timeout=10)
-        check(bad.returncode == 2 and bad.stdout == "" and bad.stderr.startswith("benchsim: "),
+        check(bad.returncode == 2 and bad.stdout == "" and bad.stderr.startswith("quenvia-benchsim: "),
               "rejected: %r" % args)
 
 

@@ -124,7 +124,7 @@ void TestSimParse::scenarioJson()
 {
     QString error;
     const Scenario s = Scenario::fromJson(R"({"oscType":"Benlo","benloPoints":12001,"src2RfMs":41.5,
-        "jitterMs":2,"seed":99,"rejectFirst":2,"saIdn":"x,DESKAL,1","vaValue":12.5,"acquisitionMs":300,
+        "jitterMs":2,"riseMs":0.3,"seed":99,"rejectFirst":2,"saIdn":"x,DESKAL,1","vaValue":12.5,"acquisitionMs":300,
         "frontPanelChannels":[3,2],
         "faults":[{"instrument":"osc","pattern":"CHAN1:DATA?","kind":"blockshortdata","occurrence":2},
                   {"instrument":"sa","pattern":"TRAC?","kind":"Late","delayMs":700}]})",
@@ -134,6 +134,8 @@ void TestSimParse::scenarioJson()
     QCOMPARE(s.benloPoints, 12001);
     QCOMPARE(s.src2RfMs, 41.5);
     QCOMPARE(s.src2SnkMs, Scenario().src2SnkMs); // not given: default kept
+    QCOMPARE(s.riseMs, 0.3);
+    QCOMPARE(Scenario().riseMs, 0.0); // ideal steps unless asked
     QCOMPARE(s.seed, 99u);
     QCOMPARE(s.saIdn, QByteArray("x,DESKAL,1"));
     QCOMPARE(s.frontPanelChannels, (QVector<int>{3, 2}));
@@ -156,6 +158,8 @@ void TestSimParse::scenarioJsonErrors_data()
     QTest::newRow("fraction for integer") << QByteArray(R"({"benloPoints":100.5})") << "benloPoints";
     QTest::newRow("negative seed") << QByteArray(R"({"seed":-1})") << "seed";
     QTest::newRow("noise fakes edges") << QByteArray(R"({"noiseV":0.02})") << "noiseV";
+    QTest::newRow("rise time negative") << QByteArray(R"({"riseMs":-0.1})") << "riseMs must be from 0 to 100";
+    QTest::newRow("rise time past the record") << QByteArray(R"({"riseMs":500})") << "riseMs";
     QTest::newRow("channel 5") << QByteArray(R"({"frontPanelChannels":[5]})") << "frontPanelChannels";
     QTest::newRow("channel as text") << QByteArray(R"({"frontPanelChannels":["3"]})") << "frontPanelChannels";
     QTest::newRow("port") << QByteArray(R"({"oscPort":70000})") << "oscPort";

@@ -1,6 +1,9 @@
 // The bench on its raw sockets: framing as a plain TCP client sees it, and
 // every injected fault as our VISA library reports it, within its time-out.
+// The same instruments over HiSLIP, as a client on raw sockets sees them.
+#include "hislipwire.h"
 #include "sim/bench.h"
+#include "sim/hislipserver.h"
 #include "sim/logline.h"
 #include "visa/visa.h"
 
@@ -153,6 +156,14 @@ private slots:
     void aliveAfterAmplifyingMessage();
     void logBoundedAfterFlood();
     void abandonedWaitsEnd();
+
+    void hislipSession();
+    void hislipBlockSplit();
+    void hislipDeviceClear();
+    void hislipInterrupted();
+    void hislipFaults_data();
+    void hislipFaults();
+    void hislipHostile();
 };
 
 void TestSimSocket::resources()
@@ -340,18 +351,26 @@ void TestSimSocket::visaBlockRead()
     QCOMPARE(data, expected.mid(7));
 }
 
-// Each fault on "*OPC?" queries, as the set-ups and the run see them.
+// Each fault on "*OPC?" queries, as the set-ups and the run see them, on a
+// raw socket and over HiSLIP.
 void TestSimSocket::visaFaultStatuses_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<int>("status");
-    QTest::newRow("no reply") << int(Fault::Kind::NoReply) << 0 << int(VI_ERROR_TMO);
-    QTest::newRow("close") << int(Fault::Kind::Close) << 0 << int(VI_ERROR_CONN_LOST);
-    QTest::newRow("late, in time") << int(Fault::Kind::Late) << 200 << int(VI_SUCCESS);
-    QTest::newRow("late, too late") << int(Fault::Kind::Late) << 1500 << int(VI_ERROR_TMO);
-    QTest::newRow("device io timeout") << int(Fault::Kind::DeviceIoTimeout) << 0 << int(VI_ERROR_TMO);
-    QTest::newRow("device io error") << int(Fault::Kind::DeviceIoError) << 0 << int(VI_ERROR_TMO);
+    QTest::addColumn<bool>("hislip");
+    for (bool hislip : {false, true}) {
+        const char *over = hislip ? "hislip: " : "";
+        QTest::addRow("%sno reply", over) << int(Fault::Kind::NoReply) << 0 << int(VI_ERROR_TMO) << hislip;
+        QTest::addRow("%sclose", over) << int(Fault::Kind::Close) << 0 << int(VI_ERROR_CONN_LOST) << hislip;
+        QTest::addRow("%slate, in time", over) << int(Fault::Kind::Late) << 200 << int(VI_SUCCESS) << hislip;
+        QTest::addRow("%slate, too late", over) << int(Fault::Kind::Late) << 1500 << int(VI_ERROR_TMO) << hislip;
+        QTest::addRow("%sdevice io timeout", over) << int(Fault::Kind::DeviceIoTimeout) << 0 << int(VI_ERROR_TMO)
+                                                    << hislip;
+        // A raw socket has no device errors; HiSLIP says so at once with an Error message.
+        QTest::addRow("%sdevice io error", over)
+            << int(Fault::Kind::DeviceIoError) << 0 << int(hislip ? VI_ERROR_IO : VI_ERROR_TMO) << hislip;
+    }
 }
 
 void TestSimSocket::visaFaultStatuses()
@@ -359,14 +378,16 @@ void TestSimSocket::visaFaultStatuses()
     QFETCH(int, kind);
     QFETCH(int, delayMs);
     QFETCH(int, status);
+    QFETCH(bool, hislip);
     const ViUInt32 tmo = 700;
     Bench bench{Scenario()};
     Fault f = fault("osc", "CHAN2 ON", Fault::Kind(kind), delayMs);
     f.occurrence = 1;
     bench.addFault(f);
     QVERIFY(bench.start());
+    QVERIFY(!hislip || bench.startHislip());
     Session s;
-    QCOMPARE(s.open(bench.resource("osc"), tmo), VI_SUCCESS);
+    QCOMPARE(s.open(hislip ? bench.hislipResource("osc") : bench.resource("osc"), tmo), VI_SUCCESS);
     QElapsedTimer timer;
     timer.start();
     QByteArray reply;
@@ -388,15 +409,23 @@ void TestSimSocket::visaBlockFaults_data()
     QTest::addColumn<QByteArray>("header");
     QTest::addColumn<int>("digitsStatus");
     QTest::addColumn<int>("dataStatus");
+    QTest::addColumn<bool>("hislip");
     // Header reads of 2 bytes and then of the announced digits, as the block read does.
-    QTest::newRow("digit 0") << int(Fault::Kind::BlockDigit0) << QByteArray("#0") << 0 << 0;
-    QTest::newRow("non-digit") << int(Fault::Kind::BlockNonDigit) << QByteArray("#x") << 0 << 0;
-    QTest::newRow("garbage") << int(Fault::Kind::Garbage) << QByteArray("?g") << 0 << 0;
-    QTest::newRow("short length") << int(Fault::Kind::BlockShortLength) << QByteArray("#5") << int(VI_SUCCESS) << 0;
-    QTest::newRow("short data") << int(Fault::Kind::BlockShortData) << QByteArray("#4") << int(VI_SUCCESS_MAX_CNT)
-                                << int(VI_ERROR_TMO);
-    QTest::newRow("huge count") << int(Fault::Kind::BlockHugeCount) << QByteArray("#9") << int(VI_SUCCESS_MAX_CNT)
-                                << int(VI_ERROR_TMO);
+    for (bool hislip : {false, true}) {
+        const char *over = hislip ? "hislip: " : "";
+        // A raw socket's short block leaves the read waiting for more; over
+        // HiSLIP the message ends with the data it has.
+        const int cut = hislip ? int(VI_SUCCESS) : int(VI_ERROR_TMO);
+        QTest::addRow("%sdigit 0", over) << int(Fault::Kind::BlockDigit0) << QByteArray("#0") << 0 << 0 << hislip;
+        QTest::addRow("%snon-digit", over) << int(Fault::Kind::BlockNonDigit) << QByteArray("#x") << 0 << 0 << hislip;
+        QTest::addRow("%sgarbage", over) << int(Fault::Kind::Garbage) << QByteArray("?g") << 0 << 0 << hislip;
+        QTest::addRow("%sshort length", over)
+            << int(Fault::Kind::BlockShortLength) << QByteArray("#5") << int(VI_SUCCESS) << 0 << hislip;
+        QTest::addRow("%sshort data", over)
+            << int(Fault::Kind::BlockShortData) << QByteArray("#4") << int(VI_SUCCESS_MAX_CNT) << cut << hislip;
+        QTest::addRow("%shuge count", over)
+            << int(Fault::Kind::BlockHugeCount) << QByteArray("#9") << int(VI_SUCCESS_MAX_CNT) << cut << hislip;
+    }
 }
 
 void TestSimSocket::visaBlockFaults()
@@ -405,11 +434,13 @@ void TestSimSocket::visaBlockFaults()
     QFETCH(QByteArray, header);
     QFETCH(int, digitsStatus);
     QFETCH(int, dataStatus);
+    QFETCH(bool, hislip);
     Bench bench{Scenario()};
     bench.addFault(fault("osc", "CHAN1:DATA?", Fault::Kind(kind)));
     QVERIFY(bench.start());
+    QVERIFY(!hislip || bench.startHislip());
     Session s;
-    QCOMPARE(s.open(bench.resource("osc"), 700), VI_SUCCESS);
+    QCOMPARE(s.open(hislip ? bench.hislipResource("osc") : bench.resource("osc"), 700), VI_SUCCESS);
     QCOMPARE(s.query("ACQ:POIN 1000;FORM REAL,32;*TRG;*OPC?\n"), VI_SUCCESS);
     QCOMPARE(s.write("CHAN1:DATA?\n"), VI_SUCCESS);
     QByteArray got;
@@ -521,6 +552,371 @@ void TestSimSocket::abandonedWaitsEnd()
     QVERIFY(s.waitForConnected(3000));
     s.write("*OPC?\n");
     QCOMPARE(readReply(s), QByteArray("1\n"));
+}
+
+namespace {
+
+// The HiSLIP port of a bench's resources ("TCPIP::127.0.0.1::hislip0,<port>::INSTR").
+quint16 hislipPort(const Bench &bench)
+{
+    static const QRegularExpression form(QStringLiteral("^TCPIP::127\\.0\\.0\\.1::hislip0,(\\d+)::INSTR$"));
+    return quint16(form.match(bench.hislipResource("osc")).captured(1).toUInt());
+}
+
+// What a server sends first on a new connection that sent bytes, and
+// whether it then closes that connection.
+HislipMessage firstAnswer(quint16 port, const QByteArray &bytes, bool *closed)
+{
+    const int fd = HislipWire::connectTo(port);
+    HislipWire::sendBytes(fd, bytes);
+    const HislipMessage m = HislipWire::receive(fd);
+    *closed = HislipWire::closedByPeer(fd);
+    ::close(fd);
+    return m;
+}
+
+bool isMessage(const HislipMessage &m, uint8_t type, uint8_t control)
+{
+    return m.ok && m.type == type && m.control == control;
+}
+
+} // namespace
+
+// A session as a client sees it on the wire: both channels, the sizes, a
+// message in two parts, replies with their MessageIDs, status, remote/local,
+// locks, and an Error for what the server does not know.
+void TestSimSocket::hislipSession()
+{
+    Bench bench{Scenario()};
+    QVERIFY(bench.start());
+    QCOMPARE(bench.hislipResource("osc"), QString());
+    QString error;
+    QVERIFY2(bench.startHislip(&error), qPrintable(error));
+    const quint16 port = hislipPort(bench);
+    QVERIFY(port != 0);
+    QCOMPARE(bench.hislipResource("sa"), QStringLiteral("TCPIP::127.0.0.1::hislip1,%1::INSTR").arg(port));
+    QCOMPARE(bench.hislipResource("va"), QStringLiteral("TCPIP::127.0.0.1::hislip2,%1::INSTR").arg(port));
+    QCOMPARE(bench.hislipResource("dmm"), QString());
+
+    HislipWire w, other;
+    const int id = w.open(port, "hislip1");
+    QVERIFY(id > 0);
+    const int otherId = other.open(port, "HISLIP1"); // keywords are case-insensitive
+    QVERIFY(otherId > 0 && otherId != id);
+    QCOMPARE(w.setMaxMessageSize(1 << 16), quint64(1) << 20);
+
+    // A program message in two parts; the reply carries the MessageID of its DataEnd.
+    QVERIFY(HislipWire::send(w.sync, hislip::Data, 0, w.nextId, "*ID"));
+    QVERIFY(HislipWire::send(w.sync, hislip::DataEnd, 0, w.nextId + hislip::MessageIdStep, "N?\n"));
+    w.nextId += 2 * hislip::MessageIdStep;
+    uint32_t replyId = 0;
+    QCOMPARE(w.readReply(nullptr, &replyId), bench.scenario().saIdn + '\n');
+    QCOMPARE(replyId, hislip::FirstMessageId + hislip::MessageIdStep);
+    // Message available until the client says it has the reply.
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncStatusQuery, 0, replyId));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncStatusResponse, 0x10));
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncStatusQuery, hislip::RmtDelivered, replyId));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncStatusResponse, 0));
+    // A command gets no reply: the next reply is the query's.
+    QVERIFY(w.write("*CLS\n"));
+    QCOMPARE(w.query("*OPC?\r\n"), QByteArray("1\n"));
+
+    // Go-to-local reaches the log as over VXI-11; a code beyond 6 is an error.
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncRemoteLocalControl, hislip::GoToLocal, w.lastId));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncRemoteLocalResponse, 0));
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncRemoteLocalControl, hislip::EnableRemote, w.lastId));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncRemoteLocalResponse, 0));
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncRemoteLocalControl, 9, w.lastId));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::Error, hislip::ErrorBadControlCode));
+
+    // Locks are granted, counted and released.
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncLock, 1, 1000));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncLockResponse, 1));
+    QVERIFY(HislipWire::send(other.async, hislip::AsyncLock, 1, 1000, "shared"));
+    QVERIFY(isMessage(HislipWire::receive(other.async), hislip::AsyncLockResponse, 1));
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncLockInfo, 0, 0));
+    const HislipMessage info = HislipWire::receive(w.async);
+    QVERIFY(isMessage(info, hislip::AsyncLockInfoResponse, 1));
+    QCOMPARE(info.param, 2u);
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncLock, 0, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncLockResponse, 1));
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncLock, 0, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncLockResponse, 3));
+
+    // Trigger is taken silently; unknown and vendor types get an Error and
+    // the session goes on.
+    QVERIFY(HislipWire::send(w.sync, hislip::Trigger, 0, w.nextId));
+    w.nextId += hislip::MessageIdStep;
+    QVERIFY(HislipWire::send(w.sync, 40, 0, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.sync), hislip::Error, hislip::ErrorBadMessageType));
+    QVERIFY(HislipWire::send(w.async, 200, 0, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::Error, hislip::ErrorBadVendorMessage));
+    QCOMPARE(w.query("*OPC?\n"), QByteArray("1\n"));
+    QCOMPARE(bench.commands("sa"), (QList<QByteArray>{"*IDN?", "*CLS", "*OPC?", GoToLocalCommand, "*OPC?"}));
+
+    // A session has one asynchronous channel.
+    bool closed = false;
+    const HislipMessage again = firstAnswer(port, HislipWire::encode(hislip::AsyncInitialize, 0, uint32_t(id)), &closed);
+    QVERIFY(isMessage(again, hislip::FatalError, hislip::FatalBadInitialization));
+    QVERIFY(closed);
+}
+
+// A block longer than the client's maximum message size comes in several
+// messages, each within it; a program message longer than the server's is
+// dropped with an Error.
+void TestSimSocket::hislipBlockSplit()
+{
+    Bench bench{Scenario()};
+    QVERIFY(bench.start() && bench.startHislip());
+    HislipWire w;
+    QVERIFY(w.open(hislipPort(bench)) > 0);
+    QCOMPARE(w.setMaxMessageSize(4096), quint64(1) << 20);
+    QCOMPARE(w.query("ACQ:POIN 20000;FORM REAL,32;*TRG;*OPC?\n"), QByteArray("1\n"));
+    QVERIFY(w.write("CHAN1:DATA?\n"));
+    QByteArray block;
+    int parts = 0;
+    for (bool end = false; !end; ++parts) {
+        const HislipMessage m = HislipWire::receive(w.sync);
+        QVERIFY(m.ok && (m.type == hislip::Data || m.type == hislip::DataEnd));
+        QCOMPARE(m.param, w.lastId);
+        QVERIFY(int(hislip::HeaderSize) + m.payload.size() <= 4096);
+        block += m.payload;
+        end = m.type == hislip::DataEnd;
+    }
+    QCOMPARE(block.size(), 7 + 80000 + 1);
+    QCOMPARE(parts, (block.size() + 4079) / 4080);
+    QCOMPARE(bench.commands("osc"), (QList<QByteArray>{"ACQ:POIN 20000;FORM REAL,32;*TRG;*OPC?", "CHAN1:DATA?"}));
+    QCOMPARE(block, bench.endpoint("osc")->handle("CHAN1:DATA?").bytes);
+
+    // However small a maximum a client names, replies still go out.
+    w.setMaxMessageSize(0);
+    QVERIFY(w.query("*IDN?\n").startsWith("Orvix,"));
+
+    QVERIFY(HislipWire::send(w.sync, hislip::DataEnd, 0, w.nextId, QByteArray((1 << 20) + 1, 'X')));
+    w.nextId += hislip::MessageIdStep;
+    QVERIFY(isMessage(HislipWire::receive(w.sync, 10000), hislip::Error, hislip::ErrorMessageTooLarge));
+    QCOMPARE(w.query("*OPC?\n"), QByteArray("1\n"));
+}
+
+// Device clear drops a reply that is waiting and whatever the client sent
+// before DeviceClearComplete; MessageIDs start again; the mode asked for
+// is granted.
+void TestSimSocket::hislipDeviceClear()
+{
+    Bench bench{Scenario()};
+    bench.addFault(fault("osc", "*OPC?", Fault::Kind::Late, 3000));
+    QVERIFY(bench.start() && bench.startHislip());
+    HislipWire w;
+    QVERIFY(w.open(hislipPort(bench)) > 0);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(w.write("*OPC?\n"));
+    QTRY_COMPARE(bench.log("osc").size(), 1);
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncDeviceClear, 0, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncDeviceClearAcknowledge, 0));
+    QVERIFY(w.write("*CLS\n"));
+    QVERIFY(HislipWire::send(w.sync, hislip::DeviceClearComplete, 0, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.sync), hislip::DeviceClearAcknowledge, 0));
+    w.nextId = hislip::FirstMessageId;
+    uint32_t id = 0;
+    QVERIFY(w.write("*IDN?\n"));
+    QVERIFY(w.readReply(nullptr, &id).startsWith("Orvix,"));
+    QCOMPARE(id, hislip::FirstMessageId);
+    QVERIFY2(timer.elapsed() < 3000, "the clear waited for the late reply");
+    QCOMPARE(bench.commands("osc"), (QList<QByteArray>{"*OPC?", "*IDN?"}));
+
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncDeviceClear, 0, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::AsyncDeviceClearAcknowledge, 0));
+    QVERIFY(HislipWire::send(w.sync, hislip::DeviceClearComplete, hislip::Overlapped, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.sync), hislip::DeviceClearAcknowledge, hislip::Overlapped));
+}
+
+// Synchronized mode: a message that comes before a late reply was sent
+// drops that reply, and both channels say so with the new MessageID.
+// Overlapped mode: both replies come, in order.
+void TestSimSocket::hislipInterrupted()
+{
+    Bench bench{Scenario()};
+    bench.addFault(fault("osc", "*IDN?", Fault::Kind::Late, 800));
+    QVERIFY(bench.start() && bench.startHislip());
+    HislipWire w;
+    QVERIFY(w.open(hislipPort(bench)) > 0);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(w.write("*IDN?\n"));
+    QTRY_COMPARE(bench.log("osc").size(), 1);
+    QVERIFY(w.write("*OPC?\n"));
+    const HislipMessage sync = HislipWire::receive(w.sync);
+    QVERIFY(isMessage(sync, hislip::Interrupted, 0));
+    QCOMPARE(sync.param, w.lastId);
+    const HislipMessage async = HislipWire::receive(w.async);
+    QVERIFY(isMessage(async, hislip::AsyncInterrupted, 0));
+    QCOMPARE(async.param, w.lastId);
+    uint32_t id = 0;
+    QCOMPARE(w.readReply(nullptr, &id), QByteArray("1\n"));
+    QCOMPARE(id, w.lastId);
+    QVERIFY(timer.elapsed() < 800);
+
+    QVERIFY(HislipWire::send(w.async, hislip::AsyncDeviceClear, 0, 0));
+    QVERIFY(HislipWire::receive(w.async).ok);
+    QVERIFY(HislipWire::send(w.sync, hislip::DeviceClearComplete, hislip::Overlapped, 0));
+    QVERIFY(isMessage(HislipWire::receive(w.sync), hislip::DeviceClearAcknowledge, hislip::Overlapped));
+    w.nextId = hislip::FirstMessageId;
+    QVERIFY(w.write("*IDN?\n") && w.write("*OPC?\n"));
+    QVERIFY(w.readReply(nullptr, &id).startsWith("Orvix,"));
+    QCOMPARE(id, hislip::FirstMessageId);
+    QCOMPARE(w.readReply(nullptr, &id), QByteArray("1\n"));
+    QCOMPARE(id, w.lastId);
+}
+
+// Each fault on a query (or on go-to-local) as the wire shows it. reply:
+// the payload expected, "" for nothing, "!error" for an Error message,
+// "!closed" for both channels closed.
+void TestSimSocket::hislipFaults_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("goToLocal");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("no reply") << int(Fault::Kind::NoReply) << 0 << false << QByteArray();
+    QTest::newRow("close") << int(Fault::Kind::Close) << 0 << false << QByteArray("!closed");
+    QTest::newRow("late") << int(Fault::Kind::Late) << 300 << false << QByteArray("1\n");
+    QTest::newRow("garbage") << int(Fault::Kind::Garbage) << 0 << false << QByteArray("?garbage?\n");
+    QTest::newRow("device io error") << int(Fault::Kind::DeviceIoError) << 0 << false << QByteArray("!error");
+    QTest::newRow("device io timeout") << int(Fault::Kind::DeviceIoTimeout) << 0 << false << QByteArray();
+    QTest::newRow("go-to-local, io error") << int(Fault::Kind::DeviceIoError) << 0 << true << QByteArray("!error");
+    QTest::newRow("go-to-local, io timeout") << int(Fault::Kind::DeviceIoTimeout) << 0 << true << QByteArray();
+    QTest::newRow("go-to-local, close") << int(Fault::Kind::Close) << 0 << true << QByteArray("!closed");
+    QTest::newRow("go-to-local, garbage") << int(Fault::Kind::Garbage) << 0 << true << QByteArray("answered");
+}
+
+void TestSimSocket::hislipFaults()
+{
+    QFETCH(int, kind);
+    QFETCH(int, delayMs);
+    QFETCH(bool, goToLocal);
+    QFETCH(QByteArray, reply);
+    Bench bench{Scenario()};
+    bench.addFault(fault("osc", goToLocal ? GoToLocalCommand : "CHAN2 ON", Fault::Kind(kind), delayMs));
+    QVERIFY(bench.start() && bench.startHislip());
+    HislipWire w;
+    QVERIFY(w.open(hislipPort(bench)) > 0);
+    QElapsedTimer timer;
+    timer.start();
+    const int channel = goToLocal ? w.async : w.sync;
+    if (goToLocal)
+        QVERIFY(HislipWire::send(w.async, hislip::AsyncRemoteLocalControl, hislip::GoToLocal, 0));
+    else
+        QVERIFY(w.write("CHAN2 ON;*OPC?\n"));
+    if (reply == "!closed") {
+        QVERIFY(HislipWire::closedByPeer(w.sync) && HislipWire::closedByPeer(w.async));
+        return;
+    }
+    const HislipMessage m = HislipWire::receive(channel, reply.isEmpty() ? 300 : 3000);
+    if (reply.isEmpty()) {
+        QVERIFY(!m.ok);
+    } else if (reply == "!error") {
+        QVERIFY(isMessage(m, hislip::Error, hislip::ErrorUnidentified));
+        QVERIFY(!m.payload.isEmpty());
+    } else if (goToLocal) {
+        QVERIFY(isMessage(m, hislip::AsyncRemoteLocalResponse, 0));
+    } else {
+        QVERIFY(isMessage(m, hislip::DataEnd, 0));
+        QCOMPARE(m.param, w.lastId);
+        QCOMPARE(m.payload, reply);
+        QVERIFY(timer.elapsed() >= delayMs);
+    }
+    // The session goes on, and the next reply is the next query's.
+    uint32_t id = 0;
+    QVERIFY(w.write("*IDN?\n"));
+    QVERIFY(w.readReply(nullptr, &id).startsWith("Orvix,"));
+    QCOMPARE(id, w.lastId);
+    QVERIFY(!bench.log("osc").first().fault.isEmpty());
+}
+
+// What a hostile or broken client sends: each gets its FatalError (or
+// Error) and the server goes on, holding no thread or descriptor for it.
+void TestSimSocket::hislipHostile()
+{
+    Bench bench{Scenario()};
+    HislipServer::Options options;
+    options.maxMessageSize = 4096;
+    HislipServer server({bench.endpoint("osc")}, options);
+    QVERIFY(server.start());
+    const quint16 port = server.port();
+    QCOMPARE(server.resource(0), QStringLiteral("TCPIP::127.0.0.1::hislip0,%1::INSTR").arg(port));
+    const int threads = entriesIn("/proc/self/task");
+    const int fds = entriesIn("/proc/self/fd");
+    const uint32_t version = uint32_t(hislip::ProtocolVersion) << 16;
+    bool closed = false;
+
+    QVERIFY(isMessage(firstAnswer(port, "XS" + QByteArray(14, '\0'), &closed), hislip::FatalError,
+                      hislip::FatalBadHeader));
+    QVERIFY(closed);
+    QVERIFY(isMessage(firstAnswer(port, HislipWire::encode(hislip::DataEnd, 0, 0, "*IDN?\n"), &closed),
+                      hislip::FatalError, hislip::FatalBadInitialization));
+    QVERIFY(closed);
+    for (const QByteArray &sub : {QByteArray("hislip1"), QByteArray("inst0"), QByteArray("hislip+0"),
+                                  QByteArray("hislip0x"), QByteArray(5000, 'h')}) {
+        const HislipMessage m = firstAnswer(port, HislipWire::encode(hislip::Initialize, 0, version, sub), &closed);
+        QVERIFY2(m.ok && m.type == hislip::FatalError && closed, sub.left(20).constData());
+    }
+    QVERIFY(isMessage(firstAnswer(port, HislipWire::encode(hislip::AsyncInitialize, 0, 4242), &closed),
+                      hislip::FatalError, hislip::FatalBadInitialization));
+    QVERIFY(closed);
+
+    // Data before the asynchronous channel exists.
+    const int lone = HislipWire::connectTo(port);
+    QVERIFY(HislipWire::send(lone, hislip::Initialize, 0, version, "hislip0"));
+    QVERIFY(isMessage(HislipWire::receive(lone), hislip::InitializeResponse, 0));
+    QVERIFY(HislipWire::send(lone, hislip::DataEnd, 0, hislip::FirstMessageId, "*IDN?\n"));
+    QVERIFY(isMessage(HislipWire::receive(lone), hislip::FatalError, hislip::FatalNoChannels));
+    QVERIFY(HislipWire::closedByPeer(lone));
+    ::close(lone);
+
+    // A length no server reads: fatal, and both channels close.
+    HislipWire w;
+    QVERIFY(w.open(port) > 0);
+    QVERIFY(HislipWire::sendBytes(w.sync, HislipWire::encode(hislip::DataEnd, 0, w.nextId, {}, quint64(1) << 40)));
+    QVERIFY(isMessage(HislipWire::receive(w.sync), hislip::FatalError, hislip::FatalBadHeader));
+    QVERIFY(HislipWire::closedByPeer(w.sync) && HislipWire::closedByPeer(w.async));
+    // A bad prologue within a session likewise.
+    QVERIFY(w.open(port) > 0);
+    QVERIFY(HislipWire::sendBytes(w.async, "HX" + QByteArray(14, '\0')));
+    QVERIFY(isMessage(HislipWire::receive(w.async), hislip::FatalError, hislip::FatalBadHeader));
+    QVERIFY(HislipWire::closedByPeer(w.sync) && HislipWire::closedByPeer(w.async));
+
+    // A header in pieces is put together; a message over the maximum is
+    // dropped with an Error, and the session goes on.
+    QVERIFY(w.open(port) > 0);
+    const QByteArray query = HislipWire::encode(hislip::DataEnd, 0, w.nextId, "*OPC?\n");
+    for (const QByteArray &piece : {query.left(1), query.mid(1, 8), query.mid(9)}) {
+        QVERIFY(HislipWire::sendBytes(w.sync, piece));
+        QTest::qWait(20);
+    }
+    QCOMPARE(w.readReply(), QByteArray("1\n"));
+    w.nextId += hislip::MessageIdStep;
+    QVERIFY(HislipWire::send(w.sync, hislip::DataEnd, 0, w.nextId, QByteArray(4097, 'X')));
+    w.nextId += hislip::MessageIdStep;
+    QVERIFY(isMessage(HislipWire::receive(w.sync), hislip::Error, hislip::ErrorMessageTooLarge));
+    QCOMPARE(w.query("*OPC?\n"), QByteArray("1\n"));
+    QCOMPARE(server.sessionCount(), 1);
+    w.close();
+    QTRY_COMPARE(server.sessionCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(entriesIn("/proc/self/task"), threads, 5000);
+
+    // More clients than the server serves are told so.
+    QVector<int> idle;
+    for (int i = 0; i < MaxConnections; ++i)
+        idle.append(HislipWire::connectTo(port));
+    QTRY_COMPARE_WITH_TIMEOUT(entriesIn("/proc/self/task"), threads + MaxConnections, 5000);
+    QVERIFY(isMessage(firstAnswer(port, QByteArray(), &closed), hislip::FatalError, hislip::FatalTooManyClients));
+    for (int fd : idle)
+        ::close(fd);
+    QTRY_COMPARE_WITH_TIMEOUT(entriesIn("/proc/self/task"), threads, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(entriesIn("/proc/self/fd"), fds, 5000);
+    QVERIFY(w.open(port) > 0);
+    QCOMPARE(w.query("*OPC?\n"), QByteArray("1\n"));
 }
 
 QTEST_MAIN(TestSimSocket)

@@ -6,6 +6,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace benchsim;
@@ -76,6 +77,8 @@ private slots:
     void rejectedAcquisitions();
     void reproducible();
     void noise();
+    void ramps_data();
+    void ramps();
 };
 
 void TestSimWaveform::edges_data()
@@ -150,6 +153,11 @@ void TestSimWaveform::edges()
         QVERIFY2(std::fabs(snk - t.src2SnkMs) < period, qPrintable(QString::number(snk)));
         QVERIFY2(std::fabs(rf - t.src2RfMs) < period, qPrintable(QString::number(rf)));
         QCOMPARE(t.timePerSample, period / 1000);
+        // Ideal steps cross every level at the edges played.
+        QCOMPARE(t.srcCrossS, 0.0);
+        QCOMPARE(t.snkCrossS, t.src2SnkMs / 1000);
+        QCOMPARE(t.rfCrossS, t.src2RfMs / 1000);
+        QCOMPARE(t.saRfCrossS, t.src2RfMs / 1000);
     }
 }
 
@@ -226,6 +234,81 @@ void TestSimWaveform::noise()
     const QVector<double> sink = readBlock(osc, "CHAN2:DATA?");
     QVERIFY(sink.mid(0, 100) != d.mid(0, 100));
     QVERIFY(std::fabs(sink[0]) <= 0.015 && sink[0] != 0);
+}
+
+// Edges with a rise time: linear ramps of riseMs / 0.8 whose 50 % point lies
+// at the edge (10-90 % in riseMs), sampled on the record's own axis; the
+// truth's crossings are where the ramps reach the rules' levels as this
+// acquisition's samples set them.
+void TestSimWaveform::ramps_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<double>("riseMs");
+    QTest::addColumn<double>("noise");
+    QTest::newRow("Benlo, 0.3 ms, quiet") << "Benlo" << 0.3 << 0.0;
+    QTest::newRow("Orvix, 2 ms, noisy") << "Orvix" << 2.0 << 0.002;
+    QTest::newRow("Benlo, shorter than a sample") << "Benlo" << 0.02 << 0.0;
+}
+
+void TestSimWaveform::ramps()
+{
+    QFETCH(QString, type);
+    QFETCH(double, riseMs);
+    QFETCH(double, noise);
+    Scenario s;
+    s.oscType = type;
+    s.riseMs = riseMs;
+    s.noiseV = noise;
+    s.src2RfMs = 40.0137;
+    s.src2SnkMs = 120.0291;
+    const bool benlo = s.isBenlo();
+    const int points = 20000;
+    Bench bench(s);
+    Endpoint *osc = bench.endpoint("osc");
+    Endpoint *sa = bench.endpoint("sa");
+    osc->handle("ACQ:POIN 20000;CHAN2 ON;CHAN3 ON;CHAN2:STAT ON;CHAN3:STAT ON;FORM REAL,32;*TRG");
+    sa->handle(QByteArray("FORM REAL,32;SWE:TIME ") + (benlo ? "1.2" : "1"));
+    const QVector<double> channels[3] = {readBlock(osc, "CHAN1:DATA?"), readBlock(osc, "CHAN2:DATA?"),
+                                         readBlock(osc, "CHAN3:DATA?")};
+    const QVector<double> trace = readBlock(sa, "TRAC? TRACE1, 20000");
+    const Truth t = bench.truths().last();
+
+    const double duration = riseMs / 0.8 / 1000;
+    const double edges[3] = {0.0, 0.1200291, 0.0400137};
+    const double highs[3] = {0.15, 0.1, 0.2};
+    for (int c = 0; c < 3; ++c) {
+        double worst = 0;
+        for (int j = 0; j < points; ++j) {
+            const double f = std::clamp((axis(j, points, benlo) - edges[c] + duration / 2) / duration, 0.0, 1.0);
+            worst = std::max(worst, std::fabs(channels[c][j] - highs[c] * f));
+        }
+        // Within the noise (clipped at 3 sigma) and float32's rounding.
+        QVERIFY2(worst <= 3 * noise + 1e-6, qPrintable(QStringLiteral("channel %1: %2").arg(c + 1).arg(worst)));
+    }
+
+    // The crossings, from the rules' levels on these samples.
+    auto crossing = [&](double level, double edge, double low, double high) {
+        return edge - duration / 2 + duration * (level - low) / (high - low);
+    };
+    auto ruleLevel = [](const QVector<double> &y) {
+        const auto [lo, hi] = std::minmax_element(y.begin(), y.end());
+        return *lo + (*hi - *lo) * 0.25;
+    };
+    QVERIFY(std::fabs(t.srcCrossS - crossing(channels[0][0] + 0.035, 0.0, 0.0, 0.15)) < 1e-12);
+    QVERIFY(std::fabs(t.snkCrossS - crossing(0.06, edges[1], 0.0, 0.1)) < 1e-12);
+    QVERIFY(std::fabs(t.rfCrossS - crossing(ruleLevel(channels[2]), edges[2], 0.0, 0.2)) < 1e-9);
+    QVERIFY(std::fabs(t.saRfCrossS - crossing(ruleLevel(trace), edges[2], -80.0, -20.0)) < 1e-9);
+    if (noise == 0) {
+        // Where the samples are noise-free, interpolating them finds the truth.
+        const int i = sinkEdge(channels[1]);
+        const double y0 = channels[1][i - 1], y1 = channels[1][i];
+        const double fine = axis(i - 1, points, benlo)
+                            + (0.06 - y0) / (y1 - y0) * (axis(i, points, benlo) - axis(i - 1, points, benlo));
+        if (duration > 2 * t.timePerSample)
+            QVERIFY2(std::fabs(fine - t.snkCrossS) < 1e-9, qPrintable(QString::number(fine - t.snkCrossS)));
+    }
+    // The 10 % and 90 % points of the sink's ramp lie riseMs apart.
+    QVERIFY(std::fabs(crossing(0.09, edges[1], 0, 0.1) - crossing(0.01, edges[1], 0, 0.1) - riseMs / 1000) < 1e-12);
 }
 
 QTEST_APPLESS_MAIN(TestSimWaveform)

@@ -40,6 +40,21 @@ public:
         }
     }
 
+    // The next n bytes the client sent; fewer when the client closed or
+    // they did not all come within timeoutMs.
+    std::string readBytes(size_t n, int timeoutMs = 5000)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (pending_.size() < n) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !receive(int(left.count())))
+                break;
+        }
+        std::string bytes = pending_.substr(0, n);
+        pending_.erase(0, bytes.size());
+        return bytes;
+    }
+
     // Reads (and drops) everything until the client closes, at most timeoutMs.
     void waitClientClose(int timeoutMs = 5000)
     {
@@ -63,6 +78,8 @@ public:
         }
         return true;
     }
+
+    int fd() const { return fd_; }
 
     static void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -98,9 +115,17 @@ private:
 class ScriptedServer {
 public:
     using Script = std::function<void(ScriptedPeer &)>;
+    // For protocols with more than one connection: the script takes the
+    // next ones with acceptNext().
+    using ServerScript = std::function<void(ScriptedServer &, ScriptedPeer &)>;
 
     // resetOnClose: end the connection with a TCP reset instead of a FIN.
     explicit ScriptedServer(Script script, bool resetOnClose = false)
+        : ScriptedServer([script](ScriptedServer &, ScriptedPeer &peer) { script(peer); }, resetOnClose)
+    {
+    }
+
+    explicit ScriptedServer(ServerScript script, bool resetOnClose = false)
     {
         listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
@@ -108,7 +133,7 @@ public:
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         addr.sin_port = 0;
         ::bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(listenFd_, 1);
+        ::listen(listenFd_, 2);
         socklen_t len = sizeof addr;
         ::getsockname(listenFd_, reinterpret_cast<sockaddr *>(&addr), &len);
         port_ = ntohs(addr.sin_port);
@@ -119,7 +144,7 @@ public:
                 const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
                 if (fd >= 0) {
                     ScriptedPeer peer(fd);
-                    script(peer);
+                    script(*this, peer);
                     received_ = peer.received();
                     if (resetOnClose) {
                         const linger l{1, 0};
@@ -140,6 +165,16 @@ public:
 
     quint16 port() const { return port_; }
     QString resource() const { return QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(port_); }
+
+    // The next connection, from the script's thread; -1 if none came within
+    // timeoutMs. The script closes it.
+    int acceptNext(int timeoutMs = 5000)
+    {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) != 1)
+            return -1;
+        return ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
 
     // Waits until the script has run and the connection is closed.
     bool waitDone(int timeoutMs = 10000)

@@ -1,8 +1,8 @@
 // A VXI-11 core channel on 127.0.0.1 that answers like an instrument until
 // one procedure, which it answers as a broken or hostile one would: a flood
 // of replies to other calls or of empty record fragments, a reply that
-// trickles in and never completes, or huge replies to other calls before
-// the real one. A flood or trickle goes on until the client makes its next
+// trickles in and never completes, huge replies to other calls before the
+// real one, or no reply at all. A flood or trickle goes on until the client makes its next
 // call (or hangs up); for the client's benefit the stream is then brought
 // back in step and that call is answered, as are all later ones. One
 // connection, served on a thread.
@@ -31,6 +31,7 @@ public:
         EmptyFragments, // endless empty record fragments, never a last one
         Trickle,        // the real reply, a byte every 20 ms
         HugeOtherXids,  // three 40 MB replies to other calls, then the real one
+        Silent,         // nothing, ever, for that call
     };
 
     HostileCore(uint32_t hostileProc, Mode mode) : proc_(hostileProc), mode_(mode)
@@ -168,6 +169,10 @@ private:
             }
             return sendBytes(fd, ordinaryReply(h, args));
         }
+        case Mode::Silent:
+            while (!calledAgain())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return true;
         }
         return false;
     }

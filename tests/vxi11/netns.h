@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -17,7 +18,8 @@ inline bool inNetNamespace() { return qgetenv("QUENVIA_IN_NETNS") == "1"; }
 
 // Call first thing in main(). Returns only when not re-executed (already
 // inside, or namespaces unavailable); exits with 1 if the exec fails.
-inline void reexecInNetNamespace(int argc, char **argv)
+// setup: shell commands run inside before the test, after loopback is up.
+inline void reexecInNetNamespace(int argc, char **argv, const char *setup = "true")
 {
     if (inNetNamespace() || std::system("unshare -rn sh -c 'ip link set lo up' >/dev/null 2>&1") != 0)
         return;
@@ -25,9 +27,10 @@ inline void reexecInNetNamespace(int argc, char **argv)
     if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
         return;
     ::setenv("QUENVIA_IN_NETNS", "1", 1);
+    static std::string script;
+    script = std::string("ip link set lo up && { ") + setup + "; } && exec \"$0\" \"$@\"";
     std::vector<char *> args = {const_cast<char *>("unshare"), const_cast<char *>("-rn"), const_cast<char *>("sh"),
-                                const_cast<char *>("-c"),
-                                const_cast<char *>("ip link set lo up && exec \"$0\" \"$@\""), self};
+                                const_cast<char *>("-c"), const_cast<char *>(script.c_str()), self};
     for (int i = 1; i < argc; ++i)
         args.push_back(argv[i]);
     args.push_back(nullptr);

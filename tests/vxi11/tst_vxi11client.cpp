@@ -49,7 +49,26 @@ QByteArray receive(visa::Transport &t, ViUInt32 count, ViStatus *status, ViUInt3
     return buf;
 }
 
+// One step of a read-ahead script: a viRead of count bytes with the status
+// and bytes it must give, or (count 0) a write of a new command or a device
+// clear.
+struct ReadStep {
+    ViUInt32 count = 0;
+    ViStatus status = VI_SUCCESS;
+    QByteArray data;
+    bool clear = false;
+};
+using ReadSteps = QVector<ReadStep>;
+using FakeReads = QVector<FakeRead>;
+
+ReadStep readStep(ViUInt32 count, ViStatus status, const QByteArray &data) { return {count, status, data}; }
+ReadStep writeStep() { return {}; }
+ReadStep clearStep() { return {0, VI_SUCCESS, {}, true}; }
+
 } // namespace
+
+Q_DECLARE_METATYPE(ReadSteps)
+Q_DECLARE_METATYPE(FakeReads)
 
 class TestVxi11Client : public QObject {
     Q_OBJECT
@@ -75,12 +94,17 @@ private slots:
     void readStatusMapping_data();
     void readStatusMapping();
     void shortChunksAndRefusedProcedure();
+    void readAheadKeepsStatusesExact_data();
+    void readAheadKeepsStatusesExact();
+    void blockPathInOneRoundTrip();
     void staleReplyAfterTimeoutDiscarded();
     void slowPiecesBoundedByTimeout_data();
     void slowPiecesBoundedByTimeout();
     void openTimeoutBoundsCreateLink();
     void hostileCoreBoundedByTimeout_data();
     void hostileCoreBoundedByTimeout();
+    void unansweredReadEndsAtItsBound_data();
+    void unansweredReadEndsAtItsBound();
     void hugeStaleRepliesCostNoMemory();
 
 private:
@@ -191,6 +215,13 @@ void TestVxi11Client::restOfReplyStaysForNextRead()
     QVERIFY(all.startsWith("#580000"));
     QCOMPARE(quint8(all[7 + 10]), quint8(10));
     QCOMPARE(quint8(all[7 + 80000 - 1]), quint8((80000 - 1) & 0xff));
+
+    // A device clear leaves nothing of the reply, at the device or here.
+    QCOMPARE(send(*t, "FIXED? 20\n"), VI_SUCCESS);
+    QCOMPARE(receive(*t, 4, &st), QByteArray(4, 'x'));
+    QCOMPARE(t->clear(2000), VI_SUCCESS);
+    QCOMPARE(receive(*t, 100, &st, 300), QByteArray());
+    QCOMPARE(st, VI_ERROR_TMO);
 }
 
 void TestVxi11Client::deviceErrorLeavesLinkUsable()
@@ -476,7 +507,126 @@ void TestVxi11Client::shortChunksAndRefusedProcedure()
     QCOMPARE(receive(*t, 100, &st), QByteArray("abcdefg\n"));
     QCOMPARE(st, VI_SUCCESS);
     std::lock_guard<std::mutex> lock(fake.script->mutex);
-    QCOMPARE(fake.script->requestSizes, (std::vector<uint32_t>{100, 97, 94}));
+    // A read of less than the read-ahead asks for the read-ahead (here the
+    // announced maxRecvSize) every time; a larger one for what it still wants.
+    QCOMPARE(fake.script->requestSizes, (std::vector<uint32_t>{1u << 20, 1u << 20, 1u << 20}));
+}
+
+// The device is asked for 1024 bytes (its maxRecvSize) whenever a read wants
+// less; what comes beyond the count is served to the following reads.
+// Statuses must stay those of reads that each went to the device: END only
+// when the message really ended, VI_SUCCESS_MAX_CNT when the count stopped
+// the read, and a new command never answered from an old reply.
+void TestVxi11Client::readAheadKeepsStatusesExact_data()
+{
+    QTest::addColumn<FakeReads>("replies");
+    QTest::addColumn<ReadSteps>("steps");
+    QTest::addColumn<std::vector<uint32_t>>("requests");
+    const uint32_t end = vxi11::ReasonEnd, cnt = vxi11::ReasonReqCnt;
+    const ViStatus ok = VI_SUCCESS, max = VI_SUCCESS_MAX_CNT;
+    const std::vector<uint32_t> one{1024}, two{1024, 1024};
+
+    QTest::newRow("held rest ends at the count")
+        << FakeReads{{0, end, "abcdef"}}
+        << ReadSteps{readStep(2, max, "ab"), readStep(4, ok, "cdef")} << one;
+    QTest::newRow("held rest shorter than the count")
+        << FakeReads{{0, end, "abcdef"}}
+        << ReadSteps{readStep(2, max, "ab"), readStep(100, ok, "cdef")} << one;
+    QTest::newRow("several reads within the held rest")
+        << FakeReads{{0, end, "abcdef"}}
+        << ReadSteps{readStep(2, max, "ab"), readStep(2, max, "cd"), readStep(2, ok, "ef")} << one;
+    QTest::newRow("message longer than the read-ahead")
+        << FakeReads{{0, cnt, QByteArray(1024, 'x')}, {0, end, "yz"}}
+        << ReadSteps{readStep(2, max, "xx"), readStep(1022, max, QByteArray(1022, 'x')),
+                     readStep(10, ok, "yz")} << two;
+    QTest::newRow("held rest without END fills the count")
+        << FakeReads{{0, cnt, "abcdef"}}
+        << ReadSteps{readStep(2, max, "ab"), readStep(4, max, "cdef")} << one;
+    QTest::newRow("held rest without END, then the device's rest")
+        << FakeReads{{0, cnt, "abcdef"}, {0, end, "gh"}}
+        << ReadSteps{readStep(2, max, "ab"), readStep(100, ok, "cdefgh")} << two;
+    QTest::newRow("device error after the held rest")
+        << FakeReads{{0, 0, "abcdef"}, {vxi11::ErrIoTimeout, 0, ""}}
+        << ReadSteps{readStep(2, max, "ab"), readStep(100, VI_ERROR_TMO, "cdef")} << two;
+    QTest::newRow("new command drops the held rest")
+        << FakeReads{{0, end, "abcdef"}, {0, end, "NEW\n"}}
+        << ReadSteps{readStep(2, max, "ab"), writeStep(), readStep(100, ok, "NEW\n")} << two;
+    QTest::newRow("device clear drops the held rest")
+        << FakeReads{{0, end, "abcdef"}, {0, end, "NEW\n"}}
+        << ReadSteps{readStep(2, max, "ab"), clearStep(), readStep(100, ok, "NEW\n")} << two;
+    QTest::newRow("count at the read-ahead asks for the count")
+        << FakeReads{{0, cnt, QByteArray(1024, 'x')}, {0, end, QByteArray(476, 'x')}}
+        << ReadSteps{readStep(1024, max, QByteArray(1024, 'x')), readStep(2000, ok, QByteArray(476, 'x'))}
+        << std::vector<uint32_t>{1024, 2000};
+    QTest::newRow("device error with data holds nothing")
+        << FakeReads{{vxi11::ErrIoError, end, "abcdef"}, {0, end, "1\n"}}
+        << ReadSteps{readStep(2, VI_ERROR_IO, "ab"), readStep(100, ok, "1\n")} << two;
+    QTest::newRow("more than asked is refused, nothing held")
+        << FakeReads{{0, end, QByteArray(1025, 'x')}, {0, end, "1\n"}}
+        << ReadSteps{readStep(2, VI_ERROR_IO, ""), readStep(100, ok, "1\n")} << two;
+}
+
+void TestVxi11Client::readAheadKeepsStatusesExact()
+{
+    QFETCH(FakeReads, replies);
+    QFETCH(ReadSteps, steps);
+    QFETCH(std::vector<uint32_t>, requests);
+    FakeCore fake;
+    fake.script->maxRecvSize = vxi11::MinMaxRecvSize;
+    for (const FakeRead &r : replies)
+        fake.addRead(r.error, r.reason, r.data);
+    ViStatus st;
+    auto t = openInstr(fake.resource(), &st);
+    QVERIFY(t);
+    for (int i = 0; i < steps.size(); ++i) {
+        const ReadStep &step = steps[i];
+        if (step.count == 0) {
+            QCOMPARE(step.clear ? t->clear(2000) : send(*t, "*IDN?\n"), VI_SUCCESS);
+            continue;
+        }
+        const QByteArray got = receive(*t, step.count, &st);
+        QVERIFY2(st == step.status, qPrintable(QStringLiteral("step %1: status %2").arg(i).arg(st, 0, 16)));
+        QCOMPARE(got, step.data);
+    }
+    std::lock_guard<std::mutex> lock(fake.script->mutex);
+    QCOMPARE(fake.script->requestSizes, requests);
+}
+
+// The application's block path (the two header bytes, the count digits,
+// then the data into a file) through the VISA calls: one device_read in all.
+void TestVxi11Client::blockPathInOneRoundTrip()
+{
+    FakeCore fake;
+    const QByteArray data = ScriptEndpoint("").handle("BLOCK? 80000").bytes;
+    fake.addRead(0, vxi11::ReasonEnd, data);
+    fake.addRead(0, vxi11::ReasonEnd, "SIM,OSC\n");
+    const QByteArray rsrc = fake.resource().toLatin1();
+    ViSession rm = 0, vi = 0;
+    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
+    QCOMPARE(viOpen(rm, rsrc.constData(), 0, 2000, &vi), VI_SUCCESS);
+    ViByte head[8] = {};
+    ViUInt32 ret = 0;
+    QCOMPARE(viRead(vi, head, 2, &ret), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(head), int(ret)), QByteArray("#5"));
+    QCOMPARE(viRead(vi, head, 5, &ret), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(head), int(ret)), QByteArray("80000"));
+    QTemporaryDir dir;
+    const QByteArray file = dir.filePath("Trace.tmp").toLocal8Bit();
+    QCOMPARE(viReadToFile(vi, file.constData(), 80000 + 10, &ret), VI_SUCCESS);
+    QCOMPARE(int(ret), 80000 + 1);
+    QFile spooled(QString::fromLocal8Bit(file));
+    QVERIFY(spooled.open(QIODevice::ReadOnly));
+    QCOMPARE(spooled.readAll(), data.mid(7));
+    {
+        std::lock_guard<std::mutex> lock(fake.script->mutex);
+        QCOMPARE(fake.script->requestSizes.size(), size_t(1));
+    }
+    // The message ended: the next read goes to the device again.
+    char idn[32] = {};
+    QCOMPARE(viQueryf(vi, "*IDN?\n", "%32c", idn), VI_SUCCESS);
+    QCOMPARE(QByteArray(idn), QByteArray("SIM,OSC\n"));
+    QCOMPARE(viClose(vi), VI_SUCCESS);
+    QCOMPARE(viClose(rm), VI_SUCCESS);
 }
 
 void TestVxi11Client::staleReplyAfterTimeoutDiscarded()
@@ -593,6 +743,38 @@ void TestVxi11Client::hostileCoreBoundedByTimeout()
     }
     QVERIFY2(clock.elapsed() < boundMs + 1000, QByteArray::number(clock.elapsed()));
     QCOMPARE(viClose(rm), VI_SUCCESS);
+}
+
+// A device_read the instrument never answers ends when the device's
+// io_timeout plus the client's second for the reply have passed: not before
+// (the device may still answer), and not long after, also for the long
+// waits the kernel's timer wheel would round up by a quarter second.
+void TestVxi11Client::unansweredReadEndsAtItsBound_data()
+{
+    QTest::addColumn<uint>("timeoutMs");
+    QTest::newRow("300 ms") << 300u;
+    QTest::newRow("2000 ms") << 2000u;
+}
+
+void TestVxi11Client::unansweredReadEndsAtItsBound()
+{
+    QFETCH(uint, timeoutMs);
+    HostileCore core(vxi11::DeviceRead, HostileCore::Mode::Silent);
+    ViStatus st;
+    auto t = openInstr(core.resource(), &st);
+    QVERIFY(t);
+    QCOMPARE(send(*t, "*OPC?\n"), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(receive(*t, 100, &st, timeoutMs), QByteArray());
+    const qint64 ms = clock.elapsed();
+    QCOMPARE(st, VI_ERROR_TMO);
+    const qint64 bound = qint64(timeoutMs) + 1000;
+    QVERIFY2(ms >= bound - 100 && ms < bound + 500, QByteArray::number(ms));
+    // The link goes on: the next exchange is answered.
+    QCOMPARE(send(*t, "*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(receive(*t, 100, &st), QByteArray("1\n"));
+    QCOMPARE(st, VI_SUCCESS);
 }
 
 // Replies to other calls, 40 MB each, stream past a read that waits for its

@@ -5,11 +5,13 @@
 #include "tests/setups/setupbench.h"
 
 #include <QApplication>
+#include <QStatusBar>
 
 class TestVxi11InitButtons : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void hostWithoutPortmapper();
     void initButtonsReachTheBench();
 
 private:
@@ -22,6 +24,20 @@ void TestVxi11InitButtons::initTestCase()
         QSKIP(QUENVIA_NETNS_SKIP_MESSAGE);
     QVERIFY(home_.isValid());
     UsePrivateSettings(home_);
+}
+
+// A known host that runs no portmapper is not "no such resource": the
+// message says what is missing, and where.
+void TestVxi11InitButtons::hostWithoutPortmapper()
+{
+    SetupBench b{benchsim::Scenario()};
+    QVERIFY2(b.started, qPrintable(b.error));
+    b.form->OsIp->setText(QStringLiteral("TCPIP::127.0.0.1::INSTR"));
+    b.click(b.form->OsInit);
+    QCOMPARE(b.form->OsInit->text(), Init);
+    QCOMPARE(b.window->statusBar()->currentMessage(),
+             QStringLiteral("Oscilloscope at \"TCPIP::127.0.0.1::INSTR\": Init failed at open: connection refused: no "
+                            "portmapper at 127.0.0.1 (port 111), where VXI-11 asks for the instrument's port"));
 }
 
 void TestVxi11InitButtons::initButtonsReachTheBench()

@@ -1,6 +1,7 @@
 // The simulator's VXI-11 server as a bench looks to clients that are not
 // ours: portmapper on port 111 of 127.0.0.1/.2/.3, pyvisa-py and the lxi CLI,
-// plus our own client through the portmapper. Port 111 needs privileges, so
+// plus our own client through the portmapper. And our client and the SCPI
+// console against a VXI-11 server we did not write. Port 111 needs privileges, so
 // the test re-runs itself inside a private user and network namespace
 // (unshare -rn); where that is not allowed it skips.
 #include "netns.h"
@@ -15,6 +16,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -60,6 +63,8 @@ private slots:
     void silentPortmapperIsATimeout();
     void lxiCli();
     void pyvisaMatchesOurClient();
+    void independentServer_data();
+    void independentServer();
 
 private:
     ScriptEndpoint osc_{"SIM,OSC,0,1"}, sa_{"SIM,SA,0,1"}, va_{"SIM,VA,0,1"};
@@ -160,8 +165,9 @@ void TestVxi11Interop::silentPortmapperIsATimeout()
     ::close(fd);
     QCOMPARE(st, VI_ERROR_TMO);
     QVERIFY2(elapsed < 1000 + 1000, QByteArray::number(elapsed));
-    // Nobody at all on port 111 is still "not found".
-    QCOMPARE(viOpen(rm, "TCPIP::127.0.0.5::INSTR", 0, 1000, &vi), VI_ERROR_RSRC_NFOUND);
+    // Nobody at all on port 111: the host is there and refuses, which the
+    // application words as a host without a portmapper.
+    QCOMPARE(viOpen(rm, "TCPIP::127.0.0.5::INSTR", 0, 1000, &vi), VI_ERROR_MACHINE_NAVAIL);
     QCOMPARE(viClose(rm), VI_SUCCESS);
 }
 
@@ -240,6 +246,92 @@ void TestVxi11Interop::pyvisaMatchesOurClient()
     qInfo("20000-point block: ours %.3f ms, pyvisa-py %.3f ms", ours.blockMs, theirs.value("blockMs").toDouble());
     QCOMPARE(viClose(vi), VI_SUCCESS);
     QCOMPARE(viClose(rm), VI_SUCCESS);
+}
+
+// The independent server runs on an ephemeral core port; "-m" sets the
+// maxRecvSize it announces, which bounds how far our reads look ahead.
+void TestVxi11Interop::independentServer_data()
+{
+    QTest::addColumn<QString>("maxRecvSize");
+    QTest::newRow("its default, 1 MiB") << QString();
+    QTest::newRow("1024 bytes") << QStringLiteral("1024");
+}
+
+void TestVxi11Interop::independentServer()
+{
+    QFETCH(QString, maxRecvSize);
+    if (QString(VXI11_REF_SERVER).isEmpty())
+        QSKIP("the independent VXI-11 server was not built (its sources, rpcgen or libtirpc missing)");
+    QProcess ref;
+    ref.start(QStringLiteral(VXI11_REF_SERVER),
+              maxRecvSize.isEmpty() ? QStringList() : QStringList{QStringLiteral("-m"), maxRecvSize});
+    QVERIFY(ref.waitForStarted(5000));
+    ref.setReadChannel(QProcess::StandardError); // where it says it is ready
+    QString ready;
+    QRegularExpressionMatch port;
+    for (int i = 0; i < 50 && !port.hasMatch(); ++i) {
+        ref.waitForReadyRead(100);
+        ready += QString::fromLatin1(ref.readAllStandardError());
+        port = QRegularExpression(QStringLiteral("core port (\\d+),")).match(ready);
+    }
+    QVERIFY2(port.hasMatch(), qPrintable(ready));
+    const QByteArray rsrc = QStringLiteral("TCPIP::127.0.0.1,%1::inst0::INSTR").arg(port.captured(1)).toLatin1();
+
+    ViSession rm = 0, vi = 0;
+    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
+    QCOMPARE(viOpen(rm, rsrc.constData(), 0, 2000, &vi), VI_SUCCESS);
+    QCOMPARE(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
+    QByteArray buf;
+    // A reply of exactly 10 bytes read 4 and 6: the second ends with END.
+    QCOMPARE(writeText(vi, "TEST:LEN? 10\n"), VI_SUCCESS);
+    QCOMPARE(readInto(vi, &buf, 4), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(readInto(vi, &buf, 6), VI_SUCCESS);
+    QCOMPARE(buf, QByteArray("AAAAA\n"));
+    // A new query after a partial read gets its own reply.
+    QCOMPARE(writeText(vi, "TEST:LEN? 10\n"), VI_SUCCESS);
+    QCOMPARE(readInto(vi, &buf, 4), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(writeText(vi, "*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(readInto(vi, &buf, 100), VI_SUCCESS);
+    QCOMPARE(buf, QByteArray("SIMCO,SCOPE-1,SN0001,1.0\n"));
+    // The application's block path: header, digits, the data to a file.
+    QTemporaryDir dir;
+    const QByteArray file = dir.filePath("Trace.tmp").toLocal8Bit();
+    QCOMPARE(writeText(vi, "CHAN1:DATA?\n"), VI_SUCCESS);
+    QCOMPARE(readInto(vi, &buf, 2), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(buf, QByteArray("#5"));
+    QCOMPARE(readInto(vi, &buf, 5), VI_SUCCESS_MAX_CNT);
+    QCOMPARE(buf, QByteArray("80000"));
+    ViUInt32 ret = 0;
+    QCOMPARE(viReadToFile(vi, file.constData(), 80000 + 10, &ret), VI_SUCCESS);
+    QCOMPARE(int(ret), 80000 + 1);
+    QFile spooled(QString::fromLocal8Bit(file));
+    QVERIFY(spooled.open(QIODevice::ReadOnly));
+    const QByteArray data = spooled.readAll();
+    QCOMPARE(data.size(), 80000 + 1);
+    for (int i : {0, 255, 256, 4095, 65535, 79999})
+        QCOMPARE(quint8(data[i]), quint8(i & 0xff));
+    QCOMPARE(data.back(), '\n');
+    QCOMPARE(viClose(vi), VI_SUCCESS);
+    QCOMPARE(viClose(rm), VI_SUCCESS);
+
+    // The console: text, a block to a file, a command that is no query.
+    QProcess console;
+    console.start(QStringLiteral(QUENVIA_EXE), {"--scpi", QString::fromLatin1(rsrc), "--raw", dir.filePath("raw.bin"),
+                                               "*IDN?", "CHAN1:DATA?", "ACQ:POIN 10", "TEST:LEN? 4"});
+    QVERIFY(console.waitForFinished(30000));
+    const QString err = QString::fromLocal8Bit(console.readAllStandardError());
+    QVERIFY2(console.exitCode() == 0, qPrintable(err));
+    QCOMPARE(QString::fromLocal8Bit(console.readAllStandardOutput()),
+             QStringLiteral("SIMCO,SCOPE-1,SN0001,1.0\n"
+                            "block of 80000 bytes, written to %1, float32: 3.820471e-37 1.008251e-34 "
+                            "2.658463e-32 7.003653e-30 1.84362e-27 4.849422e-25 1.274669e-22 3.348188e-20 ...\n"
+                            "AAA\n")
+                 .arg(dir.filePath("raw.bin")));
+    QFile raw(dir.filePath("raw.bin"));
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    QCOMPARE(raw.readAll(), data.left(80000));
+    ref.terminate();
+    QVERIFY(ref.waitForFinished(5000));
 }
 
 int main(int argc, char **argv)
