@@ -44,3 +44,8 @@ QByteArray RunReportHtml(const ReportInput &input);
 
 // Written atomically; empty when written, else the reason.
 QString WriteRunReport(const QString &path, const ReportInput &input);
+
+// A run in memory (the Statistics window's) as its record would give it,
+// with its last traces: those given when they have samples, else read from
+// the run's trace files. Without a stamp: the window keeps none.
+ReportInput ReportOfRun(const RunRecord &run, const MeasurementTraces &last);
