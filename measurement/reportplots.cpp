@@ -25,8 +25,9 @@ SvgPlot ReportHistogram(const RecordedRun &run, const DelayPathInfo &path)
     plot.title = QLatin1String(path.label);
     plot.xTitle = QStringLiteral("Delay / %1").arg(QLatin1String(path.unit));
     plot.yTitle = QStringLiteral("count");
-    plot.width = 340;
-    plot.height = 220;
+    // Three to a row: small, so that their text prints as large as the others'.
+    plot.width = 250;
+    plot.height = 200;
     plot.yFromZero = true;
     plot.bars = MakeHistogram(run.delays(path.path));
     plot.barColour = PathColour(path.path);

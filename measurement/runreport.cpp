@@ -25,6 +25,7 @@ table { border-collapse: collapse; margin: 4px 0 8px; }
 th, td { border: 1px solid #bbb; padding: 2px 6px; text-align: left; vertical-align: top; }
 th { background: #f0f0f0; font-weight: normal; }
 td.n { text-align: right; white-space: nowrap; font-variant-numeric: tabular-nums; }
+#run td.n, #settings td.n, #calibration td.n { text-align: left; }
 .note { color: #555; font-style: italic; }
 .met { color: #066a00; font-weight: bold; }
 .exceeded { color: #b00000; font-weight: bold; }
