@@ -6,9 +6,7 @@
 #include <QDir>
 #include <QFile>
 
-namespace {
-
-bool ReadTrace(const QString &path, QVector<double> *out, QString *error)
+bool ReadTraceFile(const QString &path, QVector<double> *out, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -31,8 +29,6 @@ bool ReadTrace(const QString &path, QVector<double> *out, QString *error)
     return true;
 }
 
-} // namespace
-
 bool LoadMeasurementTraces(const RunRecord &run, int index, MeasurementTraces *out, QString *error)
 {
     if (index < 1 || index > run.measurements.size()) {
@@ -49,8 +45,8 @@ bool LoadMeasurementTraces(const RunRecord &run, int index, MeasurementTraces *o
         return false;
     }
     MeasurementTraces loaded;
-    if (!ReadTrace(files[0], &loaded.traces.src, error) || !ReadTrace(files[1], &loaded.traces.rf, error)
-        || !ReadTrace(files[2], &loaded.traces.snk, error))
+    if (!ReadTraceFile(files[0], &loaded.traces.src, error) || !ReadTraceFile(files[1], &loaded.traces.rf, error)
+        || !ReadTraceFile(files[2], &loaded.traces.snk, error))
         return false;
     loaded.traces.count = loaded.traces.src.size();
     loaded.t = BuildTimeAxis(loaded.traces.count, OscTypeOf(run.settings.osType));
