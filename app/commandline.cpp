@@ -18,6 +18,7 @@ enum class For {
     Measure,   // --measure only
     Calibrate, // --calibrate only
     Compare,
+    From, // --from: a report of a run already recorded
 };
 
 struct KnownOption
@@ -41,6 +42,9 @@ const KnownOption Options[] = {
     {"--reference-ms", Takes::Value, For::Calibrate},
     {"--compare", Takes::TwoValues, For::Compare},
     {"--plot", Takes::Value, For::Compare},
+    {"--report", Takes::Value, For::Any},
+    {"--junit", Takes::Value, For::Measure},
+    {"--from", Takes::Value, For::From},
     {"--help", Takes::Nothing, For::Any},
     {"--version", Takes::Nothing, For::Any},
     {"--recover", Takes::Value, For::Any},
@@ -77,6 +81,15 @@ const QtOption *FindQtOption(const QString &arg)
         if (name == QLatin1String(o.name))
             return &o;
     return nullptr;
+}
+
+// "report.HTML" has the suffix "html".
+bool HasSuffix(const QString &file, std::initializer_list<const char *> suffixes)
+{
+    for (const char *suffix : suffixes)
+        if (file.endsWith(QLatin1Char('.') + QLatin1String(suffix), Qt::CaseInsensitive))
+            return true;
+    return false;
 }
 
 struct FigureName
@@ -166,6 +179,7 @@ bool ParseLimit(const QString &text, Limit *limit, QString *error)
         *error = QStringLiteral("limit \"%1\": \"%2\" is no number of milliseconds").arg(text, number);
         return false;
     }
+    out.text = text;
     *limit = out;
     return true;
 }
@@ -184,7 +198,7 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
     CommandLine out;
     QStringList seen;
     // The first option given for each mode, for messages.
-    QString firstOf[5];
+    QString firstOf[6];
     auto first = [&firstOf](For mode) -> QString & { return firstOf[int(mode)]; };
 
     // Asking for help is never a mistake, whatever else the line holds.
@@ -315,6 +329,20 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
                 return false;
             }
             out.plotFile = values[0];
+        } else if (name == QLatin1String("--report")) {
+            if (!HasSuffix(values[0], {"html", "htm"})) {
+                *error = QStringLiteral("--report writes HTML: give it a FILE.html, not \"%1\"").arg(values[0]);
+                return false;
+            }
+            out.reportFile = values[0];
+        } else if (name == QLatin1String("--junit")) {
+            if (!HasSuffix(values[0], {"xml"})) {
+                *error = QStringLiteral("--junit writes XML: give it a FILE.xml, not \"%1\"").arg(values[0]);
+                return false;
+            }
+            out.junitFile = values[0];
+        } else if (name == QLatin1String("--from")) {
+            out.fromRecord = values[0];
         } else if (name == QLatin1String("--recover")) {
             out.recoverDir = values[0];
         }
@@ -336,6 +364,30 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
     const bool measure = seen.contains(QStringLiteral("--measure"));
     const bool calibrate = seen.contains(QStringLiteral("--calibrate"));
     const bool compare = seen.contains(QStringLiteral("--compare"));
+    const bool from = seen.contains(QStringLiteral("--from"));
+    // A report of a recorded run is made from the record alone.
+    if (from) {
+        QString other = first(For::Measure);
+        for (For mode : {For::Calibrate, For::Run, For::Compare})
+            if (other.isEmpty())
+                other = first(mode);
+        if (!other.isEmpty()) {
+            *error = QStringLiteral("%1 does not go with --from: --from makes the report of a run already recorded")
+                         .arg(other);
+            return false;
+        }
+        if (out.reportFile.isEmpty()) {
+            *error = QStringLiteral("--from needs --report FILE.html: the report it writes");
+            return false;
+        }
+        out.mode = CommandLine::Mode::Report;
+        *cl = out;
+        return true;
+    }
+    if (!out.reportFile.isEmpty() && !measure && !calibrate) {
+        *error = QStringLiteral("--report needs --measure N, --calibrate N or --from RUN.json");
+        return false;
+    }
     // A run (measured or calibrating) and a comparison never go together.
     QString runOption = first(For::Measure);
     for (For mode : {For::Calibrate, For::Run})
@@ -374,8 +426,12 @@ bool ParseCommandLine(const QStringList &args, CommandLine *cl, QString *error)
         *error = QStringLiteral("--calibrate needs --calibration FILE: the file it writes");
         return false;
     }
+    if (!out.junitFile.isEmpty() && out.limits.isEmpty()) {
+        *error = QStringLiteral("--junit needs at least one --limit: each is a test case");
+        return false;
+    }
     if (!measure && !compare && !calibrate) {
-        *error = QStringLiteral("nothing to do: give --measure N or --compare A.json B.json");
+        *error = QStringLiteral("nothing to do: give --measure N, --compare A.json B.json or --report FILE.html --from RUN.json");
         return false;
     }
     out.mode = measure     ? CommandLine::Mode::Measure
@@ -409,6 +465,7 @@ QString UsageText(const QString &program)
                "  or:  %1 --measure N [OPTION]...\n"
                "  or:  %1 --calibrate N --path PATH --calibration FILE [OPTION]...\n"
                "  or:  %1 --compare A.json B.json [--plot FILE]\n"
+               "  or:  %1 --report FILE.html --from RUN.json\n"
                "  or:  %1 --recover DIR\n"
                "  or:  %1 --discover [--timeout MS] [HOST-OR-SUBNET ...]\n"
                "  or:  %1 --scpi RESOURCE [--timeout MS] [--raw FILE] [COMMAND ...]\n"
@@ -437,6 +494,11 @@ QString UsageText(const QString &program)
                "                   figure - U > limit, otherwise inconclusive (status 5)\n"
                "  --calibration FILE  the calibration to take off the fine delays (default: the\n"
                "                   one the window uses, kept beside the settings file)\n"
+               "  --report FILE.html  also write the run's report: one HTML file with its\n"
+               "                   figures, uncertainties, plots, last traces and limits, to\n"
+               "                   read in any browser or print (also with --calibrate)\n"
+               "  --junit FILE.xml also write the limits as JUnit XML for a CI server: one test\n"
+               "                   case per --limit, named as given\n"
                "Progress goes to standard error, the statistics table to standard output.\n"
                "Ctrl-C (or SIGTERM) ends the run after the exchange under way, puts the\n"
                "instruments back into free run and writes what was kept; a second Ctrl-C\n"
@@ -465,6 +527,11 @@ QString UsageText(const QString &program)
                "                    the means with its 95 % confidence interval (Welch)\n"
                "  --plot FILE      also write both runs' histograms, overlaid, per path, as\n"
                "                   PNG, JPEG, SVG or PDF after FILE's suffix\n"
+               "\n"
+               "Reporting a recorded run:\n"
+               "  --report FILE.html --from RUN.json\n"
+               "                   write the report of the run a run record (...Run.json)\n"
+               "                   describes; its last traces come from the trace files beside it\n"
                "\n"
                "Finding instruments:\n"
                "  --discover       list the instruments on the network, one line each: a resource\n"

@@ -30,11 +30,12 @@ struct Limit
     LimitFigure figure = LimitFigure::Mean;
     DelayPath path = DelayPath::Src2Snk;
     double maxMs = 0.0;
+    QString text; // as given on the command line, for the JUnit file
 };
 
 struct CommandLine
 {
-    enum class Mode { Window, Help, Version, Measure, Compare, Calibrate, Discover, Recover };
+    enum class Mode { Window, Help, Version, Measure, Compare, Calibrate, Discover, Report, Recover };
     Mode mode = Mode::Window;
 
     int count = 0;        // --measure N, --calibrate N
@@ -54,6 +55,10 @@ struct CommandLine
     QString plotFile;           // --plot FILE.png (.jpg, .svg, .pdf)
 
     FindRequest discover; // --discover (app/discover.h)
+
+    QString reportFile; // --report FILE.html: the run's report, with --measure, --calibrate or --from
+    QString fromRecord; // --from RUN.json: the report of a run already recorded
+    QString junitFile;  // --junit FILE.xml: the limits as JUnit test cases, with --measure
     QString recoverDir;   // --recover DIR
 };
 

@@ -7,6 +7,7 @@
 #include "app/discover.h"
 #include "app/progresslines.h"
 #include "app/runlimits.h"
+#include "app/runreports.h"
 #include "app/scpiconsole.h"
 #include "app/settingsfile.h"
 #include "app/statstable.h"
@@ -110,7 +111,9 @@ bool WriteCalibrationFromRun(const CommandLine &cl, const RunRecord &run, Calibr
     return true;
 }
 
-int Measure(const CommandLine &cl)
+// *judged: the run took place and its limits were judged (the JUnit file
+// says so, or else why not).
+int Measure(const CommandLine &cl, bool *judged)
 {
     const QString userDataDir = UserDataDir();
     QString settingsFile = cl.settingsFile;
@@ -324,8 +327,10 @@ int Measure(const CommandLine &cl)
     bool inconclusive = false;
     if (!cl.limits.isEmpty())
         out += QLatin1Char('\n');
+    QVector<LimitCheck> checks;
     for (const Limit &limit : cl.limits) {
         const LimitCheck check = cl.guarded ? CheckGuardedLimit(limit, run) : CheckLimit(limit, stats);
+        checks.append(check);
         exceeded = exceeded || check.exceeded;
         inconclusive = inconclusive || check.inconclusive;
         out += QStringLiteral("Limit: %1\n").arg(LimitCheckText(check));
@@ -337,12 +342,17 @@ int Measure(const CommandLine &cl)
         calibrationFailed = !WriteCalibrationFromRun(cl, run, calibration, &written);
         out += QLatin1Char('\n') + written;
     }
+    *judged = true;
+    QStringList unreported;
+    const bool reported = WriteRunReports(cl, outcome, writer.stamp(), written, checks, &out, &unreported);
+    for (const QString &problem : unreported)
+        Print(stderr, problem + QLatin1Char('\n'));
     Print(stdout, out);
 
     // The most serious outcome decides.
     if (signal != 0)
         return ExitInterrupted;
-    if (run.end == RunEnd::ConnectionLost || !written.ok() || calibrationFailed)
+    if (run.end == RunEnd::ConnectionLost || !written.ok() || calibrationFailed || !reported)
         return ExitFailure;
     if (run.end != RunEnd::Completed)
         return ExitIncomplete;
@@ -398,8 +408,17 @@ int HeadlessMain(int argc, char *argv[])
     case CommandLine::Mode::Measure:
     case CommandLine::Mode::Calibrate: {
         QCoreApplication app(argc, argv);
-        return Measure(cl);
+        bool judged = false;
+        const int status = Measure(cl, &judged);
+        if (!judged && !cl.junitFile.isEmpty()) {
+            const QString error = WriteUnjudgedJUnit(cl, status);
+            if (!error.isEmpty())
+                Print(stderr, QStringLiteral("Could not write %1: %2\n").arg(QDir::toNativeSeparators(cl.junitFile), error));
+        }
+        return status;
     }
+    case CommandLine::Mode::Report:
+        return ReportFromRecord(cl);
     case CommandLine::Mode::Compare:
         return CompareRuns(cl, argc, argv);
     case CommandLine::Mode::Discover:

@@ -11,6 +11,7 @@
 #include "graph/windowplace.h"
 #include "measurement/delayscsv.h"
 #include "measurement/resultsfile.h"
+#include "measurement/runreport.h"
 #include "measurement/runstats.h"
 
 #include <QAction>
@@ -181,15 +182,20 @@ StatisticsWindow::StatisticsWindow(QWidget *parent) : QWidget(parent, Qt::Window
     exportButton = new QPushButton(tr("Export CSV…"), this);
     saveImageButton = new QPushButton(tr("Save image…"), this);
     saveImageButton->setToolTip(tr("The plots of the page shown, as PNG, SVG, PDF or JPEG"));
+    reportButton = new QPushButton(tr("Save report…"), this);
+    reportButton->setToolTip(tr("The run's figures, plots and last traces in one HTML file to read in any browser "
+                                "or print"));
     closeButton = new QPushButton(tr("Close"), this);
     connect(copyButton, &QPushButton::clicked, this, &StatisticsWindow::copySelection);
     connect(exportButton, &QPushButton::clicked, this, &StatisticsWindow::exportCsvAs);
     connect(saveImageButton, &QPushButton::clicked, this, &StatisticsWindow::saveImageAs);
+    connect(reportButton, &QPushButton::clicked, this, &StatisticsWindow::saveReportAs);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(copyButton);
     buttons->addWidget(exportButton);
     buttons->addWidget(saveImageButton);
+    buttons->addWidget(reportButton);
     buttons->addStretch(1);
     buttons->addWidget(closeButton);
 
@@ -236,6 +242,7 @@ void StatisticsWindow::showRun(const RunRecord &run, const MeasurementTraces &la
     for (Measurement &m : run_.measurements)
         m.traces = KeptTraces();
     underWay_ = false;
+    last_ = last;
     refresh();
     traceView->setRun(run_, last, false);
 }
@@ -246,6 +253,7 @@ void StatisticsWindow::followRun(const RunRecord &sofar)
     for (Measurement &m : run_.measurements)
         m.traces = KeptTraces();
     underWay_ = true;
+    last_ = MeasurementTraces();
     refresh();
     traceView->setRun(run_, MeasurementTraces(), true);
     table->scrollToBottom();
@@ -380,5 +388,26 @@ void StatisticsWindow::saveImageAs()
     const QString error = saveImage(which, path);
     if (!error.isEmpty())
         QMessageBox::warning(this, tr("Save image"),
+                             tr("Could not write %1: %2").arg(QDir::toNativeSeparators(path), error));
+}
+
+QString StatisticsWindow::saveReport(const QString &path) const
+{
+    return WriteRunReport(path, ReportOfRun(run_, last_));
+}
+
+void StatisticsWindow::saveReportAs()
+{
+    const QString stamp = run_.started.isValid() ? RunStamp(run_.started) : QString();
+    QString path = QFileDialog::getSaveFileName(this, tr("Save report"),
+                                                QDir::home().filePath(stamp + QStringLiteral("Report.html")),
+                                                tr("HTML files (*.html *.htm);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".html");
+    const QString error = saveReport(path);
+    if (!error.isEmpty())
+        QMessageBox::warning(this, tr("Save report"),
                              tr("Could not write %1: %2").arg(QDir::toNativeSeparators(path), error));
 }

@@ -56,6 +56,10 @@ public:
     // JPEG, SVG, PDF); empty when written, else the reason.
     QString saveImage(Picture which, const QString &path) const;
 
+    // Writes the run's report (HTML, measurement/runreport.h) to path,
+    // atomically; empty when written, else the reason.
+    QString saveReport(const QString &path) const;
+
     QLabel *summary = nullptr;
     QTableView *table = nullptr;
     DelayTableModel *model = nullptr;
@@ -76,6 +80,7 @@ public:
     QPushButton *copyButton = nullptr;
     QPushButton *exportButton = nullptr;
     QPushButton *saveImageButton = nullptr; // the plots of the page shown
+    QPushButton *reportButton = nullptr;
     QPushButton *closeButton = nullptr;
 
     static constexpr int FiguresPage = 0;
@@ -89,6 +94,8 @@ public slots:
     void exportCsvAs();
     // Asks where, then saves the plots of the page shown.
     void saveImageAs();
+    // Asks where, then writes the run's report.
+    void saveReportAs();
 
 protected:
     void hideEvent(QHideEvent *event) override;
@@ -102,4 +109,5 @@ private:
 
     RunRecord run_;
     bool underWay_ = false;
+    MeasurementTraces last_; // the finished run's last traces, as the graph handed them
 };

@@ -7,9 +7,7 @@
 #include <QDir>
 #include <QFile>
 
-namespace {
-
-bool ReadTrace(const QString &path, QVector<double> *out, QString *error)
+bool ReadTraceFile(const QString &path, QVector<double> *out, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -31,8 +29,6 @@ bool ReadTrace(const QString &path, QVector<double> *out, QString *error)
     *out = DecodeTrace(bytes);
     return true;
 }
-
-} // namespace
 
 QStringList MeasurementTracePaths(const RunRecord &run, int index)
 {
@@ -75,8 +71,8 @@ bool LoadMeasurementTraces(const RunRecord &run, int index, MeasurementTraces *o
         return false;
     }
     MeasurementTraces loaded;
-    if (!ReadTrace(files[0], &loaded.traces.src, error) || !ReadTrace(files[1], &loaded.traces.rf, error)
-        || !ReadTrace(files[2], &loaded.traces.snk, error))
+    if (!ReadTraceFile(files[0], &loaded.traces.src, error) || !ReadTraceFile(files[1], &loaded.traces.rf, error)
+        || !ReadTraceFile(files[2], &loaded.traces.snk, error))
         return false;
     loaded.traces.count = loaded.traces.src.size();
     loaded.t = BuildTimeAxis(loaded.traces.count, OscTypeOf(run.settings.osType));

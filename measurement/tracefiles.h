@@ -11,6 +11,10 @@
 // 32-bit floats), as 64-bit samples; a larger file is not one of ours.
 constexpr qint64 MaxTraceFileBytes = 80000000;
 
+// One trace file's samples; false with the reason when it cannot be read
+// or is larger than MaxTraceFileBytes (checked before reading).
+bool ReadTraceFile(const QString &path, QVector<double> *out, QString *error);
+
 struct MeasurementTraces
 {
     QVector<double> t; // s, trigger at 0, as many samples as the source trace

@@ -12,6 +12,7 @@ package_pkgs=(dpkg-dev file lintian desktop-file-utils appstream man-db python3 
 # rpcbind brings rpcinfo, the independent client of the simulator's portmapper.
 test_pkgs=(python3 python3-pyvisa python3-pyvisa-py lxi-tools xvfb xauth iproute2 util-linux imagemagick locales
            clang libclang-rt-14-dev rpcbind
+           chromium # renders the HTML report to PDF and PNG in tst_headless
            libtirpc-dev rpcsvc-proto) # to build the independent VXI-11 server the interop test talks to
 # The peers and the independent VXI-11 server of scripts/bench-transfers.sh.
 bench_pkgs=(python3 python3-pyvisa python3-pyvisa-py liblxi-dev libtirpc-dev rpcsvc-proto iproute2 util-linux)

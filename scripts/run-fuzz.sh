@@ -35,7 +35,7 @@ for t in "${targets[@]}"; do
   # Leaks inside Qt match their suppressions only with whole stacks, which
   # cost a fast target most of its speed: only where Qt parses the input.
   case $t in
-    fuzz_scenario | fuzz_settings | fuzz_calibration | fuzz_runjournal) unwind=fast_unwind_on_malloc=0 ;;
+    fuzz_scenario | fuzz_settings | fuzz_calibration | fuzz_recordedrun | fuzz_runjournal) unwind=fast_unwind_on_malloc=0 ;;
     *) unwind=fast_unwind_on_malloc=1 ;;
   esac
   # -timeout: one input taking this long is a finding (a read that ignores

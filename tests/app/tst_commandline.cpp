@@ -102,6 +102,33 @@ void TestCommandLine::parse_data()
                                  << "--settings needs a value";
     QTest::newRow("stray word") << QStringList{"--measure", "3", "extra"} << true << M::Window
                                 << "unexpected argument \"extra\"";
+    QTest::newRow("measure with report and JUnit")
+        << QStringList{"--measure", "4", "--limit", "src2snk<=150", "--report", "r.HTML", "--junit=j.xml"} << true
+        << M::Measure << "r.HTML j.xml src2snk<=150";
+    QTest::newRow("calibrate with report")
+        << QStringList{"--calibrate", "3", "--path", "src2rf", "--calibration", "c", "--report", "r.htm"} << true
+        << M::Calibrate << "3 src2Rf c 0 ";
+    QTest::newRow("report from a record") << QStringList{"--from", "run.json", "--report", "r.html"} << true
+                                          << M::Report << "r.html run.json";
+    QTest::newRow("report not HTML") << QStringList{"--measure", "3", "--report", "r.pdf"} << true << M::Window
+                                     << "--report writes HTML";
+    QTest::newRow("JUnit taking the next option")
+        << QStringList{"--measure", "3", "--junit", "--limit", "src2snk<=1"} << true << M::Window
+        << "--junit writes XML: give it a FILE.xml, not \"--limit\"";
+    QTest::newRow("JUnit without limits") << QStringList{"--measure", "3", "--junit", "j.xml"} << true << M::Window
+                                          << "--junit needs at least one --limit";
+    QTest::newRow("JUnit while calibrating")
+        << QStringList{"--calibrate", "3", "--path", "src2rf", "--calibration", "c", "--junit", "j.xml"} << true
+        << M::Window << "--junit needs --measure N";
+    QTest::newRow("from without report") << QStringList{"--from", "run.json"} << true << M::Window
+                                         << "--from needs --report FILE.html";
+    QTest::newRow("from while measuring")
+        << QStringList{"--measure", "3", "--from", "run.json", "--report", "r.html"} << true << M::Window
+        << "--measure does not go with --from";
+    QTest::newRow("report alone") << QStringList{"--report", "r.html"} << true << M::Window
+                                  << "--report needs --measure N, --calibrate N or --from RUN.json";
+    QTest::newRow("report with compare") << QStringList{"--compare", "a", "b", "--report", "r.html"} << true
+                                         << M::Window << "--report needs";
     QTest::newRow("discover") << QStringList{"--discover"} << true << M::Discover << "1000 ";
     QTest::newRow("discover hosts and time-out")
         << QStringList{"10.0.0.5", "--discover", "--timeout=2500", "192.168.7.0/24"} << true << M::Discover
@@ -136,6 +163,14 @@ void TestCommandLine::parse()
         return;
     }
     QCOMPARE(cl.mode, mode);
+    // The reports' files, and each limit as typed (the JUnit test case's name).
+    if (mode == CommandLine::Mode::Measure && !cl.reportFile.isEmpty()) {
+        QStringList typed;
+        for (const Limit &l : cl.limits)
+            typed << l.text;
+        QCOMPARE(QStringList({cl.reportFile, cl.junitFile, typed.join(' ')}).join(' '), seen);
+        return;
+    }
     if (mode == CommandLine::Mode::Measure)
         QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
                      .arg(cl.count)
@@ -154,6 +189,8 @@ void TestCommandLine::parse()
                  seen);
     if (mode == CommandLine::Mode::Compare)
         QCOMPARE(cl.compareA + ' ' + cl.compareB + ' ' + cl.plotFile, seen);
+    if (mode == CommandLine::Mode::Report)
+        QCOMPARE(cl.reportFile + ' ' + cl.fromRecord, seen);
     if (mode == CommandLine::Mode::Discover)
         QCOMPARE(QString::number(cl.discover.timeoutMs) + ' ' + cl.discover.hosts.join(' '), seen);
 }

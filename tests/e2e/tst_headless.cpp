@@ -68,6 +68,67 @@ QStringList Files(const QString &dir, const QString &pattern)
     return out;
 }
 
+// A version-2 record as version 1 wrote it: without the fine and corrected
+// delays, their uncertainties and the calibration.
+QByteArray AsVersion1(const QByteArray &record)
+{
+    QJsonObject root = QJsonDocument::fromJson(record).object();
+    root["schemaVersion"] = 1;
+    root.remove("calibration");
+    QJsonObject statistics = root.value("statistics").toObject();
+    for (const char *path : {"src2Rf", "src2Hd", "src2Snk"}) {
+        QJsonObject p = statistics.value(path).toObject();
+        for (const char *key : {"fineMean", "correctedMean", "uncertaintyMs"})
+            p.remove(key);
+        statistics[path] = p;
+    }
+    root["statistics"] = statistics;
+    QJsonArray measurements;
+    for (const QJsonValue &m : root.value("measurements").toArray()) {
+        QJsonObject one = m.toObject();
+        for (const char *key : {"fineEdges", "fineMs", "correctedMs", "uncertaintyMs"})
+            one.remove(key);
+        measurements.append(one);
+    }
+    root["measurements"] = measurements;
+    return QJsonDocument(root).toJson();
+}
+
+void Write(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// The independent reader of reports and JUnit files on what a test expects
+// (tests/e2e/check_report.py); its output when it finds a mismatch.
+QString CheckReport(const QJsonObject &expect, const QString &dir)
+{
+    const QString file = QDir(dir).filePath("expect.json");
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly))
+        return "cannot write " + file;
+    f.write(QJsonDocument(expect).toJson());
+    f.close();
+    QProcess checker;
+    checker.setProcessChannelMode(QProcess::MergedChannels);
+    checker.start(SYSTEM_PYTHON3, {REPORT_CHECK, file});
+    const bool done = checker.waitForFinished(240000);
+    const QString out = QString::fromUtf8(checker.readAll());
+    if (out.contains("SKIP"))
+        qWarning("%s", qPrintable(out.section('\n', 0, 0)));
+    return done && checker.exitStatus() == QProcess::NormalExit && checker.exitCode() == 0 ? QString() : out + " ";
+}
+
+QJsonArray Limits(const QList<QStringList> &limits, bool guarded)
+{
+    QJsonArray out;
+    for (const QStringList &l : limits)
+        out.append(QJsonObject{{"typed", l[0]}, {"verdict", l[1]}, {"guarded", guarded}});
+    return out;
+}
+
 } // namespace
 
 class TestHeadless : public QObject
@@ -89,6 +150,7 @@ private slots:
     void runsNeverShareFiles();
     void calibrateMeasureGuard();
     void wrongTypeAndBadCalibration();
+    void reportAndJUnit();
     void scpiConsole_data();
     void scpiConsole();
     void scpiConsoleFailures_data();
@@ -833,6 +895,110 @@ void TestHeadless::wrongTypeAndBadCalibration()
     o = run({"--compare", v1.fileName(), v2}, dir.path());
     QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
     QVERIFY2(o.out.contains(QRegularExpression("B - A: 0.000 ms, .*: not significant")), qPrintable(o.out));
+}
+
+// A seeded run's report and JUnit file, each read by an independent parser
+// (check_report.py): the report's figures against the record, nothing in it
+// from outside the file, rendered by a headless Chromium to an A4 PDF and a
+// PNG; the JUnit file with a met, an exceeded and an inconclusive limit. Then
+// the same run's report from its record (the last traces from its trace
+// files), from that record as version 1 wrote it, and from a hostile one;
+// and the JUnit file of limits the command never got to judge.
+void TestHeadless::reportAndJUnit()
+{
+    QTemporaryDir dir;
+    benchsim::Scenario scenario;
+    scenario.oscType = "Benlo";
+    scenario.benloPoints = 4000;
+    scenario.jitterMs = 3.0;
+    scenario.seed = 5;
+    scenario.rejectFirst = 1;
+    scenario.vaValue = 35.5;
+    benchsim::Bench bench(scenario);
+    QVERIFY(bench.start());
+    WriteSettings(dir.filePath("bench.cfg"), bench, true);
+    const QString label = "nightly <7> & co";
+    // Guarded, Source->HDMI has no uncertainty without a calibration entry
+    // for it: inconclusive.
+    const QList<QStringList> limits{
+        {"src2snk<=200", "met"}, {"max:src2snk<=100", "exceeded"}, {"src2hd<=100", "inconclusive"}};
+    Outcome o = run({"--measure", "6", "--settings", "bench.cfg", "--out", "runs", "--label", label, "--guarded",
+                     "--limit", limits[0][0], "--limit", limits[1][0], "--limit", limits[2][0], "--report",
+                     "runs/report.html", "--junit", "runs/junit.xml"},
+                    dir.path());
+    bench.stop();
+    QVERIFY2(o.status == ExitLimit, qPrintable(o.err + o.out));
+    QVERIFY2(o.out.endsWith("Report: runs/report.html\nJUnit: runs/junit.xml\n"), qPrintable(o.out));
+    const QString record = Files(dir.filePath("runs"), "*_Run.json").value(0);
+    QDir(dir.path()).mkdir("render");
+    QJsonObject expect{{"record", record},
+                       {"html", dir.filePath("runs/report.html")},
+                       {"junit", dir.filePath("runs/junit.xml")},
+                       {"render", dir.filePath("render")},
+                       {"suite", label},
+                       {"judged", true},
+                       {"traces", true},
+                       {"limits", Limits(limits, true)}};
+    QString mismatches = CheckReport(expect, dir.path());
+    QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches));
+
+    // From the record: no limits judged, the traces read from its files.
+    o = run({"--report", "from.html", "--from", record}, dir.path());
+    QVERIFY2(o.status == ExitDone && o.out == "Report: from.html\n", qPrintable(o.err + o.out));
+    expect["html"] = dir.filePath("from.html");
+    expect["junit"] = QJsonValue();
+    expect["render"] = QJsonValue();
+    expect["judged"] = false;
+    mismatches = CheckReport(expect, dir.path());
+    QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches));
+
+    // Version 1, beside the same trace files.
+    const QString v1 = dir.filePath("runs/v1.json");
+    Write(v1, AsVersion1(Contents(record)));
+    o = run({"--report", "v1.html", "--from", v1}, dir.path());
+    QVERIFY2(o.status == ExitDone, qPrintable(o.err + o.out));
+    expect["record"] = v1;
+    expect["html"] = dir.filePath("v1.html");
+    mismatches = CheckReport(expect, dir.path());
+    QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches));
+
+    // Markup in the label and an instrument's answer stays text; a trace
+    // file named outside the record's folder is not read.
+    QJsonObject hostile = QJsonDocument::fromJson(Contents(record)).object();
+    hostile["label"] = "<script>alert(1)</script><img src=x onerror=alert(2)>";
+    QJsonObject instruments{{"spectrumAnalyzer", QJsonObject{{"identity", QString("Benchsim\x01<b>SA</b>")}}}};
+    hostile["instruments"] = instruments;
+    QJsonArray measurements = hostile.value("measurements").toArray();
+    QJsonObject last = measurements.last().toObject();
+    QJsonObject files = last.value("traceFiles").toObject();
+    files["sink"] = "../../../../etc/passwd";
+    last["traceFiles"] = files;
+    measurements.replace(measurements.size() - 1, last);
+    hostile["measurements"] = measurements;
+    const QString bad = dir.filePath("runs/hostile.json");
+    Write(bad, QJsonDocument(hostile).toJson());
+    o = run({"--report", "hostile.html", "--from", bad}, dir.path());
+    QVERIFY2(o.status == ExitDone && o.err.contains("is no file beside the record"), qPrintable(o.err + o.out));
+    const QString html = QString::fromUtf8(Contents(dir.filePath("hostile.html")));
+    QVERIFY(html.contains("&lt;script&gt;alert(1)&lt;/script&gt;&lt;img src=x onerror=alert(2)&gt;"));
+    QVERIFY(html.contains(QString::fromUtf8("Benchsim\uFFFD&lt;b&gt;SA&lt;/b&gt;")));
+    QVERIFY(!html.contains("root:"));
+    Write(v1, Contents(record).left(2000));
+    const Outcome cut = run({"--report", "cut.html", "--from", v1}, dir.path());
+    QVERIFY2(cut.status == ExitFailure && cut.err.contains("not a run record"), qPrintable(cut.err));
+    QVERIFY(!QFile::exists(dir.filePath("cut.html")));
+
+    // The command ended before the run: each limit an error saying so.
+    o = run({"--measure", "3", "--settings", "nowhere.cfg", "--label", label, "--limit", limits[0][0], "--junit",
+             "nj.xml"},
+            dir.path());
+    QCOMPARE(o.status, int(ExitUsage));
+    expect = QJsonObject{{"junit", dir.filePath("nj.xml")},
+                         {"suite", label},
+                         {"judged", false},
+                         {"limits", Limits({{limits[0][0], "notJudged"}}, false)}};
+    mismatches = CheckReport(expect, dir.path());
+    QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches));
 }
 
 // The console against the simulated oscilloscope over both transports: the

@@ -446,6 +446,19 @@ void TestGraph::statisticsWindow()
     QFile f(dir.filePath("x.csv"));
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), DelaysCsv(MakeRun(10, true)));
+
+    // Save report: the run shown with its figures and plots, the last
+    // traces the graph handed over; a folder that is not there says why.
+    QVERIFY(w->reportButton->isVisible());
+    QCOMPARE(w->saveReport(dir.filePath("r.html")), QString());
+    QFile r(dir.filePath("r.html"));
+    QVERIFY(r.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(r.readAll());
+    QVERIFY2(html.contains("data-record=\"statistics.src2Snk.mean\">121.000</td>"), qPrintable(html));
+    QVERIFY(html.contains("data-record=\"statistics.src2Rf.missing\">1</td>"));
+    QCOMPARE(html.count("<svg"), 5);
+    QVERIFY(html.contains("Traces of measurement 10"));
+    QVERIFY(!w->saveReport(dir.filePath("none/r.html")).isEmpty());
 }
 
 // Measurement k's traces: the source at 0.1 k V, the RF envelope at 0.01 k,
