@@ -223,20 +223,12 @@ double ReadNumber(const QJsonValue &v)
 
 QVector<double> &StoredRun::values(DelayPath path)
 {
-    switch (path) {
-    case DelayPath::Src2Rf:
-        return src2Rf;
-    case DelayPath::Src2Hd:
-        return src2Hd;
-    case DelayPath::Src2Snk:
-        break;
-    }
-    return src2Snk;
+    return ForPath(path, src2Rf, src2Hd, src2Snk);
 }
 
 const QVector<double> &StoredRun::values(DelayPath path) const
 {
-    return const_cast<StoredRun *>(this)->values(path);
+    return ForPath(path, src2Rf, src2Hd, src2Snk);
 }
 
 bool ReadRunRecord(const QString &path, StoredRun *run, QString *error)
