@@ -1,4 +1,5 @@
 #include "app/findinstrumentsdialog.h"
+#include "app/fixedcontrol.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -11,16 +12,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-// Fixed pixel geometry and font, as the main window's form has.
-template <typename W>
-W *MakeControl(QWidget *parent, const char *name, int x, int y, int w, int h)
-{
-    W *widget = new W(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(QRect(x, y, w, h));
-    return widget;
-}
 
 QString Tr(const char *text)
 {

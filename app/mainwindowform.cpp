@@ -1,4 +1,5 @@
 #include "app/mainwindowform.h"
+#include "app/fixedcontrol.h"
 
 #include "instruments/osctype.h"
 #include "shared/benchsettings.h"
@@ -19,16 +20,6 @@
 #include <QStatusBar>
 
 namespace {
-
-// Every control sits at a fixed pixel position; there is no layout manager.
-template <typename W>
-W *MakeControl(QWidget *parent, const char *name, int x, int y, int w, int h)
-{
-    W *widget = new W(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(QRect(x, y, w, h));
-    return widget;
-}
 
 QString Tr(const char *text)
 {

@@ -65,15 +65,7 @@ QwtPlot *MakeStatisticsPlot(QWidget *parent, int minWidth, int minHeight, int ma
 
 QColor PathColour(DelayPath path)
 {
-    switch (path) {
-    case DelayPath::Src2Rf:
-        return QColor(200, 140, 0); // the graph's yellow, dark enough to read on white
-    case DelayPath::Src2Hd:
-        return QColor(0, 140, 60);
-    case DelayPath::Src2Snk:
-        break;
-    }
-    return QColor(Qt::red); // as in the graph
+    return QColor(QLatin1String(PathInfo(path).colour));
 }
 
 void ShowHistogram(QwtPlot *plot, const DelayPathInfo &path, const QVector<double> &values, bool measured)

@@ -12,9 +12,18 @@ struct DelayPathInfo
     const char *label;    // "Source->RF"
     const char *unit;     // "ms"
     const char *valueKey; // a measurement's value in the run record
+    const char *colour;   // "#rrggbb", the same in every plot of a path
 };
 
 // In the order the results file lists them: RF, HDMI, sink.
 extern const DelayPathInfo DelayPaths[3];
 
 const DelayPathInfo &PathInfo(DelayPath path);
+
+// One of three members, chosen by path: what a record keeps per path is
+// picked in one place, e.g. ForPath(path, stats.src2Rf, stats.src2Hd,
+// stats.src2Snk).
+template <typename T> T &ForPath(DelayPath path, T &rf, T &hd, T &snk)
+{
+    return path == DelayPath::Src2Rf ? rf : path == DelayPath::Src2Hd ? hd : snk;
+}

@@ -6,15 +6,7 @@ namespace {
 
 QString PathColour(DelayPath path)
 {
-    switch (path) {
-    case DelayPath::Src2Rf:
-        return QStringLiteral("#c88c00"); // yellow, dark enough to read on white
-    case DelayPath::Src2Hd:
-        return QStringLiteral("#008c3c");
-    case DelayPath::Src2Snk:
-        break;
-    }
-    return QStringLiteral("#e00000");
+    return QLatin1String(PathInfo(path).colour);
 }
 
 } // namespace

@@ -268,20 +268,8 @@ bool MeasurementFromElement(const QJsonObject &o, Measurement *m, QStringList *t
             gap = p.path == DelayPath::Src2Hd ? DelayGap::NoReading : DelayGap::EdgeNotFound;
         // The run keeps 0 for an HDMI delay it did not measure: the results file lists it.
         const double value = gap == DelayGap::NotMeasured ? 0.0 : ReadNumber(v);
-        switch (p.path) {
-        case DelayPath::Src2Rf:
-            out.src2Rf = value;
-            out.rfGap = gap;
-            break;
-        case DelayPath::Src2Hd:
-            out.src2Hd = value;
-            out.hdGap = gap;
-            break;
-        case DelayPath::Src2Snk:
-            out.src2Snk = value;
-            out.snkGap = gap;
-            break;
-        }
+        ForPath(p.path, out.src2Rf, out.src2Hd, out.src2Snk) = value;
+        ForPath(p.path, out.rfGap, out.hdGap, out.snkGap) = gap;
     }
 
     const QJsonObject edges = o.value(QStringLiteral("edges")).toObject();
@@ -443,20 +431,12 @@ bool WriteRunRecordJson(QIODevice *out, const RunRecord &run, const RunStats &st
 
 QVector<double> &StoredRun::values(DelayPath path)
 {
-    switch (path) {
-    case DelayPath::Src2Rf:
-        return src2Rf;
-    case DelayPath::Src2Hd:
-        return src2Hd;
-    case DelayPath::Src2Snk:
-        break;
-    }
-    return src2Snk;
+    return ForPath(path, src2Rf, src2Hd, src2Snk);
 }
 
 const QVector<double> &StoredRun::values(DelayPath path) const
 {
-    return const_cast<StoredRun *>(this)->values(path);
+    return ForPath(path, src2Rf, src2Hd, src2Snk);
 }
 
 bool ReadRunRecord(const QString &path, StoredRun *run, QString *error)

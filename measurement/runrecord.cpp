@@ -5,28 +5,12 @@
 
 double Measurement::delay(DelayPath path) const
 {
-    switch (path) {
-    case DelayPath::Src2Rf:
-        return src2Rf;
-    case DelayPath::Src2Hd:
-        return src2Hd;
-    case DelayPath::Src2Snk:
-        break;
-    }
-    return src2Snk;
+    return ForPath(path, src2Rf, src2Hd, src2Snk);
 }
 
 DelayGap Measurement::gap(DelayPath path) const
 {
-    switch (path) {
-    case DelayPath::Src2Rf:
-        return rfGap;
-    case DelayPath::Src2Hd:
-        return hdGap;
-    case DelayPath::Src2Snk:
-        break;
-    }
-    return snkGap;
+    return ForPath(path, rfGap, hdGap, snkGap);
 }
 
 double Measurement::fineDelay(DelayPath path) const

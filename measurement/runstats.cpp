@@ -167,15 +167,7 @@ PathStats ComputePathStats(const QVector<double> &values)
 
 const PathStats &RunStats::of(DelayPath path) const
 {
-    switch (path) {
-    case DelayPath::Src2Rf:
-        return src2Rf;
-    case DelayPath::Src2Hd:
-        return src2Hd;
-    case DelayPath::Src2Snk:
-        break;
-    }
-    return src2Snk;
+    return ForPath(path, src2Rf, src2Hd, src2Snk);
 }
 
 RunStats ComputeRunStats(const RunRecord &run)
