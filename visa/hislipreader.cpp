@@ -2,62 +2,27 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include <sys/socket.h>
 
 namespace visa {
 
-ViStatus HislipReader::receive(int fd, iovec *iov, int iovCount, size_t *got, const Deadline &deadline)
+namespace {
+
+ViStatus StatusOf(Received r)
 {
-    size_t room = 0;
-    for (int i = 0; i < iovCount; ++i)
-        room += iov[i].iov_len;
-    for (;;) {
-        // Looked at before every receive, not only when one would wait: a
-        // peer that keeps sending what never completes the awaited answer
-        // is cut off at the deadline too.
-        if (deadline.expired())
-            return VI_ERROR_TMO;
-        msghdr m{};
-        m.msg_iov = iov;
-        m.msg_iovlen = size_t(iovCount);
-        ssize_t n;
-        if (pollFirst_) {
-            n = receiver_.receive(fd, &m, deadline.pollMs(), firstWait_);
-            firstWait_ = false;
-        } else {
-            n = ::recvmsg(fd, &m, MSG_DONTWAIT);
-        }
-        if (n > 0) {
-            *got = size_t(n);
-            // A receive that filled all it was offered likely left more
-            // waiting: try the next one before waiting.
-            pollFirst_ = size_t(n) < room;
-            return VI_SUCCESS;
-        }
-        if (n == 0)
-            return VI_ERROR_CONN_LOST;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return VI_ERROR_CONN_LOST;
-        if (pollFirst_ && deadline.expired())
-            return VI_ERROR_TMO;
-        pollFirst_ = true;
+    switch (r) {
+    case Received::Ok:
+        return VI_SUCCESS;
+    case Received::Timeout:
+        return VI_ERROR_TMO;
+    case Received::Closed:
+        break;
     }
+    return VI_ERROR_CONN_LOST;
 }
 
-ViStatus HislipReader::fillAhead(int fd, const Deadline &deadline)
-{
-    aheadPos_ = aheadEnd_ = 0;
-    iovec v{ahead_, Ahead};
-    size_t n = 0;
-    const ViStatus status = receive(fd, &v, 1, &n, deadline);
-    if (status == VI_SUCCESS)
-        aheadEnd_ = n;
-    return status;
-}
+} // namespace
 
 ViStatus HislipReader::nextHeader(int fd, hislip::Header *out, const Deadline &deadline)
 {
@@ -80,11 +45,11 @@ ViStatus HislipReader::nextHeader(int fd, hislip::Header *out, const Deadline &d
         case hislip::HeaderStatus::Incomplete:
             break;
         }
-        if (aheadPos_ < aheadEnd_) {
-            aheadPos_ += header_.feed(ahead_ + aheadPos_, aheadEnd_ - aheadPos_);
+        if (in_.buffered() > 0) {
+            in_.consume(header_.feed(in_.data(), in_.buffered()));
             continue;
         }
-        const ViStatus status = fillAhead(fd, deadline);
+        const ViStatus status = StatusOf(in_.fill(fd, deadline));
         if (status != VI_SUCCESS)
             return status;
     }
@@ -97,11 +62,8 @@ ViStatus HislipReader::payload(int fd, uint8_t *dst, size_t n, size_t *got, cons
     if (want == 0)
         return VI_SUCCESS;
     size_t took = 0;
-    if (aheadPos_ < aheadEnd_) {
-        took = std::min(want, aheadEnd_ - aheadPos_);
-        if (dst)
-            std::memcpy(dst, ahead_ + aheadPos_, took);
-        aheadPos_ += took;
+    if (in_.buffered() > 0) {
+        took = in_.take(dst, want);
     } else if (want >= DirectMin) {
         // Straight into the caller's memory; when this ends the payload,
         // the next header comes along in the same receive.
@@ -115,20 +77,17 @@ ViStatus HislipReader::payload(int fd, uint8_t *dst, size_t n, size_t *got, cons
             count = len > 0 ? 2 : 1;
         }
         size_t r = 0;
-        const ViStatus status = receive(fd, v, count, &r, deadline);
+        const ViStatus status = StatusOf(in_.receive(fd, v, count, &r, deadline));
         if (status != VI_SUCCESS)
             return status;
         took = std::min(r, v[0].iov_len);
         if (r > took)
             header_.received(r - took);
     } else {
-        const ViStatus status = fillAhead(fd, deadline);
+        const ViStatus status = StatusOf(in_.fill(fd, deadline));
         if (status != VI_SUCCESS)
             return status;
-        took = std::min(want, aheadEnd_);
-        if (dst)
-            std::memcpy(dst, ahead_, took);
-        aheadPos_ = took;
+        took = in_.take(dst, want);
     }
     payloadLeft_ -= took;
     *got = took;
@@ -152,7 +111,7 @@ ViStatus HislipReader::payloadAll(int fd, uint8_t *dst, size_t n, const Deadline
 
 bool HislipReader::pending(int fd) const
 {
-    if (aheadPos_ < aheadEnd_ || header_.started() || payloadLeft_ > 0)
+    if (in_.buffered() > 0 || header_.started() || payloadLeft_ > 0)
         return true;
     uint8_t probe;
     const ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);

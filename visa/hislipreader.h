@@ -9,13 +9,12 @@
 
 #include "visa/deadline.h"
 #include "visa/hislipproto.h"
-#include "visa/timedreceive.h"
+#include "visa/streamreceiver.h"
 #include "visa/visa.h"
 
 #include <cstddef>
 #include <cstdint>
 
-#include <sys/uio.h>
 
 namespace visa {
 
@@ -26,9 +25,9 @@ public:
     explicit HislipReader(uint64_t maxPayload) : header_(maxPayload) {}
 
     // Takes fd over for receiving (see timedreceive.h).
-    void attach(int fd) { receiver_.attach(fd); }
+    void attach(int fd) { in_.attach(fd); }
     // A request has gone out: the next wait is its answer's first.
-    void expectReply() { firstWait_ = true; }
+    void expectReply() { in_.expectReply(); }
 
     // The next message's header. What is left of the current payload is
     // dropped first. VI_SUCCESS, VI_ERROR_TMO (the reader stays where it
@@ -46,22 +45,14 @@ public:
     bool pending(int fd) const;
 
 private:
-    ViStatus receive(int fd, iovec *iov, int iovCount, size_t *got, const Deadline &deadline);
-    ViStatus fillAhead(int fd, const Deadline &deadline);
-
-    // Small messages and headers come through this; bulk data bypasses it.
-    static constexpr size_t Ahead = 4096;
     // Below this a piece is not worth its own receive.
     static constexpr size_t DirectMin = 512;
 
     hislip::HeaderReader header_;
     uint64_t payloadLeft_ = 0;
-    bool pollFirst_ = true; // the socket was found drained: wait before receiving
-    bool firstWait_ = false;
-    TimedReceiver receiver_;
-    uint8_t ahead_[Ahead];
-    size_t aheadPos_ = 0;
-    size_t aheadEnd_ = 0;
+    // Small messages and headers come through its read-ahead; bulk data
+    // bypasses it.
+    StreamReceiver in_;
 };
 
 } // namespace visa

@@ -3,14 +3,25 @@
 #include "visa/oncrpc.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
 
 namespace oncrpc {
+
+namespace {
+
+IoResult ResultOf(visa::Received r)
+{
+    switch (r) {
+    case visa::Received::Ok:
+        return IoResult::Ok;
+    case visa::Received::Timeout:
+        return IoResult::Timeout;
+    case visa::Received::Closed:
+        break;
+    }
+    return IoResult::Closed;
+}
+
+} // namespace
 
 void RecordReader::reset()
 {
@@ -18,60 +29,17 @@ void RecordReader::reset()
     fragLeft_ = 0;
     lastFragment_ = false;
     hdrHave_ = 0;
-    pollFirst_ = true;
-    firstWait_ = false;
-    aheadPos_ = aheadEnd_ = 0;
+    in_.reset();
 }
 
 IoResult RecordReader::receive(int fd, iovec *iov, int iovCount, size_t *got, const Deadline &deadline)
 {
-    size_t room = 0;
-    for (int i = 0; i < iovCount; ++i)
-        room += iov[i].iov_len;
-    for (;;) {
-        // Looked at before every receive, not only when one would wait: a
-        // peer that keeps sending what never completes the awaited reply is
-        // cut off at the deadline too.
-        if (deadline.expired())
-            return IoResult::Timeout;
-        msghdr m{};
-        m.msg_iov = iov;
-        m.msg_iovlen = size_t(iovCount);
-        ssize_t n;
-        if (pollFirst_) {
-            n = receiver_.receive(fd, &m, deadline.pollMs(), firstWait_);
-            firstWait_ = false;
-        } else {
-            n = ::recvmsg(fd, &m, MSG_DONTWAIT);
-        }
-        if (n > 0) {
-            *got = size_t(n);
-            // A receive that filled all it was offered likely left more
-            // waiting: try the next one before polling.
-            pollFirst_ = size_t(n) < room;
-            return IoResult::Ok;
-        }
-        if (n == 0)
-            return IoResult::Closed;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return IoResult::Closed;
-        if (pollFirst_ && deadline.expired())
-            return IoResult::Timeout;
-        pollFirst_ = true;
-    }
+    return ResultOf(in_.receive(fd, iov, iovCount, got, deadline));
 }
 
 IoResult RecordReader::fillAhead(int fd, const Deadline &deadline)
 {
-    aheadPos_ = aheadEnd_ = 0;
-    iovec v{ahead_, Ahead};
-    size_t n = 0;
-    const IoResult io = receive(fd, &v, 1, &n, deadline);
-    if (io == IoResult::Ok)
-        aheadEnd_ = n;
-    return io;
+    return ResultOf(in_.fill(fd, deadline));
 }
 
 void RecordReader::headerBytes(size_t n)
@@ -89,11 +57,8 @@ void RecordReader::headerBytes(size_t n)
 IoResult RecordReader::nextFragment(int fd, bool bulkFollows, const Deadline &deadline)
 {
     while (fragLeft_ == 0 && state_ != State::Ended) {
-        if (aheadPos_ < aheadEnd_) {
-            const size_t c = std::min(sizeof hdr_ - hdrHave_, aheadEnd_ - aheadPos_);
-            std::memcpy(hdr_ + hdrHave_, ahead_ + aheadPos_, c);
-            aheadPos_ += c;
-            headerBytes(c);
+        if (in_.buffered() > 0) {
+            headerBytes(in_.take(hdr_ + hdrHave_, sizeof hdr_ - hdrHave_));
             continue;
         }
         IoResult io;
@@ -120,11 +85,8 @@ IoResult RecordReader::take(int fd, uint8_t *dst, size_t n, size_t *took, const 
     const size_t want = std::min<size_t>(n, fragLeft_);
     size_t got = 0;
     size_t headerGot = 0;
-    if (aheadPos_ < aheadEnd_) {
-        got = std::min(want, aheadEnd_ - aheadPos_);
-        if (dst)
-            std::memcpy(dst, ahead_ + aheadPos_, got);
-        aheadPos_ += got;
+    if (in_.buffered() > 0) {
+        got = in_.take(dst, want);
     } else if (want >= DirectMin && dst) {
         // Straight into the caller's memory. When this finishes a fragment
         // of a record that goes on, the next fragment's header comes along
@@ -162,7 +124,7 @@ IoResult RecordReader::read(int fd, uint8_t *dst, size_t n, const Deadline &dead
         if (fragLeft_ == 0) {
             if (state_ == State::Ended)
                 return IoResult::Protocol; // the record is shorter than its contents say
-            const bool bulk = dst && n - done >= DirectMin && aheadPos_ == aheadEnd_;
+            const bool bulk = dst && n - done >= DirectMin && in_.buffered() == 0;
             const IoResult io = nextFragment(fd, bulk, deadline);
             if (io != IoResult::Ok)
                 return io;

@@ -7,13 +7,12 @@
 #pragma once
 
 #include "visa/rpcdeadline.h"
-#include "visa/timedreceive.h"
+#include "visa/streamreceiver.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include <sys/uio.h>
 
 namespace oncrpc {
 
@@ -32,14 +31,10 @@ public:
     IoResult next(int fd, const Deadline &deadline);
 
     // Takes fd over for receiving (see timedreceive.h).
-    void attach(int fd) { receiver_.attach(fd); }
+    void attach(int fd) { in_.attach(fd); }
     // A call has gone out: the next wait is its reply's first, and the
     // reply cannot be there yet, so the receive waits at once.
-    void expectReply()
-    {
-        firstWait_ = true;
-        pollFirst_ = true;
-    }
+    void expectReply() { in_.expectReplyNow(); }
     // Forget the stream (after the connection was closed).
     void reset();
 
@@ -50,14 +45,11 @@ private:
     IoResult nextFragment(int fd, bool bulkFollows, const Deadline &deadline);
     // Takes up to n bytes of the current fragment; *took gets how many.
     IoResult take(int fd, uint8_t *dst, size_t n, size_t *took, const Deadline &deadline);
-    // One receive into iov, waiting until the deadline; *got > 0 on Ok.
     IoResult receive(int fd, iovec *iov, int iovCount, size_t *got, const Deadline &deadline);
     IoResult fillAhead(int fd, const Deadline &deadline);
     // Accounts for header bytes that have arrived in hdr_.
     void headerBytes(size_t n);
 
-    // Small replies and headers come through this; bulk data bypasses it.
-    static constexpr size_t Ahead = 4096;
     // Below this a piece is not worth its own receive.
     static constexpr size_t DirectMin = 512;
 
@@ -66,12 +58,9 @@ private:
     bool lastFragment_ = false;
     uint8_t hdr_[4] = {};
     size_t hdrHave_ = 0;
-    bool pollFirst_ = true; // the socket was found drained: wait before receiving
-    bool firstWait_ = false;
-    visa::TimedReceiver receiver_;
-    uint8_t ahead_[Ahead];
-    size_t aheadPos_ = 0;
-    size_t aheadEnd_ = 0;
+    // Small replies and headers come through its read-ahead; bulk data
+    // bypasses it.
+    visa::StreamReceiver in_;
 };
 
 } // namespace oncrpc
