@@ -48,69 +48,13 @@ Wait waitFor(int fd, short events, int wakeFd, int timeoutMs)
 } // namespace
 
 HislipChannel::HislipChannel(int fd, int wakeFd, uint64_t maxPayload)
-    : fd_(fd), wakeFd_(wakeFd), header_(maxPayload), in_(ReadAhead)
+    : fd_(fd), wakeFd_(wakeFd), header_(maxPayload), in_(fd, ReadAhead)
 {
 }
 
-// Refills the empty read-ahead buffer: true with bytes in it; false when
-// the client hung up, the server stops, or timeoutMs (-1: none) passed.
-bool HislipChannel::fill(int timeoutMs)
+bool HislipChannel::waitReady(int64_t deadlineMs) const
 {
-    begin_ = end_ = 0;
-    for (;;) {
-        if (waitFor(fd_, POLLIN, wakeFd_, timeoutMs) != Wait::Ready)
-            return false;
-        const ssize_t n = ::recv(fd_, in_.data(), in_.size(), 0);
-        if (n > 0) {
-            end_ = size_t(n);
-            return true;
-        }
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-            return false;
-    }
-}
-
-// n bytes into to by deadlineMs: what was read ahead first, a long rest
-// straight from the socket.
-bool HislipChannel::read(char *to, size_t n, int64_t deadlineMs)
-{
-    while (n > 0) {
-        if (begin_ == end_) {
-            if (n < in_.size()) {
-                if (!fill(leftMs(deadlineMs)))
-                    return false;
-            } else {
-                if (waitFor(fd_, POLLIN, wakeFd_, leftMs(deadlineMs)) != Wait::Ready)
-                    return false;
-                const ssize_t got = ::recv(fd_, to, n, 0);
-                if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-                    return false;
-                if (got > 0) {
-                    to += got;
-                    n -= size_t(got);
-                }
-                continue;
-            }
-        }
-        const size_t take = std::min(n, end_ - begin_);
-        memcpy(to, in_.data() + begin_, take);
-        begin_ += take;
-        to += take;
-        n -= take;
-    }
-    return true;
-}
-
-bool HislipChannel::drop(uint64_t n, int64_t deadlineMs)
-{
-    while (n > 0) {
-        if (begin_ == end_ && !fill(leftMs(deadlineMs)))
-            return false;
-        const size_t take = size_t(std::min<uint64_t>(n, end_ - begin_));
-        begin_ += take;
-        n -= take;
-    }
-    return true;
+    return waitFor(fd_, POLLIN, wakeFd_, deadlineMs < 0 ? -1 : leftMs(deadlineMs)) == Wait::Ready;
 }
 
 HislipChannel::Status HislipChannel::next(hislip::Header *header, QByteArray *payload)
@@ -121,16 +65,17 @@ HislipChannel::Status HislipChannel::next(hislip::Header *header, QByteArray *pa
     // once it has begun, it is complete within StallMs.
     int64_t deadline = -1;
     while (header_.status() == hislip::HeaderStatus::Incomplete) {
-        if (begin_ == end_) {
-            if (!fill(deadline < 0 ? -1 : leftMs(deadline)))
+        if (in_.buffered() == 0) {
+            if (!in_.fill([&] { return waitReady(deadline); }))
                 return deadline >= 0 && nowMs() >= deadline ? Status::Stalled : Status::Closed;
             if (deadline < 0)
                 deadline = nowMs() + StallMs;
         }
-        begin_ += header_.feed(reinterpret_cast<const uint8_t *>(in_.data() + begin_), end_ - begin_);
+        in_.consume(header_.feed(in_.data(), in_.buffered()));
     }
     if (deadline < 0)
         deadline = nowMs() + StallMs; // the whole header was read ahead
+    const auto ready = [&] { return waitReady(deadline); };
     const auto complete = [&](bool ok) {
         return ok ? Status::Message : nowMs() >= deadline ? Status::Stalled : Status::Closed;
     };
@@ -141,7 +86,7 @@ HislipChannel::Status HislipChannel::next(hislip::Header *header, QByteArray *pa
     case hislip::HeaderStatus::TooLong:
         if (header->length > MaxDroppedPayload)
             return Status::TooLarge;
-        if (complete(drop(header->length, deadline)) != Status::Message)
+        if (complete(in_.drop(header->length, ready)) != Status::Message)
             return complete(false);
         dropped_ = true;
         return Status::TooLarge;
@@ -150,12 +95,12 @@ HislipChannel::Status HislipChannel::next(hislip::Header *header, QByteArray *pa
         break;
     }
     payload->resize(int(header->length));
-    return complete(read(payload->data(), size_t(header->length), deadline));
+    return complete(in_.read(payload->data(), size_t(header->length), ready));
 }
 
 HislipChannel::Pending HislipChannel::pending()
 {
-    if (begin_ < end_)
+    if (in_.buffered() > 0)
         return Pending::Input;
     char c;
     const ssize_t n = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);

@@ -4,6 +4,7 @@
 // messages sent back whole, header and payload in one gathering send.
 #pragma once
 
+#include "sim/socketinput.h"
 #include "visa/hislipproto.h"
 
 #include <QByteArray>
@@ -64,15 +65,14 @@ public:
     static constexpr uint64_t MaxDroppedPayload = uint64_t(64) << 20;
 
 private:
-    bool fill(int timeoutMs);
-    bool read(char *to, size_t n, int64_t deadlineMs);
-    bool drop(uint64_t n, int64_t deadlineMs);
+    // Waits for the socket until deadlineMs (-1: without limit): false when
+    // the client hung up, the server stops, or the deadline passed.
+    bool waitReady(int64_t deadlineMs) const;
 
     const int fd_;
     const int wakeFd_;
     hislip::HeaderReader header_;
-    std::vector<char> in_; // received ahead, [begin_, end_)
-    size_t begin_ = 0, end_ = 0;
+    SocketInput in_;
     bool dropped_ = false;
 
     std::mutex sendMutex_;  // one message at a time; close() waits for it

@@ -15,66 +15,22 @@ namespace {
 constexpr size_t ReadAhead = 64 * 1024;
 } // namespace
 
-RecordReader::RecordReader(int fd, size_t maxRecord) : fd_(fd), max_(maxRecord), in_(ReadAhead) {}
-
-bool RecordReader::waitReadable()
-{
-    for (;;) {
-        pollfd p{fd_, POLLIN, 0};
-        const int n = ::poll(&p, 1, -1);
-        if (n > 0)
-            return true;
-        if (n < 0 && errno != EINTR)
-            return false;
-    }
-}
+RecordReader::RecordReader(int fd, size_t maxRecord) : fd_(fd), max_(maxRecord), in_(fd, ReadAhead) {}
 
 // Calls come one at a time, each after the reply to the last: waiting
 // first saves the recv that would find nothing.
-bool RecordReader::fill()
-{
-    begin_ = end_ = 0;
-    for (;;) {
-        if (!waitReadable())
-            return false;
-        const ssize_t n = ::recv(fd_, in_.data(), in_.size(), 0);
-        if (n > 0) {
-            end_ = size_t(n);
-            return true;
-        }
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-            return false;
-    }
-}
-
-// n bytes into to: what was read ahead first, a long rest straight from the socket.
 bool RecordReader::read(uint8_t *to, size_t n)
 {
-    while (n > 0) {
-        if (begin_ == end_) {
-            if (n < in_.size()) {
-                if (!fill())
-                    return false;
-            } else {
-                if (!waitReadable())
-                    return false;
-                const ssize_t got = ::recv(fd_, to, n, 0);
-                if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-                    return false;
-                if (got > 0) {
-                    to += got;
-                    n -= size_t(got);
-                }
-                continue;
-            }
+    return in_.read(to, n, [this] {
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            const int ready = ::poll(&p, 1, -1);
+            if (ready > 0)
+                return true;
+            if (ready < 0 && errno != EINTR)
+                return false;
         }
-        const size_t take = std::min(n, end_ - begin_);
-        memcpy(to, in_.data() + begin_, take);
-        begin_ += take;
-        to += take;
-        n -= take;
-    }
-    return true;
+    });
 }
 
 RecordReader::Status RecordReader::next(oncrpc::Bytes *record)

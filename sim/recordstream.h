@@ -4,6 +4,7 @@
 // device_read result goes from where it lies to the socket.
 #pragma once
 
+#include "sim/socketinput.h"
 #include "visa/oncrpc.h"
 
 #include <QByteArray>
@@ -29,13 +30,10 @@ public:
 
 private:
     bool read(uint8_t *to, size_t n);
-    bool fill();
-    bool waitReadable();
 
     int fd_;
     size_t max_;
-    std::vector<uint8_t> in_; // bytes received ahead, [begin_, end_)
-    size_t begin_ = 0, end_ = 0;
+    SocketInput in_;
 };
 
 // Sends one record: head, then tail padded with zeros to a multiple of 4
