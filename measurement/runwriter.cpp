@@ -69,12 +69,17 @@ RunWriter::Claim RunWriter::claim(const QString &stamp)
 {
     stamp_ = stamp;
     journal_.setFileName(journalFile());
-    if (!journal_.open(QIODevice::ReadWrite | NewFile)) {
+    for (int attempt = 1; !journal_.open(QIODevice::ReadWrite | NewFile); ++attempt) {
         if (QFileInfo::exists(journal_.fileName()))
             return Claim::Taken;
-        error_ = QStringLiteral("Could not write %1: %2")
-                     .arg(QDir::toNativeSeparators(journal_.fileName()), journal_.errorString());
-        return Claim::Failed;
+        // A run starting at the same moment may have made this journal and
+        // removed it again (the stamp was taken) between our open and our
+        // look: only a failure that stays is one.
+        if (attempt == 3) {
+            error_ = QStringLiteral("Could not write %1: %2")
+                         .arg(QDir::toNativeSeparators(journal_.fileName()), journal_.errorString());
+            return Claim::Failed;
+        }
     }
     // Held while the run lives: recovery leaves a locked journal alone, and
     // the system lets go of it when the process ends, however it ends. A
