@@ -203,6 +203,11 @@ FindOutcome FindInstruments(const FindRequest &request)
     asking->changed.wait_until(lock, asking->deadline, [&] { return asking->running == 0; });
     outcome.found = asking->items;
     outcome.stillAsking = asking->running > 0;
+    // The resource manager is closed here while the askers are done with it,
+    // not by whichever of them lets go of the shared state last: that may be
+    // after the program has ended and VISA's session table is gone.
+    if (!outcome.stillAsking)
+        asking->rm.reset();
     for (int i = 0; i < outcome.found.size(); ++i) {
         if (!asking->answered[i])
             outcome.found[i].problem = QStringLiteral("no answer to *IDN? in time");
